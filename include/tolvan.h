@@ -1,0 +1,154 @@
+/*
+ * tolvan.h - the public interface of libtolvan, the host SDK of the TOLVAN patient simulator.
+ *
+ * One header, usable from C and C++. Every function has C linkage and an unmangled name, never
+ * throws, and reports failures by its return value only.
+ *
+ * Conventions shared by every function:
+ *   - Status codes are 32-bit signed: 0 success, -1 no session or no device, -2 an argument is
+ *     out of range, -3 refused while the baseline-overload test runs; further negative codes
+ *     are listed at the function that can return them.
+ *   - Yes/no functions return bool; device operations that return bool return false when the
+ *     device did not acknowledge.
+ *   - Units: voltages in millivolts, durations in milliseconds, frequencies in hertz, sample
+ *     rates in samples per second, timeouts in milliseconds.
+ *   - Texts returned by the library live in static buffers owned by the library; they stay
+ *     valid until the next call of the same function. Buffers passed in belong to the caller.
+ *
+ * Functions under "Linux builds only" are service functions exported by the Linux builds;
+ * the macOS and Windows builds export the rest.
+ */
+#ifndef TOLVAN_H
+#define TOLVAN_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(TOLVAN_BUILDING_LIBRARY)
+#define TOLV_API __declspec(dllexport)
+#else
+#define TOLV_API __declspec(dllimport)
+#endif
+#else
+#define TOLV_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+#define TOLV_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+extern "C" {
+#else
+#define TOLV_STATIC_ASSERT(cond, name) typedef char tolv_static_assert_##name[(cond) ? 1 : -1]
+#endif
+
+/* ------------------------------------------------------------------------------------------ */
+/* Records that cross the interface                                                           */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Model information of the simulator or of its PPG module (24 bytes).
+ * The serial number text is "Q" Letter1 Letter2 ModelHigh ModelLow "-" SerialGroup
+ * SerialSequence, printed as "Q%c%c%02x%02x-%02d%04d".
+ */
+typedef struct MODEL_INFORMATION {
+    char Letter1;             /* first model letter ('A' for a PPG module) */
+    char Letter2;             /* second model letter ('P' for a PPG module) */
+    uint8_t ModelHigh;        /* model code, high byte; full model = ModelHigh * 256 + ModelLow */
+    uint8_t ModelLow;         /* model code, low byte */
+    int32_t SerialSequence;   /* 0..9999, printed as four decimal digits */
+    int32_t SerialGroup;      /* 0..99, printed as two decimal digits */
+    int32_t OutputChannel[3]; /* PPG channel (0, 1, 2) each module output serves; 3 = none */
+} MODEL_INFORMATION;
+
+/* Hardware information (24 bytes): firmware version in four parts and hardware version. */
+typedef struct HW_INFORMATION {
+    int32_t FirmwareVersion[4]; /* [0] is the main firmware version */
+    int32_t HardwareMajor;
+    int32_t HardwareMinor;
+} HW_INFORMATION;
+
+/* Capability record of the PPG module (80 bytes), as looked up by its full model number. */
+typedef struct DEVICE_FEATURE {
+    int32_t Flags[3];       /* capability flags, meaning known to the application */
+    int32_t PDPathCount;    /* photodiode calibration paths */
+    int32_t OptionFlags[2]; /* further capability flags */
+    double Limits[6];       /* AC min, AC max (AC full scale), DC min, DC max (DC full scale),
+                               and two further limits */
+    int32_t Counts[2];      /* further module constants */
+} DEVICE_FEATURE;
+
+/* Description of a generated PPG waveform (one beat, repeated). */
+typedef struct PPG_WAVEFORM {
+    int32_t Type;         /* 0 sine, 1 triangle, 2 square, 3 plethysmographic pulse */
+    double Frequency;     /* beats per second, 0.16 .. 5.0 */
+    double DC;            /* DC level */
+    double AC;            /* AC amplitude (peak of the pulse) */
+    double NotchLevel;    /* level of the dicrotic notch (type 3) */
+    double DicroticLevel; /* peak of the dicrotic wave (type 3) */
+    double AuxiliaryLevel;
+    int32_t RiseTime;       /* ms from the start of the beat to the pulse peak */
+    int32_t NotchTime;      /* ms, dicrotic notch (type 3) */
+    int32_t DicroticTime;   /* ms, dicrotic peak (type 3) */
+    int32_t AuxiliaryWordA; /* 1000 in the standard records */
+    int32_t Sync;           /* LED synchronisation code, 1 or 2 */
+    int32_t Invert;         /* 0 or 1 */
+    double AuxiliaryOffset;
+    int32_t AuxiliaryCount;
+    int32_t AuxiliarySelector;
+    int32_t AuxiliaryWordB; /* 20 in the standard records */
+    double AuxiliaryPercent;
+    int32_t AuxiliaryFactor;
+} PPG_WAVEFORM;
+
+TOLV_STATIC_ASSERT(sizeof(MODEL_INFORMATION) == 24, model_information_is_24_bytes);
+TOLV_STATIC_ASSERT(offsetof(MODEL_INFORMATION, SerialSequence) == 4, model_serial_at_4);
+TOLV_STATIC_ASSERT(offsetof(MODEL_INFORMATION, OutputChannel) == 12, model_map_at_12);
+TOLV_STATIC_ASSERT(sizeof(HW_INFORMATION) == 24, hw_information_is_24_bytes);
+TOLV_STATIC_ASSERT(sizeof(DEVICE_FEATURE) == 80, device_feature_is_80_bytes);
+TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Limits) == 24, device_feature_limits_at_24);
+TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Counts) == 72, device_feature_counts_at_72);
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, RiseTime) == 56, ppg_rise_time_at_56);
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, AuxiliaryOffset) == 80, ppg_aux_offset_at_80);
+TOLV_STATIC_ASSERT(sizeof(PPG_WAVEFORM) == 120, ppg_waveform_is_120_bytes);
+
+/* Output functions: what the simulator plays (TOLVSetOutputFunction). */
+typedef enum OutputFunction_E {
+    OUTPUT_OFF = 0,
+    OUTPUT_SINE = 1,
+    OUTPUT_TRIANGLE = 2,
+    OUTPUT_SQUARE = 3,
+    OUTPUT_PULSE = 4,
+    OUTPUT_TRIANGLE_PULSE = 5,
+    OUTPUT_EXP_DECAY = 6,
+    OUTPUT_ECG = 7,
+    OUTPUT_IEC227 = 8,
+    OUTPUT_IEC251 = 9,
+    OUTPUT_JJG1041_DOUBLE_R = 10,
+    OUTPUT_JJG1041_SINGLE_R = 11,
+    OUTPUT_EXP_ALTERNATING = 12,
+    OUTPUT_ECG_FILE = 13,
+    OUTPUT_CUSTOM_ECG = 14,
+    OUTPUT_INPUT_DYNAMIC_RANGE = 15,
+    OUTPUT_IEC247 = 16,
+    OUTPUT_ANE20000 = 17,
+    OUTPUT_YY1079_DYNAMIC_RANGE = 10000
+} OutputFunction_E;
+
+TOLV_STATIC_ASSERT(sizeof(OutputFunction_E) == 4, output_function_is_32_bit);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Session                                                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * The library's version, the constant text "1.2.5.5". Takes no lock; may be called at any
+ * time, from any thread. The text is owned by the library and never changes.
+ */
+TOLV_API const char* TOLVGetSDKVersion(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TOLVAN_H */

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need on a fresh Debian 12 machine.
+# Only packages that are missing are installed; nothing is fetched outside Debian's archive.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev python3 "$@"; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq || true
+  $SUDO apt-get install -y -qq "${need[@]}"
+fi

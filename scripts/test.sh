@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds and runs every test three ways: a normal build, an AddressSanitizer+UBSan build, and a
+# ThreadSanitizer build of the threading tests. Exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh || exit 1
+
+CTEST_PREFIX=(env)
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+summary=()
+
+run() {  # run <name> <build dir> <ctest args...> -- <cmake args...>
+  local name=$1 dir=$2
+  shift 2
+  local ctest_args=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do ctest_args+=("$1"); shift; done
+  shift
+  echo "=== $name: configure and build ($dir)"
+  if ! cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"; status=1; summary+=("$name: configure FAILED"); return
+  fi
+  if ! cmake --build "$dir" -j"$jobs"; then
+    status=1; summary+=("$name: build FAILED"); return
+  fi
+  echo "=== $name: tests"
+  local log="$dir/ctest.log"
+  if "${CTEST_PREFIX[@]}" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "${ctest_args[@]}" 2>&1 | tee "$log"; then
+    summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1)")
+  else
+    status=1
+    summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1) FAILED")
+  fi
+}
+
+mkdir -p build
+run "normal" build -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+mkdir -p build-asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run "asan+ubsan" build-asan -- -DCMAKE_BUILD_TYPE=Debug \
+    "-DTOLVAN_SANITIZE=address,undefined" -DTOLVAN_BUILD_BENCH=OFF
+# ThreadSanitizer cannot map its shadow memory under high ASLR entropy; run it with address
+# randomisation off where the kernel allows it.
+mkdir -p build-tsan
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+  CTEST_PREFIX=(setarch "$(uname -m)" -R)
+fi
+run "tsan" build-tsan -L threading -- -DCMAKE_BUILD_TYPE=Debug -DTOLVAN_SANITIZE=thread \
+  -DTOLVAN_BUILD_BENCH=OFF -DTOLVAN_BUILD_EXAMPLES=OFF
+
+echo
+echo "=== Summary"
+for line in "${summary[@]}"; do echo "  $line"; done
+exit $status
