@@ -1,0 +1,195 @@
+// tolvan-vdev: runs a virtual TOLVAN simulator on a pseudo-terminal until interrupted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "vdev/VirtualDevice.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) {
+    g_stop = 1;
+}
+
+void PrintHelp() {
+    std::printf(
+        "Usage: tolvan-vdev [options]\n"
+        "\n"
+        "Runs a virtual TOLVAN patient simulator on a pseudo-terminal and publishes it as the\n"
+        "serial node of a port, so that libtolvan (and any serial client) finds it as it finds\n"
+        "the real device. Runs until SIGINT or SIGTERM, then removes the node.\n"
+        "\n"
+        "Options:\n"
+        "  --port N          port number n of the node (default 0)\n"
+        "  --preset NAME     device to simulate (default current):\n"
+        "                      old      flash firmware 1.2, DC table at the old location\n"
+        "                      current  firmware 1.3.05.12, DC table in channel 18\n"
+        "                      ppg2012  current simulator with PPG module 0x2012\n"
+        "                      ppg2112  current simulator with PPG module 0x2112 (16-bit DAC)\n"
+        "                      resp     current simulator with the external respiration module\n"
+        "  --pattern PAT     node path pattern with exactly one %%d (default: the\n"
+        "                    TOLVAN_DEVICE_PATTERN environment variable, else /dev/ttyACM%%d)\n"
+        "  --csv FILE        write every decoded output sample to FILE as CSV (columns:\n"
+        "                    sample, operate_mode, dc_code, ac_code, dc_mV, ac_mV, pacing,\n"
+        "                    ppg0_dc, ppg0_ac, ppg1_dc, ppg1_ac, ppg2_dc, ppg2_ac,\n"
+        "                    resp0, resp1, resp2, resp_baseline)\n"
+        "  --fast-ack        acknowledge stream packets at once instead of at playing pace\n"
+        "  --gap MS          quiet gap that ends a non-stream request (1..50, default 3)\n"
+        "  --serial N        serial sequence number reported by identify and flash (0..65535)\n"
+        "  --trace           print every request and reply to standard error\n"
+        "  --help            show this text\n"
+        "\n"
+        "Example:\n"
+        "  TOLVAN_DEVICE_PATTERN=/tmp/tolvan/ttyACM%%d tolvan-vdev --port 0 --preset ppg2112\n");
+}
+
+bool ParseInt(const char* text, long low, long high, long* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+const char* DirectionText(vdev::Direction d) {
+    return d == vdev::Direction::kHostToDevice ? "host->dev" : "dev->host";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vdev::Options options;
+    vdev::Preset preset = vdev::Preset::kCurrent;
+    std::string csvPath;
+    bool trace = false;
+    long serial = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "tolvan-vdev: %s needs a value (see --help)\n", what);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        long number = 0;
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 0;
+        } else if (arg == "--port") {
+            if (!ParseInt(value("--port"), 0, 9999, &number)) {
+                std::fprintf(stderr, "tolvan-vdev: --port wants a number 0..9999\n");
+                return 2;
+            }
+            options.port = static_cast<int>(number);
+        } else if (arg == "--preset") {
+            const char* name = value("--preset");
+            if (!vdev::ParsePresetName(name, &preset)) {
+                std::fprintf(stderr, "tolvan-vdev: unknown preset \"%s\" (see --help)\n", name);
+                return 2;
+            }
+        } else if (arg == "--pattern") {
+            options.pattern = value("--pattern");
+        } else if (arg == "--csv") {
+            csvPath = value("--csv");
+        } else if (arg == "--fast-ack") {
+            options.fastAck = true;
+        } else if (arg == "--gap") {
+            if (!ParseInt(value("--gap"), 1, 50, &number)) {
+                std::fprintf(stderr, "tolvan-vdev: --gap wants 1..50 ms\n");
+                return 2;
+            }
+            options.quietGapMs = static_cast<unsigned>(number);
+        } else if (arg == "--serial") {
+            if (!ParseInt(value("--serial"), 0, 65535, &serial)) {
+                std::fprintf(stderr, "tolvan-vdev: --serial wants 0..65535\n");
+                return 2;
+            }
+        } else if (arg == "--trace") {
+            trace = true;
+        } else {
+            std::fprintf(stderr, "tolvan-vdev: unknown option \"%s\" (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+
+    options.config = vdev::MakePreset(preset);
+    if (serial >= 0) {
+        options.config.model.serialSequence = static_cast<std::uint16_t>(serial);
+        options.config.identifySerialSequence = static_cast<std::uint16_t>(serial);
+    }
+    options.decodedCapacity = 0;  // samples go to the CSV file, not to memory
+    if (!trace) options.logCapacity = 0;
+
+    FILE* csv = nullptr;
+    if (!csvPath.empty()) {
+        csv = std::fopen(csvPath.c_str(), "w");
+        if (csv == nullptr) {
+            std::fprintf(stderr, "tolvan-vdev: cannot open %s: %s\n", csvPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        std::fprintf(csv,
+                     "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
+                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline\n");
+        options.sampleSink = [csv](const vdev::DecodedSample& s) {
+            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u\n",
+                         static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode,
+                         s.acCode, s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0],
+                         s.ppg[0][1], s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1],
+                         s.respirationCodes[0], s.respirationCodes[1], s.respirationCodes[2],
+                         s.respirationCodes[3]);
+        };
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    std::string error;
+    auto device = vdev::VirtualDevice::Start(options, &error);
+    if (!device) {
+        std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
+        if (csv != nullptr) std::fclose(csv);
+        return 1;
+    }
+    std::printf("tolvan-vdev: preset %s on port %d: %s -> %s\n", vdev::PresetName(preset),
+                options.port, device->NodePath().c_str(), device->SlavePath().c_str());
+    std::fflush(stdout);
+
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (trace) {
+            const auto entries = device->Log();
+            device->ClearLog();
+            for (const auto& e : entries) {
+                vdev::Bytes head(e.bytes.begin(),
+                                 e.bytes.begin() + std::min<std::size_t>(e.bytes.size(), 16));
+                std::fprintf(stderr, "%s %-28s %4zu bytes: %s%s\n", DirectionText(e.direction),
+                             e.note.c_str(), e.bytes.size(), vdev::Hex(head).c_str(),
+                             e.bytes.size() > 16 ? " ..." : "");
+            }
+        }
+    }
+    device->Stop();
+    const vdev::StreamStats stats = device->Stats();
+    std::printf("tolvan-vdev: stopped; %llu stream packets, %llu samples, %zu stream errors\n",
+                static_cast<unsigned long long>(stats.packets),
+                static_cast<unsigned long long>(stats.samples), stats.errors.size());
+    for (std::size_t i = 0; i < stats.errors.size() && i < 10; ++i) {
+        std::printf("  %s\n", stats.errors[i].c_str());
+    }
+    if (csv != nullptr) std::fclose(csv);
+    return 0;
+}
