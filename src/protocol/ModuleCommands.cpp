@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "protocol/Bytes.h"
 
@@ -167,6 +168,16 @@ ParsedReply<AutoTriggerRecord> ParseAutoTriggerReadReply(const std::uint8_t* rep
     return parsed;
 }
 
+AutoTriggerRecord AutoTriggerRecordToHostOrder(const AutoTriggerRecord& wire) {
+    AutoTriggerRecord record = wire;
+    const bool bothFlags = (wire[2] & 0x03) == 0x03;
+    for (std::size_t at : {std::size_t{6}, std::size_t{8}}) {
+        const std::uint16_t value = bothFlags ? 0 : GetBigEndian16(wire.data() + at);
+        std::memcpy(record.data() + at, &value, sizeof value);
+    }
+    return record;
+}
+
 // ---- Module parameter block ----
 
 CommandRequest<kModuleBlockReadRequestLength> BuildModuleBlockRead() {
@@ -305,4 +316,12 @@ ReplyStatus ParseMcuReadReply(const std::uint8_t* reply, std::size_t received, s
     if (count > kMcuReadChunkBytes || (count > 0 && out == nullptr)) return ReplyStatus::kInvalid;
     std::copy(reply + kMcuDataOffset, reply + kMcuDataOffset + count, out);
     return ReplyStatus::kOk;
+}
+
+StorageChunk McuWriteChunk(std::size_t totalBytes, std::size_t index) {
+    return ChunkOf(0, totalBytes, index, kMcuWriteChunkBytes, 1);
+}
+
+StorageChunk McuReadChunk(std::size_t totalBytes, std::size_t index) {
+    return ChunkOf(0, totalBytes, index, kMcuReadChunkBytes, 1);
 }

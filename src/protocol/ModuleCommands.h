@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "protocol/CommandTypes.h"
+#include "protocol/StorageCommands.h"
 
 // ==== Converter control: AD, direction, sub-code, 00, value (5 bytes) =======================
 constexpr std::size_t kConverterRequestLength = 5;
@@ -100,6 +101,9 @@ using AutoTriggerRecord = std::array<std::uint8_t, kAutoTriggerRecordBytes>;
 CommandRequest<kAutoTriggerReadRequestLength> BuildAutoTriggerRead();
 ParsedReply<AutoTriggerRecord> ParseAutoTriggerReadReply(const std::uint8_t* reply,
                                                          std::size_t received);
+// The record as the application receives it: when both flag bits (0 and 1) of byte 2 are set
+// the two 16-bit values (bytes 6..7 and 8..9) are zero, otherwise they are in host byte order.
+AutoTriggerRecord AutoTriggerRecordToHostOrder(const AutoTriggerRecord& wire);
 
 // ==== Module parameter block (0xEA) ========================================================
 constexpr std::size_t kModuleBlockLength = 64;
@@ -193,3 +197,8 @@ std::optional<CommandRequest<kMcuRequestLength>> BuildMcuRead(std::uint32_t addr
 // Copies count (<= 52) data bytes of a complete reply to out.
 ReplyStatus ParseMcuReadReply(const std::uint8_t* reply, std::size_t received, std::uint8_t* out,
                               std::size_t count);
+// Chunk plans of an MCU image of totalBytes written from address 0: writes of up to 32 bytes,
+// verify reads of up to 52 (use StorageChunkCount for the number of chunks). Erases go to
+// every 1024th address below the image size (SectorCount / SectorEraseAddress from 0).
+StorageChunk McuWriteChunk(std::size_t totalBytes, std::size_t index);
+StorageChunk McuReadChunk(std::size_t totalBytes, std::size_t index);

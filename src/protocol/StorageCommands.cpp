@@ -21,20 +21,6 @@ CommandRequest<kStorageRequestLength> StorageFrame(std::uint8_t direction, Stora
     return frame;
 }
 
-StorageChunk Chunk(std::uint32_t baseAddress, std::size_t total, std::size_t index,
-                   std::size_t perChunk, std::size_t elementBytes) {
-    StorageChunk chunk;
-    chunk.first = index * perChunk;
-    if (chunk.first >= total) {
-        chunk.first = total;
-        return chunk;  // past the end: an empty chunk
-    }
-    chunk.elements = std::min(perChunk, total - chunk.first);
-    chunk.address = baseAddress + static_cast<std::uint32_t>(chunk.first * elementBytes);
-    chunk.countByte = static_cast<std::uint8_t>(chunk.elements * elementBytes);
-    return chunk;
-}
-
 }  // namespace
 
 std::optional<CommandRequest<kStorageRequestLength>> BuildStorageRead(StorageChannel channel,
@@ -110,16 +96,30 @@ std::size_t StorageChunkCount(std::size_t total, std::size_t perChunk) {
     return (total + perChunk - 1) / perChunk;
 }
 
+StorageChunk ChunkOf(std::uint32_t baseAddress, std::size_t total, std::size_t index,
+                     std::size_t perChunk, std::size_t elementBytes) {
+    StorageChunk chunk;
+    if (perChunk == 0 || index >= StorageChunkCount(total, perChunk)) {
+        chunk.first = total;
+        return chunk;  // past the end: an empty chunk
+    }
+    chunk.first = index * perChunk;
+    chunk.elements = std::min(perChunk, total - chunk.first);
+    chunk.address = baseAddress + static_cast<std::uint32_t>(chunk.first * elementBytes);
+    chunk.countByte = static_cast<std::uint8_t>(chunk.elements * elementBytes);
+    return chunk;
+}
+
 StorageChunk ByteRecordChunk(std::uint32_t baseAddress, std::size_t totalBytes, std::size_t index) {
-    return Chunk(baseAddress, totalBytes, index, kStorageRecordChunkBytes, 1);
+    return ChunkOf(baseAddress, totalBytes, index, kStorageRecordChunkBytes, 1);
 }
 
 StorageChunk WordTableChunk(std::uint32_t baseAddress, std::size_t totalWords, std::size_t index) {
-    return Chunk(baseAddress, totalWords, index, kStorageTableChunkWords, 2);
+    return ChunkOf(baseAddress, totalWords, index, kStorageTableChunkWords, 2);
 }
 
 StorageChunk FirmwareChunk(std::uint32_t baseAddress, std::size_t totalBytes, std::size_t index) {
-    return Chunk(baseAddress, totalBytes, index, kStorageFirmwareChunkBytes, 1);
+    return ChunkOf(baseAddress, totalBytes, index, kStorageFirmwareChunkBytes, 1);
 }
 
 std::size_t SectorCount(std::uint32_t regionBytes) {

@@ -143,6 +143,10 @@ struct StorageChunk {
 
 // Number of chunks of a transfer of total elements, at most perChunk in each.
 std::size_t StorageChunkCount(std::size_t total, std::size_t perChunk);
+// Chunk index of a transfer of total elements of elementBytes each, perChunk elements per
+// chunk, starting at baseAddress. An index past the end gives an empty chunk.
+StorageChunk ChunkOf(std::uint32_t baseAddress, std::size_t total, std::size_t index,
+                     std::size_t perChunk, std::size_t elementBytes);
 // Chunk index of a byte record of totalBytes at baseAddress (32 bytes per chunk).
 StorageChunk ByteRecordChunk(std::uint32_t baseAddress, std::size_t totalBytes, std::size_t index);
 // Chunk index of a word table of totalWords at baseAddress (16 words per chunk; the address

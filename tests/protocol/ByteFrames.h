@@ -71,6 +71,11 @@ inline std::string BuilderCaseName(const BuilderCase& c) {
     return c.name;
 }
 
+// Failure messages name the case instead of dumping the object.
+inline void PrintTo(const BuilderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 // Builder tables of every family are instantiated against this one test (see
 // query_commands_test.cpp for the test body).
 class BuilderBytes : public ::testing::TestWithParam<BuilderCase> {};

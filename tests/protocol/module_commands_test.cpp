@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "ByteFrames.h"
 #include "protocol/ModuleCommands.h"
 
@@ -206,6 +208,45 @@ TEST(LEDPulseGroup, WhatIsWrittenReadsBackUnchanged) {
         EXPECT_EQ(read.value.slots, written.slots);
         EXPECT_EQ(read.value.period, written.period);
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::uint16_t HostWordAt(const AutoTriggerRecord& record, std::size_t at) {
+    std::uint16_t value;
+    std::memcpy(&value, record.data() + at, sizeof value);
+    return value;
+}
+
+TEST(AutoTriggerRecordToHostOrder, ConvertsBothValuesUnlessBothFlagsAreSet) {
+    const AutoTriggerRecord wire = {0x01, 0x02, 0x01, 0x04, 0x05, 0x06, 0x12, 0x34, 0xAB, 0xCD};
+    const AutoTriggerRecord host = AutoTriggerRecordToHostOrder(wire);
+    EXPECT_EQ(HostWordAt(host, 6), 0x1234);
+    EXPECT_EQ(HostWordAt(host, 8), 0xABCD);
+    EXPECT_EQ(ToHex(Bytes(host.begin(), host.begin() + 6)), "01 02 01 04 05 06");
+
+    AutoTriggerRecord flagged = wire;
+    flagged[2] = 0x03;
+    const AutoTriggerRecord zeroed = AutoTriggerRecordToHostOrder(flagged);
+    EXPECT_EQ(HostWordAt(zeroed, 6), 0);
+    EXPECT_EQ(HostWordAt(zeroed, 8), 0);
+}
+
+TEST(McuChunks, WritesOf32AndReadsOf52FromAddress0) {
+    const std::size_t size = 118780;  // just reaches the version bytes
+    ASSERT_EQ(StorageChunkCount(size, kMcuWriteChunkBytes), 3712u);
+    const StorageChunk lastWrite = McuWriteChunk(size, 3711);
+    EXPECT_EQ(lastWrite.address, 118752u);
+    EXPECT_EQ(lastWrite.elements, 28u);
+    ASSERT_EQ(StorageChunkCount(size, kMcuReadChunkBytes), 2285u);
+    const StorageChunk secondRead = McuReadChunk(size, 1);
+    EXPECT_EQ(secondRead.address, 52u);
+    EXPECT_EQ(secondRead.elements, 52u);
+    EXPECT_EQ(McuReadChunk(size, 2284).elements, 118780u - 2284u * 52u);
+    EXPECT_EQ(SectorCount(size), 116u);  // erases at 0, 1024, ... 117760
+    EXPECT_EQ(SectorEraseAddress(0, 115), 117760u);
 }
 
 }  // namespace
