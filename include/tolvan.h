@@ -147,6 +147,129 @@ TOLV_STATIC_ASSERT(sizeof(OutputFunction_E) == 4, output_function_is_32_bit);
  */
 TOLV_API const char* TOLVGetSDKVersion(void);
 
+/* Called on the connect thread, with no library lock held, with true after every connect and
+ * false after every disconnect. It must return quickly and must not call TOLVFree or
+ * TOLVConnect. */
+typedef void (*TOLV_CONNECTED_CALLBACK)(bool connected);
+
+/*
+ * Starts a session that searches every serial port for the simulator (again after each
+ * disconnect) and tells callback of each connect and disconnect. callback may be NULL (then
+ * nobody is told; setters still work once a device is open). Calling it while a session runs
+ * replaces the callback and starts no second search.
+ * Returns true when the search runs, false when its thread could not be created.
+ */
+TOLV_API bool TOLVInit(TOLV_CONNECTED_CALLBACK callback);
+
+/*
+ * Blocking connect: searches port `port` (the n of /dev/ttyACM<n> on Linux; -1 = every port)
+ * for up to `timeout` milliseconds. Replaces the application's callback by the library's own,
+ * so afterwards the application polls TOLVIsConnected. On a timeout the session is freed
+ * (TOLVFree). A call while already connected waits its whole timeout and then frees the session.
+ * Returns true when connected within the timeout; false on a timeout, when the search thread
+ * could not be created, or when port is below -1.
+ */
+TOLV_API bool TOLVConnect(int port, uint32_t timeout);
+
+/*
+ * Ends the session: output off, the connect and poll threads stopped (the callback is told
+ * false when a device was connected), the port closed and its lock file removed. The callback
+ * stays registered. Safe to call without a session. Must not be called from the callback.
+ */
+TOLV_API void TOLVFree(void);
+
+/* True while a simulator is connected (between the callback's true and false). */
+TOLV_API bool TOLVIsConnected(void);
+
+/* True while connected and a PPG module (model letters 'A' 'P') is attached. */
+TOLV_API bool TOLVIsPPGConnected(void);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Device information                                                                         */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Copies the simulator's model information. info must not be NULL.
+ * Returns false when not connected (or info is NULL). */
+TOLV_API bool TOLVGetDeviceInformation(MODEL_INFORMATION* info);
+
+/* Copies the PPG module's model information. Returns false while no module was read (or info
+ * is NULL). */
+TOLV_API bool TOLVGetPPGDeviceInformation(MODEL_INFORMATION* info);
+
+/* Copies the simulator's firmware and hardware versions (all zero when unknown).
+ * Returns true, or false when info is NULL. */
+TOLV_API bool TOLVGetHWInformation(HW_INFORMATION* info);
+
+/* Copies the PPG module's firmware and hardware versions. Returns true, or false when info is
+ * NULL. */
+TOLV_API bool TOLVGetPPGHWInformation(HW_INFORMATION* info);
+
+/* The simulator's serial number "QLLhhll-GGSSSS" (14 characters), or "" when unknown.
+ * Static buffer, valid until the next call. */
+TOLV_API const char* TOLVGetSerialNumber(void);
+
+/* The PPG module's serial number, as TOLVGetSerialNumber. */
+TOLV_API const char* TOLVGetPPGSerialNumber(void);
+
+/* The firmware version "%d.%d.%02d.%02d" ("0.0.00.00" when unknown). Static buffer. */
+TOLV_API const char* TOLVGetFWVersion(void);
+
+/* The hardware version "%d.%d" ("0.0" when unknown). Static buffer. */
+TOLV_API const char* TOLVGetHWVersion(void);
+
+/* ========================================================================================== */
+/* Linux builds only: service functions                                                       */
+/* ========================================================================================== */
+
+/*
+ * Call journal: while on, every accepted setter appends one line written as the call itself
+ * (for example "TOLVSetAmplitude(1.50);") to the file at path (UTF-8), opened and closed for
+ * each entry. A file that cannot be opened drops entries silently.
+ * Returns 0, or -2 when path is NULL or 512 bytes or longer (the journal is then off).
+ */
+TOLV_API int EnableSaveLog(const char* path);
+
+/* Appends an empty entry (ending this run's journal with two newlines) and switches the
+ * journal off; does nothing when it is off. */
+TOLV_API void DisableSaveLog(void);
+
+/* The journal path ("" when none). Library-owned text. */
+TOLV_API const char* GetSaveLogPath(void);
+
+/* The open port's descriptor, or -1 when no port is open. */
+TOLV_API int64_t TOLVGetDeviceHandle(void);
+
+/* Adopts an open descriptor as the port; when it is not 0, identifies the device on it and
+ * reloads the information records (the result is not reported). */
+TOLV_API void TOLVSetDeviceHandle(int64_t handle);
+
+/* Rewrites the model information in the simulator's flash; on success the library's record
+ * becomes *info. Returns false when no device is open, info is NULL or a step failed. */
+TOLV_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info);
+
+/* Rewrites the hardware version (each 0..255) in the simulator's flash. Returns false when no
+ * device is open, a value is out of range or a step failed. */
+TOLV_API bool TOLVSetHWInformation(int major, int minor);
+
+/* Device ID: the serial number and "%d.%d" of the hardware minor version's tens and units,
+ * every character written as two upper-case hexadecimal digits. Static buffer of 128 bytes. */
+TOLV_API const char* TOLVGetDeviceID(void);
+
+/* Copies the PPG module's capability record (all zero without a module). NULL is ignored. */
+TOLV_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature);
+
+/* The USB bus voltage byte the simulator reports; 0 on any failure or without a device. */
+TOLV_API int TOLVGetUSBBusVoltage(void);
+
+/* Switches the PPG module's signal-strength sampling on (non-zero) or off. True when the module
+ * acknowledged; false without a device. */
+TOLV_API bool TOLVEnableFPGASampling(int enable);
+
+/* Reads the module's sampling status into 18 doubles (144 bytes): six flags, three plus three
+ * 12-bit photodiode values, and those values scaled by the photodiode ratios. report must not
+ * be NULL. Returns false (report untouched) without a device or on a failed read. */
+TOLV_API bool TOLVGetFPGAReport(double* report);
+
 #ifdef __cplusplus
 }
 #endif

@@ -9,3 +9,10 @@ std::int64_t MonotonicNanos();
 inline std::int64_t MonotonicMillis() {
     return MonotonicNanos() / 1000000;
 }
+
+// Whole milliseconds left until a monotonic deadline, rounded up; 0 once it has passed.
+inline int MillisecondsUntil(std::int64_t deadlineNs) {
+    const std::int64_t left = deadlineNs - MonotonicNanos();
+    if (left <= 0) return 0;
+    return static_cast<int>((left + 999999) / 1000000);
+}

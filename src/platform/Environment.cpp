@@ -41,6 +41,20 @@ std::string DevicePathForPort(int port) {
     return FormatPort(DevicePattern(), port);
 }
 
+std::string DeviceNodeGlob() {
+    const std::string pattern = DevicePattern();
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            out += pattern[i + 1] == 'd' ? "*" : "%";
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
 std::string LockDir() {
     const char* env = std::getenv("TOLVAN_LOCK_DIR");
     return (env != nullptr && env[0] != '\0') ? std::string(env) : std::string(DefaultLockDir());

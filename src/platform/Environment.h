@@ -23,6 +23,8 @@ bool IsValidDevicePattern(const char* pattern);
 std::string DevicePattern();
 // The node path of port n under the pattern in force.
 std::string DevicePathForPort(int port);
+// The glob(3) pattern that lists every node of the pattern in force (%d becomes *).
+std::string DeviceNodeGlob();
 // The lock directory in force.
 std::string LockDir();
 // The lock file of port n: the lock directory, "/", and the lock-file name of port n.

@@ -1,0 +1,40 @@
+// Identification: is the thing behind the open port the simulator?
+#include <cstdint>
+
+#include "link/Device.h"
+#include "platform/Clock.h"
+#include "protocol/DeviceInformation.h"
+#include "protocol/Exchange.h"
+#include "protocol/QueryCommands.h"
+#include "session/Poll.h"
+
+namespace {
+
+// Drains what the port holds. Bounded, so that a device that talks without pause cannot keep
+// the search here for ever.
+void DrainLink() {
+    constexpr std::int64_t kDrainLimitNs = 2000000000LL;
+    const std::int64_t start = MonotonicNanos();
+    std::uint8_t buffer[64];
+    while (DeviceReadData(buffer, sizeof buffer) > 0) {
+        if (MonotonicNanos() - start > kDrainLimitNs) break;
+    }
+}
+
+}  // namespace
+
+bool IsTargetDevice() {
+    // Photodiode sampling cannot be running on a port that is being identified: sampling is
+    // started only through an identified session, and every disconnect ends it.
+    DrainLink();
+    CDeviceCommand command;
+    if (!command.Ready()) return false;
+    std::uint8_t reply[kIdentifyReplyLength] = {};
+    int got = ExchangeCommand(BuildIdentify(), kIdentifyWaitMs, reply, sizeof reply);
+    if (got < 0) return false;
+    auto identify = ParseIdentifyReply(reply, static_cast<std::size_t>(got));
+    if (!identify.ok()) return false;
+    UpdateDeviceInformation();
+    g_ModelInfo.SerialSequence = identify.value.serialSequence;
+    return true;
+}

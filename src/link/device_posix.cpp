@@ -1,0 +1,226 @@
+// The serial port on Linux and macOS: lock file, terminal set-up, budgeted reads and writes.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "link/Device.h"
+#include "link/DevicePlatform.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+
+std::atomic<std::int64_t> g_hDevice{-1};
+unsigned g_nDeviceReadTimeout = 100;
+unsigned g_nDeviceWriteTimeout = 200;
+CSimpleCriticalSection g_AccessCriticalSection;
+
+namespace {
+
+// Guards the path and lock-file state below. A leaf lock: nothing is called while it is held.
+// Touched by the connect thread (find, close), the hot-plug monitor (liveness) and API calls.
+std::mutex s_PathMutex;
+std::string s_szDevicePath;    // node of the identified port
+std::string s_szLockFilePath;  // lock file this process holds
+int s_nLockFile = -1;
+
+int Descriptor() {
+    return static_cast<int>(g_hDevice);
+}
+
+// Waits for the descriptor to become ready for `events` within the budget. True when ready.
+bool WaitReady(int fd, short events, std::int64_t deadlineNs) {
+    for (;;) {
+        int ms = MillisecondsUntil(deadlineNs);
+        if (ms == 0) return false;
+        pollfd p{fd, events, 0};
+        int rc = poll(&p, 1, ms);
+        if (rc > 0) return true;
+        if (rc == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+void ConfigureTerminal(int fd) {
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0) return;
+    tio.c_iflag |= IGNPAR;
+    tio.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    tio.c_lflag = 0;
+    tio.c_cc[VEOF] = 4;
+    cfsetospeed(&tio, B115200);
+    tcsetattr(fd, TCSANOW, &tio);
+}
+
+}  // namespace
+
+int DeviceConnect(int port, int tries) {
+    for (int i = 0; i < tries; ++i) {
+        if (FindDevice(port) == 1) return 1;
+        SleepEx(1000);
+    }
+    return 0;
+}
+
+int DoFindDevice(int n) {
+    const std::string path = DevicePathForPort(n);
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    {
+        CAutoCriticalSection access(g_AccessCriticalSection);
+        g_hDevice = fd;
+    }
+    if (LockDeviceFile(n) != 1 || !TakePortLock(fd)) {
+        DeviceClose();
+        return 0;
+    }
+    DeviceCancelIO();
+    ConfigureTerminal(fd);
+    if (IsTargetDevice()) {
+        std::lock_guard<std::mutex> lock(s_PathMutex);
+        s_szDevicePath = path;
+        return 1;
+    }
+    DeviceClose();
+    return 0;
+}
+
+void DeviceClose() {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (g_hDevice == -1) return;
+    UnlockDevice();
+    {
+        std::lock_guard<std::mutex> lock(s_PathMutex);
+        s_szDevicePath.clear();
+    }
+    close(Descriptor());
+    g_hDevice = -1;
+}
+
+bool DeviceIsConnected() {
+    return g_hDevice != -1;
+}
+
+bool DeviceCheckPath(const char* path) {
+    if (path == nullptr) return false;
+    std::lock_guard<std::mutex> lock(s_PathMutex);
+    return !s_szDevicePath.empty() && s_szDevicePath == path;
+}
+
+std::string DevicePath() {
+    std::lock_guard<std::mutex> lock(s_PathMutex);
+    return s_szDevicePath;
+}
+
+std::string DeviceLockFilePath() {
+    std::lock_guard<std::mutex> lock(s_PathMutex);
+    return s_szLockFilePath;
+}
+
+int DeviceReadData(void* buffer, int length) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (g_hDevice == -1 || buffer == nullptr || length <= 0) return 0;
+    const int fd = Descriptor();
+    const std::int64_t deadline =
+        MonotonicNanos() + static_cast<std::int64_t>(g_nDeviceReadTimeout) * 1000000;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    int count = 0;
+    while (count < length) {
+        if (!WaitReady(fd, POLLIN, deadline)) return 0;
+        ssize_t n = read(fd, bytes + count, static_cast<size_t>(length - count));
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                if (errno == EAGAIN) SleepEx(10);
+                continue;
+            }
+            return count;
+        }
+        if (n == 0) return count;  // end of file: the other side is gone
+        count += static_cast<int>(n);
+    }
+    return length;
+}
+
+void DeviceCancelIO() {
+    // Reads and writes are synchronous here; nothing is ever left outstanding on the port,
+    // so there is nothing to cancel beyond what is queued in the driver.
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (g_hDevice != -1) tcflush(Descriptor(), TCIOFLUSH);
+}
+
+int LockDeviceFile(int n) {
+    const std::string dir = LockDir();
+    EnsureLockDirectory(dir);
+    const std::string path = LockFilePathForPort(n);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            const std::int32_t pid = static_cast<std::int32_t>(getpid());
+            if (write(fd, &pid, sizeof pid) == static_cast<ssize_t>(sizeof pid)) {
+                std::lock_guard<std::mutex> lock(s_PathMutex);
+                s_nLockFile = fd;
+                s_szLockFilePath = path;
+                return 1;
+            }
+            close(fd);
+            unlink(path.c_str());
+            return 0;
+        }
+        if (errno != EEXIST) return 0;
+        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) return 0;
+        std::int32_t owner = 0;
+        ssize_t got = read(fd, &owner, sizeof owner);
+        if (got < static_cast<ssize_t>(sizeof owner)) {
+            close(fd);  // a short file is left in place and keeps the port locked
+            continue;
+        }
+        // Only "no such process" makes a lock stale: a process of another user (EPERM) is
+        // alive. Ids of 0 or below name no single process (kill would probe a group) and
+        // are stale too.
+        const bool alive = owner > 0 && (kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM);
+        close(fd);
+        if (alive) return 0;
+        unlink(path.c_str());
+    }
+    return 0;
+}
+
+void UnlockDeviceFile() {
+    std::lock_guard<std::mutex> lock(s_PathMutex);
+    if (s_nLockFile == -1) return;
+    close(s_nLockFile);
+    s_nLockFile = -1;
+    unlink(s_szLockFilePath.c_str());
+    s_szLockFilePath.clear();
+}
+
+void UnlockDevice() {
+    UnlockDeviceFile();
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (g_hDevice == -1) return;
+    struct flock unlock {};
+    unlock.l_type = F_UNLCK;
+    unlock.l_whence = SEEK_SET;
+    fcntl(Descriptor(), F_SETLK, &unlock);
+}
+
+void SetDeviceTimeoutSetting(unsigned readMs, unsigned writeMs) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    g_nDeviceReadTimeout = readMs;
+    g_nDeviceWriteTimeout = writeMs;
+    if (g_hDevice == -1) return;
+    const int fd = Descriptor();
+    WaitReady(fd, POLLIN, MonotonicNanos() + static_cast<std::int64_t>(readMs) * 1000000);
+    WaitReady(fd, POLLOUT, MonotonicNanos() + static_cast<std::int64_t>(writeMs) * 1000000);
+}

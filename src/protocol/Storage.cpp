@@ -1,0 +1,99 @@
+#include "protocol/Storage.h"
+
+#include <algorithm>
+
+#include "platform/Platform.h"
+#include "protocol/Exchange.h"
+
+namespace {
+
+// A write chunk: send, wait, judge the acknowledge, pause after a good reply.
+template <std::size_t N>
+bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
+    if (!request) return false;
+    std::uint8_t reply[kCommandReplyLength];
+    int got = ExchangeCommand(*request, kStorageWriteReplyWaitMs, reply, sizeof reply);
+    if (got < 0 ||
+        CheckStorageWriteReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+        return false;
+    }
+    SleepEx(kStorageWritePauseMs);
+    return true;
+}
+
+}  // namespace
+
+bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* bytes,
+               std::size_t count) {
+    if (bytes == nullptr && count > 0) return false;
+    const std::size_t chunks = StorageChunkCount(count, kStorageRecordChunkBytes);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const StorageChunk chunk = ByteRecordChunk(address, count, i);
+        auto request = BuildStorageRead(channel, chunk.address, chunk.elements);
+        if (!request) return false;
+        std::uint8_t reply[kCommandReplyLength];
+        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
+        if (got < 0 ||
+            ParseStorageReadReply(reply, static_cast<std::size_t>(got), bytes + chunk.first,
+                                  chunk.elements) != ReplyStatus::kOk) {
+            return false;
+        }
+        SleepEx(kStorageRecordReadPauseMs);
+    }
+    return true;
+}
+
+bool FlashWrite(StorageChannel channel, std::uint32_t address, const std::uint8_t* bytes,
+                std::size_t count) {
+    if (bytes == nullptr && count > 0) return false;
+    const std::size_t chunks = StorageChunkCount(count, kStorageRecordChunkBytes);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const StorageChunk chunk = ByteRecordChunk(address, count, i);
+        if (!WriteChunk(
+                BuildStorageWrite(channel, chunk.address, bytes + chunk.first, chunk.elements))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FlashErase(StorageChannel channel, std::uint32_t address) {
+    std::uint8_t reply[kCommandReplyLength];
+    int got = ExchangeCommand(BuildStorageErase(channel, address), kStorageEraseReplyWaitMs, reply,
+                              sizeof reply);
+    return got >= 0 && CheckReplyComplete(static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+}
+
+bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* words,
+                 std::size_t count) {
+    if (words == nullptr && count > 0) return false;
+    std::fill(words, words + count, static_cast<std::uint16_t>(0));
+    const std::size_t chunks = StorageChunkCount(count, kStorageTableChunkWords);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const StorageChunk chunk = WordTableChunk(address, count, i);
+        auto request = BuildStorageReadWords(channel, chunk.address, chunk.elements);
+        if (!request) return false;
+        std::uint8_t reply[kCommandReplyLength];
+        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
+        if (got < 0 ||
+            ParseStorageReadWordsReply(reply, static_cast<std::size_t>(got), words + chunk.first,
+                                       chunk.elements) != ReplyStatus::kOk) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DoWriteFlash(std::uint32_t address, StorageChannel channel, const std::uint16_t* words,
+                  std::size_t count) {
+    if (words == nullptr && count > 0) return false;
+    const std::size_t chunks = StorageChunkCount(count, kStorageTableChunkWords);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const StorageChunk chunk = WordTableChunk(address, count, i);
+        if (!WriteChunk(BuildStorageWriteWords(channel, chunk.address, words + chunk.first,
+                                               chunk.elements))) {
+            return false;
+        }
+    }
+    return true;
+}

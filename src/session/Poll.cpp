@@ -1,0 +1,149 @@
+// The poll thread: reads the port whenever no command owns it; while a stream runs it reads the
+// acknowledgement of each stream packet.
+#include "session/Poll.h"
+
+#include <atomic>
+
+#include "link/Device.h"
+#include "playback/PlayState.h"
+#include "session/Session.h"
+
+CSimpleCriticalSection g_InterruptCriticalSection;
+CManualResetEvent g_hPollingEvent;
+CManualResetEvent g_hProcessRequestEvent;
+
+namespace {
+
+// Poll thread bookkeeping, touched by the connect thread and TOLVFree (start, stop) and the
+// poll thread itself. s_PollControl serialises starts and stops.
+CSimpleCriticalSection s_PollControl;
+THREAD_HANDLE s_pPollingThread = 0;
+std::atomic<int> s_bStopPool{0};
+// Ends the streaming loop of a poll thread that is being stopped.
+CManualResetEvent s_hStopPollEvent;
+std::atomic<SamplingReportHandler> s_SamplingHandler{nullptr};
+
+constexpr int kReplyLength = 64;
+
+// One poll while a stream runs: acknowledgements, until playback stops.
+void PollStream() {
+    CEvent* events[] = {&g_hStopReceiveEvent, &g_hReadEvent, &s_hStopPollEvent};
+    for (;;) {
+        unsigned which = WaitForMultipleObjects(3, events, 0, kInfiniteWait);
+        if (which == 0) {
+            g_hProcessRequestEvent.SetEvent();  // let a waiting command through
+            return;
+        }
+        if (which == 2) return;  // the poll thread is being stopped
+        if (which != 1) continue;
+        unsigned char reply[kReplyLength];
+        if (DeviceReadData(reply, kReplyLength) < 1) {
+            SleepEx(10);
+            g_hReadEvent.SetEvent();  // retry the read
+        } else {
+            g_hSendEvent.SetEvent();
+        }
+    }
+}
+
+// One poll while idle: whatever the device sends by itself.
+void PollIdle() {
+    unsigned char data[kReplyLength];
+    int n = DeviceReadData(data, kReplyLength);
+    if (n <= 0) {
+        SleepEx(10);
+        return;
+    }
+    g_hProcessRequestEvent.SetEvent();
+    {
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+        SamplingReportHandler handler = s_SamplingHandler.load();
+        if (g_bPPGSamplingRunning && handler != nullptr && n >= 8 && data[0] == 0xAD &&
+            data[1] == 0xFF) {
+            handler(data, n);
+        }
+        g_hProcessRequestEvent.ResetEvent();
+    }
+}
+
+void* USBDataPollThread(void*) {
+    RaiseThreadPriority();
+    while (s_bStopPool == 0) {
+        if (g_hPollingEvent.WaitTimeout(0) != 0) {
+            SleepEx(10);
+            continue;
+        }
+        if (s_ECGGoing) {
+            PollStream();
+        } else {
+            PollIdle();
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void StartPollingThread() {
+    CAutoCriticalSection control(s_PollControl);
+    if (s_pPollingThread != 0) return;
+    s_bStopPool = 0;
+    s_hStopPollEvent.ResetEvent();
+    g_hPollingEvent.SetEvent();
+    THREAD_HANDLE thread = 0;
+    if (CreateThread(&thread, USBDataPollThread, nullptr)) s_pPollingThread = thread;
+}
+
+void StopPollingThread() {
+    THREAD_HANDLE thread = 0;
+    {
+        CAutoCriticalSection control(s_PollControl);
+        s_bStopPool = 1;
+        g_hPollingEvent.ResetEvent();
+        s_hStopPollEvent.SetEvent();
+        thread = s_pPollingThread;
+        s_pPollingThread = 0;
+    }
+    if (thread == 0) return;
+    if (IsCurrentThread(thread)) {
+        CloseThread(thread);  // the poll thread ends by itself after this cycle
+        return;
+    }
+    JoinThread(thread);
+    CloseThread(thread);
+}
+
+void PausePollingThread() {
+    g_hPollingEvent.ResetEvent();
+}
+
+void ResumePollingThread() {
+    // Resuming a poll thread that is being stopped would let it poll once more.
+    if (s_bStopPool == 0) g_hPollingEvent.SetEvent();
+}
+
+bool IsPollingThreadRunning() {
+    CAutoCriticalSection control(s_PollControl);
+    return s_pPollingThread != 0;
+}
+
+void SetSamplingReportHandler(SamplingReportHandler handler) {
+    s_SamplingHandler = handler;
+}
+
+CDeviceCommand::CDeviceCommand()
+    : m_api(g_APICriticalSection), m_interrupt(g_InterruptCriticalSection) {
+    if (g_bConnected && IsPlayingOrSampling()) {
+        // Wait for the stream's gap. The wait is sliced so that a device lost meanwhile (no
+        // more acknowledgements, so no more gaps) fails the command instead of hanging it.
+        while (g_hProcessRequestEvent.WaitTimeout(100) != 0) {
+            if (!DeviceIsConnected() || !IsPlayingOrSampling()) {
+                m_ready = DeviceIsConnected();
+                break;
+            }
+        }
+    } else {
+        PausePollingThread();
+        SleepEx(1);
+    }
+}

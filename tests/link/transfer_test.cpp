@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "link/Device.h"
+#include "platform/Clock.h"
+
+namespace {
+
+// A pseudo-terminal whose slave is adopted as the open port.
+class TransferTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int slave = -1;
+        ASSERT_EQ(openpty(&m_master, &slave, nullptr, nullptr, nullptr), 0);
+        termios tio;
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+        fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+        CAutoCriticalSection access(g_AccessCriticalSection);
+        g_hDevice = slave;
+    }
+    void TearDown() override {
+        DeviceClose();
+        if (m_master >= 0) close(m_master);
+    }
+    void Send(const std::vector<unsigned char>& bytes) {
+        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    int m_master = -1;
+};
+
+TEST_F(TransferTest, ReadReturnsTheWholeLengthWhenItArrivesInPieces) {
+    std::thread device([this] {
+        Send(std::vector<unsigned char>(20, 0x11));
+        SleepEx(20);
+        Send(std::vector<unsigned char>(44, 0x22));
+    });
+    unsigned char buffer[64] = {};
+    EXPECT_EQ(DeviceReadData(buffer, 64), 64);
+    device.join();
+    EXPECT_EQ(buffer[0], 0x11);
+    EXPECT_EQ(buffer[19], 0x11);
+    EXPECT_EQ(buffer[20], 0x22);
+    EXPECT_EQ(buffer[63], 0x22);
+}
+
+TEST_F(TransferTest, ReadOfWhichOnly40BytesArriveWithinTheBudgetReturnsZero) {
+    Send(std::vector<unsigned char>(40, 0x33));
+    unsigned char buffer[64];
+    const auto start = MonotonicNanos();
+    EXPECT_EQ(DeviceReadData(buffer, 64), 0);
+    const auto ms = (MonotonicNanos() - start) / 1000000;
+    EXPECT_GE(ms, 95);
+    EXPECT_LT(ms, 2000);
+}
+
+TEST_F(TransferTest, WriteDeliversEveryByte) {
+    std::vector<unsigned char> packet(3200);
+    for (std::size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<unsigned char>(i);
+    std::vector<unsigned char> received;
+    std::thread device([&] {
+        unsigned char chunk[4096];
+        while (received.size() < packet.size()) {
+            ssize_t n = read(m_master, chunk, sizeof chunk);
+            if (n <= 0) break;
+            received.insert(received.end(), chunk, chunk + n);
+        }
+    });
+    EXPECT_EQ(DeviceWriteData(packet.data(), 3200, 1), 3200);
+    device.join();
+    EXPECT_EQ(received, packet);
+}
+
+TEST_F(TransferTest, TransfersFailWhenNoPortIsOpenOrArgumentsAreBad) {
+    unsigned char buffer[8] = {};
+    EXPECT_EQ(DeviceReadData(nullptr, 8), 0);
+    EXPECT_EQ(DeviceWriteData(buffer, 0, 0), 0);
+    DeviceClose();
+    EXPECT_FALSE(DeviceIsConnected());
+    EXPECT_EQ(DeviceReadData(buffer, 8), 0);
+    EXPECT_EQ(DeviceWriteData(buffer, 8, 0), 0);
+}
+
+TEST_F(TransferTest, ReadEndsWhenTheOtherSideGoesAway) {
+    Send({1, 2, 3});
+    close(m_master);
+    m_master = -1;
+    unsigned char buffer[64];
+    EXPECT_LT(DeviceReadData(buffer, 64), 64);
+}
+
+TEST_F(TransferTest, CloseWaitsForATransferInFlight) {
+    std::thread reader([] {
+        unsigned char buffer[64];
+        EXPECT_EQ(DeviceReadData(buffer, 64), 0);  // nothing comes: runs its whole budget
+    });
+    SleepEx(20);
+    DeviceClose();  // must not close the descriptor under the read
+    reader.join();
+    EXPECT_FALSE(DeviceIsConnected());
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+// Connecting to virtual devices: discovery, lock files, identification, the information load
+// and the session's life cycle, asserted on the bytes that crossed the line.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "link/Device.h"
+#include "protocol/DeviceInformation.h"
+#include "support/DeviceFixture.h"
+#include "tolvan.h"
+
+namespace {
+
+using vdev::Bytes;
+
+Bytes StorageReadFrame(std::uint8_t channel, std::uint8_t count, std::uint32_t address) {
+    Bytes frame(64, 0);
+    frame[0] = 0x12;
+    frame[1] = 0x55;
+    frame[2] = 0xAA;
+    frame[5] = channel;
+    frame[7] = count;
+    frame[8] = static_cast<std::uint8_t>(address >> 24);
+    frame[9] = static_cast<std::uint8_t>(address >> 16);
+    frame[10] = static_cast<std::uint8_t>(address >> 8);
+    frame[11] = static_cast<std::uint8_t>(address);
+    return frame;
+}
+
+std::vector<Bytes> RequestBytes(const vdev::VirtualDevice& device) {
+    std::vector<Bytes> out;
+    for (const auto& entry : device.Requests()) out.push_back(entry.bytes);
+    return out;
+}
+
+std::atomic<int> s_trueCalls{0};
+std::atomic<int> s_falseCalls{0};
+void CountingCallback(bool connected) {
+    ++(connected ? s_trueCalls : s_falseCalls);
+}
+
+class ConnectTest : public DeviceFixture {
+  protected:
+    void SetUp() override {
+        DeviceFixture::SetUp();
+        s_trueCalls = 0;
+        s_falseCalls = 0;
+    }
+};
+
+TEST_F(ConnectTest, ConnectByPortLoadsACurrentDeviceAndClaimsThePort) {
+    auto* device = StartDevice(3);
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(TOLVConnect(3, 5000));
+    EXPECT_TRUE(TOLVIsConnected());
+    EXPECT_FALSE(TOLVIsPPGConnected());
+
+    MODEL_INFORMATION model;
+    ASSERT_TRUE(TOLVGetDeviceInformation(&model));
+    EXPECT_EQ(model.Letter1, 'P');
+    EXPECT_EQ(model.Letter2, 'S');
+    EXPECT_EQ(model.ModelHigh, 0x01);
+    EXPECT_EQ(model.ModelLow, 0x30);
+    EXPECT_EQ(model.SerialGroup, 26);
+    EXPECT_EQ(model.SerialSequence, 815);
+    EXPECT_EQ(model.OutputChannel[0], 3);
+    EXPECT_EQ(model.OutputChannel[2], 3);
+    EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260815");
+    EXPECT_STREQ(TOLVGetFWVersion(), "1.3.05.12");
+    EXPECT_STREQ(TOLVGetHWVersion(), "2.1");
+    EXPECT_STREQ(TOLVGetPPGSerialNumber(), "");
+    MODEL_INFORMATION module;
+    EXPECT_FALSE(TOLVGetPPGDeviceInformation(&module));
+    // "QPS0130-260815" + "0.1", two upper-case hex digits per character.
+    EXPECT_STREQ(TOLVGetDeviceID(),
+                 "5150533031333"
+                 "02D3236303831353"
+                 "02E31");
+
+    std::ifstream lock(LockPath(3), std::ios::binary);
+    std::int32_t owner = 0;
+    lock.read(reinterpret_cast<char*>(&owner), 4);
+    EXPECT_EQ(lock.gcount(), 4);
+    EXPECT_EQ(owner, getpid());
+    EXPECT_GE(TOLVGetDeviceHandle(), 0);
+    EXPECT_EQ(DevicePath(), NodePath(3));
+}
+
+TEST_F(ConnectTest, ConnectTimeTrafficOfACurrentDeviceIsExactAndInOrder) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    const std::vector<Bytes> expected = {
+        {0x55, 0x00, 0x00},           // Identify
+        StorageReadFrame(1, 12, 0),   // model image
+        {0xAA, 0x02},                 // HardwareVersionQuery
+        {0xAA, 0x03},                 // FirmwareVersionQuery
+        StorageReadFrame(19, 12, 0),  // module image: no module, refused
+    };
+    auto requests = RequestBytes(*device);
+    ASSERT_GE(requests.size(), expected.size());
+    requests.resize(expected.size());
+    EXPECT_EQ(requests, expected);
+    EXPECT_FALSE(TOLVIsPPGConnected());
+}
+
+TEST_F(ConnectTest, OldDeviceLoadsOnlyItsFlashRecord) {
+    auto* device = StartDevice(0, vdev::Preset::kOld);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    const std::vector<Bytes> expected = {{0x55, 0x00, 0x00}, StorageReadFrame(1, 12, 0)};
+    auto requests = RequestBytes(*device);
+    ASSERT_GE(requests.size(), 2u);
+    requests.resize(2);
+    EXPECT_EQ(requests, expected);
+    EXPECT_EQ(device->CountRequests([](const Bytes& r) { return r[0] == 0xAA; }), 0u)
+        << "a 1.2 device is never asked for its versions";
+    EXPECT_STREQ(TOLVGetFWVersion(), "1.2.00.00");
+    EXPECT_STREQ(TOLVGetHWVersion(), "1.0");
+    EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260112");
+}
+
+struct PpgCase {
+    vdev::Preset preset;
+    std::uint8_t versionCode;
+    const char* serial;
+    const char* firmware;
+    int dacLevel;
+    double acMaximum;
+    int flag2;
+};
+
+class PpgModuleTest : public ConnectTest, public ::testing::WithParamInterface<PpgCase> {};
+
+TEST_P(PpgModuleTest, ModuleRecordsCapabilitiesAndTrafficFollowItsModel) {
+    const PpgCase& c = GetParam();
+    auto* device = StartDevice(1, c.preset);
+    ASSERT_TRUE(TOLVConnect(1, 5000));
+    EXPECT_TRUE(TOLVIsPPGConnected());
+    MODEL_INFORMATION module;
+    ASSERT_TRUE(TOLVGetPPGDeviceInformation(&module));
+    EXPECT_EQ(module.Letter1, 'A');
+    EXPECT_EQ(module.Letter2, 'P');
+    EXPECT_EQ(module.OutputChannel[0], 1);
+    EXPECT_EQ(module.OutputChannel[1], 2);
+    EXPECT_EQ(module.OutputChannel[2], 3);
+    EXPECT_STREQ(TOLVGetPPGSerialNumber(), c.serial);
+    HW_INFORMATION hw;
+    ASSERT_TRUE(TOLVGetPPGHWInformation(&hw));
+    char version[32];
+    std::snprintf(version, sizeof version, "%d.%d.%02d.%02d", hw.FirmwareVersion[0],
+                  hw.FirmwareVersion[1], hw.FirmwareVersion[2], hw.FirmwareVersion[3]);
+    EXPECT_STREQ(version, c.firmware);
+    EXPECT_EQ(hw.HardwareMajor, 1);
+    EXPECT_EQ(hw.HardwareMinor, 2);
+    DEVICE_FEATURE feature;
+    TOLVGetDeviceFeature(&feature);
+    EXPECT_EQ(feature.Limits[1], c.acMaximum);
+    EXPECT_EQ(feature.Flags[2], c.flag2);
+    EXPECT_EQ(g_nPPGDCDacLevel, c.dacLevel);
+
+    const std::vector<Bytes> tail = {
+        StorageReadFrame(19, 12, 0),
+        {c.versionCode, 0x00, 0x01},     // ModuleVersionQuery
+        {0x55, 0x00, 0x81},              // DacWidthQuery
+        {0xB0, 0xFF, 0x03, 0x00, 0x00},  // dynamic LED strength off
+    };
+    auto requests = RequestBytes(*device);
+    ASSERT_GE(requests.size(), 8u);
+    EXPECT_EQ(std::vector<Bytes>(requests.begin() + 4, requests.begin() + 8), tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, PpgModuleTest,
+                         ::testing::Values(PpgCase{vdev::Preset::kPpg2012, 0xB8, "QAP2012-252012",
+                                                   "1.0.03.07", 4095, 30.0, 3},
+                                           PpgCase{vdev::Preset::kPpg2112, 0xB9, "QAP2112-252112",
+                                                   "2.1.00.04", 65535, 300.0, 0}),
+                         [](const ::testing::TestParamInfo<PpgCase>& info) {
+                             return std::string(vdev::PresetName(info.param.preset));
+                         });
+
+TEST_F(ConnectTest, ScanSkipsANodeThatIsNotTheSimulatorAndReleasesItsLock) {
+    vdev::Options other;
+    other.port = 0;
+    other.config.identifyMark = {'Q', 'T', 'V', 'X'};  // "QTV" but not 'P'
+    auto* stranger = StartDevice(other);
+    auto* simulator = StartDevice(1);
+    ASSERT_NE(stranger, nullptr);
+    ASSERT_NE(simulator, nullptr);
+    ASSERT_TRUE(TOLVConnect(-1, 8000));
+    EXPECT_EQ(DevicePath(), NodePath(1));
+    EXPECT_GE(stranger->CountRequests([](const Bytes& r) { return r == Bytes{0x55, 0, 0}; }), 1u);
+    EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1) << "the stranger's lock file was removed";
+    EXPECT_EQ(access(LockPath(1).c_str(), F_OK), 0);
+}
+
+TEST_F(ConnectTest, PortLockedByALiveProcessIsNotOpened) {
+    auto* device = StartDevice(2);
+    pid_t owner = fork();
+    if (owner == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_EQ(system(("mkdir -p '" + m_dir + "/locks'").c_str()), 0);
+    {
+        std::ofstream lock(LockPath(2), std::ios::binary);
+        std::int32_t pid = owner;
+        lock.write(reinterpret_cast<const char*>(&pid), 4);
+    }
+    EXPECT_FALSE(TOLVConnect(2, 1500));
+    EXPECT_EQ(device->CountRequests([](const Bytes&) { return true; }), 0u);
+    kill(owner, SIGKILL);
+    waitpid(owner, nullptr, 0);
+    // The owner is gone: its lock is stale now and the port is taken.
+    ASSERT_TRUE(TOLVConnect(2, 5000));
+}
+
+TEST_F(ConnectTest, ZeroTimeoutFreesTheSessionAtOnce) {
+    StartDevice(0);
+    EXPECT_FALSE(TOLVConnect(0, 0));
+    EXPECT_FALSE(TOLVIsConnected());
+    EXPECT_EQ(TOLVGetDeviceHandle(), -1);
+    EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1);
+}
+
+TEST_F(ConnectTest, ConnectWhileConnectedWaitsItsTimeoutThenFrees) {
+    StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(TOLVConnect(0, 300));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_FALSE(TOLVIsConnected());
+    EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1);
+}
+
+TEST_F(ConnectTest, InitWithCallbackIsToldOfConnectAndFreeTellsItFalse) {
+    StartDevice(0);
+    ASSERT_TRUE(TOLVInit(CountingCallback));
+    ASSERT_TRUE(Eventually([] { return TOLVIsConnected(); }));
+    EXPECT_EQ(s_trueCalls.load(), 1);
+    TOLVFree();
+    EXPECT_EQ(s_falseCalls.load(), 1);
+    EXPECT_FALSE(TOLVIsConnected());
+    EXPECT_EQ(TOLVGetDeviceHandle(), -1);
+    EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1);
+    EXPECT_STREQ(TOLVGetSerialNumber(), "") << "records are zeroed at the disconnect";
+    EXPECT_STREQ(TOLVGetFWVersion(), "0.0.00.00");
+    MODEL_INFORMATION model;
+    EXPECT_FALSE(TOLVGetDeviceInformation(&model));
+}
+
+TEST_F(ConnectTest, InitWithoutCallbackStillConnects) {
+    StartDevice(0);
+    ASSERT_TRUE(TOLVInit(nullptr));
+    EXPECT_TRUE(Eventually([] { return TOLVIsConnected(); }));
+}
+
+TEST_F(ConnectTest, FreeWithoutSessionIsHarmless) {
+    TOLVFree();
+    TOLVFree();
+    EXPECT_FALSE(TOLVIsConnected());
+    EXPECT_EQ(TOLVGetDeviceHandle(), -1);
+}
+
+TEST_F(ConnectTest, CommandWhilePollingTakesTheLinkAndPollingResumes) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    device->ClearLog();
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+    EXPECT_EQ(device->CountRequests([](const Bytes& r) {
+        return r == Bytes{0xCC, 0x00, 0x42};
+    }),
+              2u);
+    // Unsolicited bytes while idle are read and dropped by the poll thread; the next command
+    // still gets its own reply.
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+}
+
+TEST_F(ConnectTest, ShortOrMissingRepliesFailTheCommand) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    vdev::FaultRule shortReply;
+    shortReply.kind = vdev::FaultRule::Kind::kShortReply;
+    shortReply.firstByte = 0xCC;
+    shortReply.shortLength = 40;
+    shortReply.count = 1;
+    device->AddFault(shortReply);
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 0);
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+}
+
+TEST_F(ConnectTest, UnplugDuringCommandsNeitherHangsNorRaces) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    std::atomic<bool> stop{false};
+    std::thread caller([&] {
+        while (!stop) TOLVGetUSBBusVoltage();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    device->Unplug();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    caller.join();
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 0);
+    TOLVFree();
+    EXPECT_FALSE(TOLVIsConnected());
+    EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1);
+}
+
+}  // namespace
