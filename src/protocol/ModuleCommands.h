@@ -156,7 +156,9 @@ struct LedPulseGroup {
 
 // LEDPulseGroupRead: EA FF 00, all else 0 (64 bytes; the write direction with an empty payload
 // is how the device is asked for the stored record). Wait 40 ms; read 64 bytes; byte 3 = FF.
-// A reply flag (byte 35) of 1 means period 0.
+// A reply flag (byte 35) of 1 means period 0. All eight slots, slot 0 included, are decoded
+// from bytes 40..47 (codes other than 1, 2, 4 read as no LED), so a record reads back as it was
+// written.
 constexpr unsigned kLEDPulseGroupReadWaitMs = 40;
 CommandRequest<kModuleBlockLength> BuildLEDPulseGroupRead();
 ParsedReply<LedPulseGroup> ParseLEDPulseGroupReadReply(const std::uint8_t* reply,
