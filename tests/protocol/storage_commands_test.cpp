@@ -203,17 +203,6 @@ TEST(StorageReplies, WriteIsAcknowledgedByByte4EraseOnlyNeedsTheWholeReply) {
     EXPECT_EQ(CheckStorageWriteReply(acknowledged.data(), 64), ReplyStatus::kOk);
     EXPECT_EQ(CheckStorageWriteReply(silent.data(), 64), ReplyStatus::kNotAcknowledged);
     EXPECT_EQ(CheckStorageWriteReply(acknowledged.data(), 10), ReplyStatus::kShort);
-    EXPECT_EQ(CheckReplyComplete(64), ReplyStatus::kOk);
-    EXPECT_EQ(CheckReplyComplete(0), ReplyStatus::kShort);
-}
-
-TEST(FlashMap, RegionsOfChannel3DoNotOverlap) {
-    // The old table (4001 words) ends before the manufacturing text, which lies in the last
-    // sector of the region cleared on migration, just before the second firmware part.
-    EXPECT_LT(kOldDcCalibrationAddress + 2 * kDcCalibrationWords, kManufacturingTextAddress);
-    EXPECT_EQ(kOldDcCalibrationPresenceAddress, kOldDcCalibrationAddress + 2 * 1000);
-    EXPECT_EQ(kManufacturingTextAddress + kFlashSectorBytes, kFirmwareSecondPartAddress);
-    EXPECT_EQ(kFirmwareSecondPartAddress + 6144, kFirmwareImageBytes);
 }
 
 }  // namespace
