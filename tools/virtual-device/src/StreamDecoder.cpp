@@ -54,14 +54,19 @@ void StreamDecoder::Reset() {
 }
 
 double StreamDecoder::DcMillivolts(std::uint16_t code) const {
-    // Largest entry not above the code; the table rises with the voltage.
-    const auto above = std::upper_bound(m_table.begin(), m_table.end(), code);
-    if (above == m_table.begin()) return -2000.0;
-    const int i = static_cast<int>(above - m_table.begin()) - 1;
-    if (i >= 4000) return 2000.0;
+    // The table rises with the voltage; entries clamped at the ends of the converter's range
+    // repeat one code, and such a code is read as the end of the run nearest to 0 mV.
+    const auto run = std::equal_range(m_table.begin(), m_table.end(), code);
+    if (run.first != run.second) {
+        const int low = static_cast<int>(run.first - m_table.begin());
+        const int high = static_cast<int>(run.second - m_table.begin()) - 1;
+        return std::clamp(2000, low, high) - 2000.0;
+    }
+    if (run.first == m_table.begin()) return -2000.0;
+    if (run.first == m_table.end()) return 2000.0;
+    const int i = static_cast<int>(run.first - m_table.begin()) - 1;
     const int low = m_table[i];
     const int high = m_table[i + 1];
-    if (high <= low) return i - 2000.0;
     return i - 2000.0 + static_cast<double>(code - low) / (high - low);
 }
 
