@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "Packets.h"
@@ -549,6 +550,44 @@ TEST_F(DeviceTest, PpgModuleReadouts) {
     EXPECT_EQ(device.AmbientLightMode(), 9);
     EXPECT_EQ(client->Exchange({0xAD, 0x00, 0x01, 0x00, 0x10}, 64),
               Padded({0xAD, 0x00, 0x01, 0xFF, 0x10, 0x00, 0x02, 0x00, 0x01, 0x36}));
+}
+
+TEST_F(DeviceTest, RespirationModuleSettings) {
+    auto& device = StartDevice(Preset::kRespiration);
+    auto client = Open(device);
+    // Four 16-bit big-endian module words: potentiometers 1..3 and the baseline DAC code.
+    EXPECT_EQ(client->Exchange({0xCC, 0x00, 0x0D, 0x00}, 64),
+              Padded({0xCC, 0x00, 0x0D, 0xFF, 0x02, 0x00, 0x02, 0x00, 0x00, 0x28, 0x03, 0xE8}));
+    EXPECT_EQ(client->Exchange(Request({0xCC, 0xFF, 0x0D, 0x00, 0x12, 0x34, 0, 1, 0, 2, 0, 3}, 64),
+                               64)[3],
+              0xFF);
+    EXPECT_EQ(client->Exchange({0xCC, 0xFF, 0x0E, 0x00, 0x04, 0x02}, 64)[3], 0xFF);
+    EXPECT_EQ(client->Exchange({0xCC, 0x00, 0x0E, 0x00}, 64),
+              Padded({0xCC, 0x00, 0x0E, 0xFF, 0x04, 0x02}));
+    const Bytes words = device.Setting(0x0D);
+    EXPECT_EQ(Bytes(words.begin(), words.begin() + 8), (Bytes{0x12, 0x34, 0, 1, 0, 2, 0, 3}));
+    std::vector<std::string> names;
+    for (const auto& e : device.Requests()) names.push_back(e.note);
+    EXPECT_EQ(names, (std::vector<std::string>{"RespModuleRead", "RespModuleWrite",
+                                               "RespBaselineWrite", "RespBaselineRead"}));
+    // The coefficient record in channel 19 starts with its validity mark 0.60991.
+    const Bytes record = device.ReadFlash(19, 5248, 8);
+    double mark = 0;
+    std::memcpy(&mark, record.data(), sizeof mark);
+    EXPECT_DOUBLE_EQ(mark, 0.60991);
+}
+
+TEST_F(DeviceTest, ConverterSelectionForRightLegDrive) {
+    auto& device = StartDevice(Preset::kCurrent);
+    auto client = Open(device);
+    EXPECT_EQ(client->Exchange({0xAD, 0xFF, 0x00, 0x00, 0x10}, 64),
+              Padded({0xAD, 0xFF, 0x00, 0xFF, 0x10}));
+    EXPECT_EQ(device.ConverterSelection(), 0x10);
+    EXPECT_FALSE(device.IsSampling());
+    EXPECT_EQ(client->Exchange({0xAD, 0x00, 0x00, 0x00, 0x10}, 64),
+              Padded({0xAD, 0x00, 0x00, 0xFF, 0x10}));
+    EXPECT_EQ(client->Exchange({0xAD, 0xFF, 0x00, 0x00, 0x00}, 64)[3], 0xFF);
+    EXPECT_EQ(device.ConverterSelection(), 0);
 }
 
 TEST_F(DeviceTest, ModuleParameterBlocks) {
