@@ -217,6 +217,83 @@ TOLV_API const char* TOLVGetFWVersion(void);
 /* The hardware version "%d.%d" ("0.0" when unknown). Static buffer. */
 TOLV_API const char* TOLVGetHWVersion(void);
 
+/* ------------------------------------------------------------------------------------------ */
+/* Recordings                                                                                 */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * The library holds one recorded ECG channel at a time, the "current recording", which output
+ * function OUTPUT_ECG_FILE (13) plays; every loader below replaces it. Loaders need no device
+ * and write no journal line. A load that passes its header checks releases the previous
+ * recording first, so a failure after that point leaves no recording (an empty one); a failure
+ * in the header checks leaves the previous recording, and its rate, untouched. A file shorter
+ * than its header declares loads only the samples really present. Loading while output 13
+ * plays is safe: playback keeps the recording it started with until output 13 is applied again.
+ * Paths are UTF-8 and must name regular files.
+ */
+
+/*
+ * Loads one column of a text recording: line 1 the rate in Hz (100 .. 40000, may be
+ * fractional), line 2 the number of samples to load, line 3 the number of columns, line 4 the
+ * column names (ignored), then one sample per line with columns separated by commas (runs of
+ * commas count as one separator), in millivolts, each clamped to -20 .. +20 mV. Blank lines
+ * between samples are skipped. Loading stops after the declared count or at the end of the file.
+ *   path:    the file (UTF-8); must not be NULL.
+ *   channel: column index, 0 .. columns - 1.
+ * Returns the number of samples loaded (0 when the file holds no sample line), or
+ *   -1 the file cannot be opened;
+ *   -2 line 1 missing, or the rate is 0 or outside 100 .. 40000;
+ *   -3 line 2 missing, or the count is not positive;
+ *   -4 line 3 missing, or the column count is not positive;
+ *   -5 line 4 missing;
+ *   -6 out of memory (no recording is left);
+ *   -7 channel outside 0 .. columns - 1 (the previous recording is kept), or a sample line with
+ *      fewer than channel + 1 columns (no recording is left).
+ */
+TOLV_API int TOLVLoadECGtxt(const char* path, int channel);
+
+/*
+ * Loads one signal of an EDF or EDF+ file (EDF+D records are read as if contiguous). Physical
+ * values are taken as microvolts whatever the file's unit, converted to millivolts and clamped
+ * to -20 .. +20 mV. The rate is the signal's samples per record divided by the record duration
+ * in whole seconds, in whole-number division.
+ *   path:    the file (UTF-8); must not be NULL.
+ *   channel: 0-based signal index, 0 .. signals - 1; not the "EDF Annotations" signal.
+ * Returns the number of samples loaded, or
+ *   -1 the file cannot be opened;
+ *   -2 the fixed header or the signal headers are short, do not parse or are inconsistent: an
+ *      identification field without the EDF+ subfields, a header byte count other than
+ *      (signals + 1) * 256, a record count or record duration below 1, a signal count outside
+ *      1 .. 256, a samples-per-record count below 1, equal digital limits of the signal;
+ *   -3 channel outside 0 .. signals - 1, or the chosen signal is the annotation signal;
+ *   -4 out of memory (no recording is left);
+ *   -5 the rate is outside 100 .. 40000 Hz; the samples stay loaded when the rate is at least
+ *      1 Hz (a rate of 0 leaves no recording).
+ */
+TOLV_API int TOLVLoadECGedf(const char* path, int channel);
+
+/*
+ * Loads one signal of a PhysioNet WFDB record in storage format 212 or 16. The samples are
+ * (code - baseline) / gain in the signal's physical unit, taken as millivolts, not clamped.
+ * The baseline is the number in parentheses of the gain field, else the ADC zero, else 0; a
+ * missing or zero gain means 200.
+ *   headerPath: the header file (.hea), UTF-8; must not be NULL.
+ *   signalPath: the signal file (.dat), UTF-8; the header's file-name field is not used to find
+ *               it; must not be NULL.
+ *   channel:    0-based signal index, 0 .. signals - 1.
+ * Returns the number of samples loaded, or
+ *   -1 the header cannot be opened, has a counted line (not empty, not a "#" comment) with
+ *      fewer than 4 or more than 19 space-separated fields, more than 19 or fewer than 2
+ *      counted lines, or a signal count below 1 or above the signal lines present;
+ *   -2 the signal file cannot be opened, the format is not 212 or 16, or the signals do not
+ *      share one file and one format;
+ *   -3 channel outside 0 .. signals - 1;
+ *   -4 no sample decoded (sample count 0, an empty file, or out of memory); no recording left;
+ *   -5 the rate is outside 100 .. 40000 Hz; the samples stay loaded when the rate is at least
+ *      1 Hz (a rate of 0 or below leaves no recording).
+ */
+TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int channel);
+
 /* ========================================================================================== */
 /* Linux builds only: service functions                                                       */
 /* ========================================================================================== */
@@ -269,6 +346,81 @@ TOLV_API bool TOLVEnableFPGASampling(int enable);
  * 12-bit photodiode values, and those values scaled by the photodiode ratios. report must not
  * be NULL. Returns false (report untouched) without a device or on a failed read. */
 TOLV_API bool TOLVGetFPGAReport(double* report);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Recordings (Linux builds only)                                                             */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Reads the four header lines of a text recording (see TOLVLoadECGtxt) and returns its column
+ * count. When names is not NULL it must have room for that many pointers: slot i receives a new
+ * 128-byte buffer (allocated with C++ array new; the caller releases each with delete[]) holding
+ * the i-th comma-separated name of line 4, cut to 127 characters and without end-of-line
+ * characters, or NULL when line 4 has fewer names. Call once with NULL to learn the count.
+ * The current recording is not changed. The rate is not range-checked here.
+ * Returns the column count, or -1 the file cannot be opened; -2 line 1 missing or rate 0;
+ * -3 line 2 missing or count not positive; -4 line 3 missing or column count not positive;
+ * -5 line 4 missing.
+ */
+TOLV_API int CheckECGTxtChannel(const char* path, char** names);
+
+/*
+ * Loads a big-endian binary recording: rate (unsigned 16-bit, 30 .. 5000 Hz), count (signed
+ * 32-bit, 1 .. 20,000,000), then signed 16-bit samples in microvolts, clamped to -20 .. +20 mV.
+ * Loading stops after the count or at the end of the file. path must not be NULL.
+ * Returns the number of samples loaded, or -1 the file cannot be opened; -2 rate missing or
+ * outside 30 .. 5000; -3 count missing or outside 1 .. 20,000,000; -4 out of memory.
+ */
+TOLV_API int LoadECGBin(const char* path);
+
+/*
+ * Loads channel 0 or 1 of an AHA database file at 250 Hz, sample = value / 400 mV, not clamped.
+ * The layout is chosen by the path's last four characters, compared case-sensitively: ".txt"
+ * (one line per sample, two decimal values separated by commas or spaces; lines of fewer than
+ * two values or whose chosen value is not a clean number are skipped) or ".ecg" (5-byte records:
+ * two signed 16-bit little-endian values and one ignored byte; a partial last record is ignored).
+ * Returns the number of samples loaded, or -1 path NULL, shorter than 4 characters or with
+ * another ending; -2 the file cannot be read; -3 channel not 0 or 1; -4 no sample found (no
+ * recording is left); -5 out of memory.
+ */
+TOLV_API int LoadECGAHA(const char* path, int channel);
+
+/*
+ * Copies count samples (millivolts) at sampleRate Hz into a new current recording. The library
+ * keeps its own copy. Ignored (nothing changes) when count is negative, samples is NULL while
+ * count > 0, or sampleRate is not positive. Non-finite samples are stored as 0.
+ */
+TOLV_API void SetRawArray(int count, const double* samples, int sampleRate);
+
+/* Releases the current recording (count 0, rate 20000 Hz) and the respiration recording. */
+TOLV_API void ClearRawArray(void);
+
+/*
+ * The current recording's samples (millivolts), or NULL when there is none. The array is owned
+ * by the library and stays valid until the next load, SetRawArray or ClearRawArray.
+ *   count:      receives the number of samples; may be NULL.
+ *   sampleRate: receives the rate truncated to whole Hz; may be NULL.
+ */
+TOLV_API const double* GetFileArray(int* count, int* sampleRate);
+
+/*
+ * Writes each of count values as "%.3f\n" to a new text file at path (UTF-8; an existing file
+ * is replaced). values may be NULL only when count is 0.
+ * Returns 0, or -2 count negative or values NULL; -3 the file cannot be opened; -6 a write failed.
+ */
+TOLV_API int DumpRawData(const double* values, int count, const char* path);
+
+/*
+ * Arms the output recorder: while playback runs, for every recorded output sample the AC-channel
+ * value (mV, after respiration attenuation) goes to ac[i] and the DC-channel value to dc[i],
+ * i = 0 .. length - 1; when full it stops storing and stays armed. The buffers belong to the
+ * caller and must stay valid until DisableRecordRaw; either may be NULL (nothing is stored).
+ * Returns true when armed; false (nothing changes) when it is already armed or length < 0.
+ */
+TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
+
+/* Disarms the output recorder and forgets its buffers. */
+TOLV_API void DisableRecordRaw(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,291 @@
+#include "recordings/Wfdb.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double kDefaultGain = 200.0;
+constexpr int kBaselineCell = 13;  // where the table keeps the baseline text in parentheses
+
+// Decimal integer conversion of a cell (as atoi, saturated): 0 for an empty cell.
+int CellInteger(const std::string& text) {
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+// True when the text is an optionally signed decimal integer, nothing else.
+bool ParseWholeInteger(const std::string& text, int* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
+        return false;
+    }
+    *value = static_cast<int>(v);
+    return true;
+}
+
+const std::string& EmptyText() {
+    static const std::string empty;
+    return empty;
+}
+
+}  // namespace
+
+// --- HeaFile ------------------------------------------------------------------------------------
+
+bool HeaFile::ValidLine(const char* line) {
+    if (line == nullptr || line[0] == '#') return false;
+    for (const char* p = line; *p != '\0'; ++p) {
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return true;
+    }
+    return false;
+}
+
+std::vector<std::string> HeaFile::SplitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t begin = 0;
+    while (true) {
+        std::size_t space = line.find(' ', begin);
+        if (space == std::string::npos) {
+            fields.push_back(line.substr(begin));
+            return fields;
+        }
+        fields.push_back(line.substr(begin, space - begin));
+        begin = space + 1;
+        if (fields.size() > static_cast<std::size_t>(kMaxFields))
+            return fields;  // already too many
+    }
+}
+
+void HeaFile::Clear() {
+    for (auto& line : m_cells) {
+        for (auto& cell : line) cell.clear();
+    }
+    for (auto& b : m_baseline) b.clear();
+    m_lines = 0;
+    m_valid = true;
+}
+
+bool HeaFile::AddLine(std::string line) {
+    if (!m_valid) return false;
+    TrimLineEnd(line);
+    if (!ValidLine(line.c_str())) return true;
+    if (m_lines >= kMaxLines) return m_valid = false;
+    std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() < static_cast<std::size_t>(kMinFields) ||
+        fields.size() > static_cast<std::size_t>(kMaxFields)) {
+        return m_valid = false;
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        std::string& field = fields[i];
+        std::size_t slash = field.rfind('/');
+        if (slash != std::string::npos) field.erase(slash);
+        std::size_t paren = field.rfind('(');
+        if (paren != std::string::npos) {
+            // Only the gain field's parentheses hold a baseline ("200(0)/mV").
+            if (i == 2) {
+                std::size_t close = field.find(')', paren + 1);
+                m_baseline[m_lines] = field.substr(
+                    paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1);
+            }
+            field.erase(paren);
+        }
+        m_cells[m_lines][i] = std::move(field);
+    }
+    ++m_lines;
+    return true;
+}
+
+bool HeaFile::Complete() const {
+    if (!m_valid || m_lines < 2) return false;
+    int signals = GetWavformlNum();
+    return signals >= 1 && signals <= m_lines - 1;
+}
+
+bool HeaFile::OpenFile(const char* path) {
+    Clear();
+    FileHandle file = OpenRegularFileForReading(path);
+    if (!file) return false;
+    LineReader reader(file.get());
+    std::string line;
+    while (reader.Next(line)) {
+        if (!AddLine(line)) return false;
+    }
+    return Complete();
+}
+
+const std::string& HeaFile::Cell(int line, int field) const {
+    if (line < 0 || line > kMaxLines || field < 0 || field > kMaxFields) return EmptyText();
+    return m_cells[line][field];
+}
+
+int HeaFile::GetWavformlNum() const {
+    return CellInteger(Cell(0, 1));
+}
+int HeaFile::GetSampleRate() const {
+    return CellInteger(Cell(0, 2));
+}
+int HeaFile::GetSampleNum() const {
+    return CellInteger(Cell(0, 3));
+}
+int HeaFile::GetFormat() const {
+    return GetFormat(1);
+}
+int HeaFile::GetFormat(int line) const {
+    return CellInteger(Cell(line, 1));
+}
+
+int HeaFile::GetADCOffset(int line) const {
+    if (line < 0 || line > kMaxLines) return 0;
+    int baseline = 0;
+    if (ParseWholeInteger(m_baseline[line], &baseline)) return baseline;
+    return CellInteger(Cell(line, 4));
+}
+
+double HeaFile::GetADCGain(int line) const {
+    const std::string& text = Cell(line, 2);
+    double gain = std::strtod(text.c_str(), nullptr);
+    if (gain == 0.0 || !std::isfinite(gain)) return kDefaultGain;
+    return gain;
+}
+
+const char* HeaFile::GetSignalName(int line) const {
+    return Cell(line, 8).c_str();
+}
+
+// --- DatFile ------------------------------------------------------------------------------------
+
+bool DatFile::OpenFile(const char* path, const HeaFile& header) {
+    m_file.reset();
+    m_format = 0;
+    m_maxCode = 32767;
+    m_codeRange = 65536;
+    long long size = 0;
+    FileHandle file = OpenRegularFileForReading(path, &size);
+    if (!file) return false;
+    int signals = header.GetWavformlNum();
+    int format = header.GetFormat();
+    if (format != 212 && format != 16) return false;
+    if (signals < 1 || signals > HeaFile::kMaxLines) return false;
+    for (int i = 1; i <= signals; ++i) {
+        // Every signal must share the first signal's file and format.
+        if (header.GetFormat(i) != format || header.Cell(i, 0) != header.Cell(1, 0)) return false;
+    }
+    m_signalCount = signals;
+    m_sampleRate = header.GetSampleRate();
+    m_sampleCount = header.GetSampleNum();
+    m_names.assign(static_cast<std::size_t>(signals), std::string());
+    m_gains.assign(static_cast<std::size_t>(signals), kDefaultGain);
+    m_baselines.assign(static_cast<std::size_t>(signals), 0);
+    for (int i = 0; i < signals; ++i) {
+        m_names[i] = header.GetSignalName(i + 1);
+        m_gains[i] = header.GetADCGain(i + 1);
+        m_baselines[i] = header.GetADCOffset(i + 1);
+    }
+    m_format = format;
+    m_maxCode = format == 212 ? 2047 : 32767;
+    m_codeRange = format == 212 ? 4096 : 65536;
+    m_fileSize = size;
+    m_file = std::move(file);
+    return true;
+}
+
+double DatFile::Gain(int channel) const {
+    return channel >= 0 && channel < m_signalCount ? m_gains[channel] : kDefaultGain;
+}
+
+int DatFile::Baseline(int channel) const {
+    return channel >= 0 && channel < m_signalCount ? m_baselines[channel] : 0;
+}
+
+const std::string& DatFile::SignalName(int channel) const {
+    return channel >= 0 && channel < m_signalCount ? m_names[channel] : EmptyText();
+}
+
+int DatFile::ReadChannel(int channel, double& maximum, double& minimum,
+                         std::vector<double>& values) {
+    return ReadChannelValue(channel, 0, m_sampleCount, maximum, minimum, values);
+}
+
+int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum, double& minimum,
+                              std::vector<double>& values) {
+    values.clear();
+    maximum = std::numeric_limits<double>::lowest();
+    minimum = std::numeric_limits<double>::max();
+    if (!m_file || (m_format != 212 && m_format != 16)) return 0;
+    if (channel < 0 || channel >= m_signalCount || start < 0 || count < 1) return 0;
+    if (static_cast<long long>(start) + count > m_sampleCount) count = m_sampleCount - start;
+    if (count < 1) return 0;
+
+    // Samples of all signals present in the file, and the frames of them from `start` on.
+    const bool packed = m_format == 212;
+    const long long nsig = m_signalCount;
+    long long present =
+        packed ? (m_fileSize / 3) * 2 + (m_fileSize % 3 == 2 ? 1 : 0) : m_fileSize / 2;
+    long long firstSample = nsig * start;
+    long long frames = std::min<long long>(count, (present - firstSample) / nsig);
+    if (frames < 1) return 0;
+
+    const std::size_t groupBytes = packed ? 3 : 2;
+    long long skip = packed ? firstSample % 2 : 0;
+    long long offset = packed ? (firstSample / 2) * 3 : firstSample * 2;
+    if (!SeekFile(m_file.get(), offset)) return 0;
+
+    values.resize(static_cast<std::size_t>(frames));
+    const double gain = m_gains[channel];
+    long long frame = 0;
+    long long signal = 0;
+    auto emit = [&](int code) {
+        if (skip > 0) {
+            --skip;
+            return;
+        }
+        if (frame >= frames) return;
+        if (signal == channel) {
+            double v =
+                (Read2sCompliment(code) - m_baselines[static_cast<std::size_t>(signal)]) / gain;
+            values[static_cast<std::size_t>(frame)] = v;
+            maximum = std::max(maximum, v);
+            minimum = std::min(minimum, v);
+        }
+        if (++signal == nsig) {
+            signal = 0;
+            ++frame;
+        }
+    };
+
+    std::vector<unsigned char> chunk(groupBytes * 16384);
+    while (frame < frames) {
+        std::size_t got = std::fread(chunk.data(), 1, chunk.size(), m_file.get());
+        std::size_t groups = got / groupBytes;
+        for (std::size_t g = 0; g < groups && frame < frames; ++g) {
+            const unsigned char* b = chunk.data() + g * groupBytes;
+            if (packed) {
+                int first = 0, second = 0;
+                decode212(b, &first, &second);
+                emit(first);
+                emit(second);
+            } else {
+                emit(decode16(b));
+            }
+        }
+        if (got < chunk.size()) {
+            // End of the file: a trailing pair of bytes of format 212 still holds one sample.
+            if (packed && got % 3 == 2 && frame < frames) {
+                const unsigned char* b = chunk.data() + groups * 3;
+                emit(((b[1] & 0x0F) << 8) | b[0]);
+            }
+            break;
+        }
+    }
+    values.resize(static_cast<std::size_t>(frame));
+    return static_cast<int>(frame);
+}
