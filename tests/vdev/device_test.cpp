@@ -261,6 +261,32 @@ TEST_F(DeviceTest, QuietGapSeparatesFullAndShortForms) {
                                         "SettingWriteShort", "SettingRead", "SettingReadShort"}));
 }
 
+TEST_F(DeviceTest, CommandWithoutAwaitedReplyFollowedByAPacket) {
+    // During playback the host sends AmbientLightWrite without reading its reply and may write
+    // the next packet right behind it: both must be recognised and answered in order.
+    auto& device = StartDevice(Preset::kPpg2012);
+    device.SetFastAck(true);
+    auto client = Open(device);
+    Bytes both{0xB0, 0xFF, 0x10, 0x00, 0x04, 0x00};
+    const Bytes packet = vdevtest::EcgPacket(0, 32767, 0);
+    both.insert(both.end(), packet.begin(), packet.end());
+    ASSERT_TRUE(client->Write(both));
+    EXPECT_EQ(client->Read(64, 2000ms), Padded({0xB0, 0xFF, 0x10, 0xFF, 0x04}));
+    EXPECT_EQ(client->Read(64, 2000ms), Padded({0x01, 0x03, 0x00, 0xFF, 0x00, 14, 0x00, 49}));
+    EXPECT_EQ(device.AmbientLightMode(), 4);
+    EXPECT_EQ(device.Stats().packets, 1u);
+}
+
+TEST_F(DeviceTest, UnplugAndReplugAfterStopReturnAtOnce) {
+    auto& device = StartDevice(Preset::kCurrent);
+    device.Stop();
+    device.Unplug();
+    EXPECT_FALSE(device.Replug());
+    EXPECT_FALSE(device.IsPlugged());
+    EXPECT_FALSE(NodeExists(device.NodePath()));
+    EXPECT_EQ(device.ReadFlash(1, 0, 1), Bytes{'Q'});
+}
+
 TEST_F(DeviceTest, UnknownRequestIsLoggedAndNotAnswered) {
     auto& device = StartDevice(Preset::kCurrent);
     auto client = Open(device);

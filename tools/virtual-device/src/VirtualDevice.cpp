@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "DeviceModel.h"
+#include "Framing.h"
 
 namespace vdev {
 
@@ -142,6 +143,7 @@ struct VirtualDevice::Impl {
     std::deque<Command> commands;
     std::uint64_t commandsDone = 0;
     std::uint64_t commandsPosted = 0;
+    bool running = false;  // the device thread takes commands
 
     // ---- device thread only ----
     std::thread thread;
@@ -329,15 +331,10 @@ void VirtualDevice::Impl::Frame(Clock::time_point now) {
             rx.clear();
             return;
         }
-        if (rx.size() >= 64) {
-            Bytes request(rx.begin(), rx.begin() + 64);
-            rx.erase(rx.begin(), rx.begin() + 64);
-            HandleRequest(std::move(request), now);
-            continue;
-        }
-        if (now - lastRx < gap) return;
-        Bytes request;
-        request.swap(rx);
+        const std::size_t end = RequestEnd(rx, now - lastRx >= gap);
+        if (end == 0) return;
+        Bytes request(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(end));
+        rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(end));
         HandleRequest(std::move(request), now);
     }
 }
@@ -535,6 +532,8 @@ void VirtualDevice::Impl::Run() {
     std::lock_guard<std::mutex> lock(mu);
     plugged = false;
     slavePath.clear();
+    running = false;
+    changed.notify_all();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -563,6 +562,7 @@ std::unique_ptr<VirtualDevice> VirtualDevice::Start(const Options& options, std:
     }
     impl->fastAck = options.fastAck;
     impl->plugged = true;
+    impl->running = true;
     impl->slavePath = impl->pty.slavePath();
     Impl* raw = impl.get();
     impl->thread = std::thread([raw] { raw->Run(); });
@@ -676,14 +676,16 @@ void VirtualDevice::SetFastAck(bool fast) {
 
 void VirtualDevice::Unplug() {
     std::unique_lock<std::mutex> lock(m_impl->mu);
+    if (!m_impl->running) return;
     const std::uint64_t ticket = m_impl->Post(Impl::Command::kUnplug);
-    m_impl->changed.wait(lock, [&] { return m_impl->commandsDone >= ticket; });
+    m_impl->changed.wait(lock, [&] { return m_impl->commandsDone >= ticket || !m_impl->running; });
 }
 
 bool VirtualDevice::Replug() {
     std::unique_lock<std::mutex> lock(m_impl->mu);
+    if (!m_impl->running) return false;
     const std::uint64_t ticket = m_impl->Post(Impl::Command::kReplug);
-    m_impl->changed.wait(lock, [&] { return m_impl->commandsDone >= ticket; });
+    m_impl->changed.wait(lock, [&] { return m_impl->commandsDone >= ticket || !m_impl->running; });
     return m_impl->plugged;
 }
 

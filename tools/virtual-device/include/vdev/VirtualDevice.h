@@ -8,12 +8,42 @@
 // the stream back into millivolts and keeps a traffic log of every request and reply.
 //
 // Framing. A request whose first byte is 0x01 is a stream packet and is 3200 bytes long. Every
-// other request ends when 64 bytes have arrived (no request is longer) or when the line has been
-// quiet for the quiet gap (Options::quietGapMs, 3 ms by default). The library writes each request
-// with one write call and waits for the reply before it writes the next, so requests that differ
-// only by length (the full and short OutputConfig, SettingWrite and SettingWriteShort) are told
-// apart by the gap. A stream packet still incomplete 250 ms after its last byte is logged as
-// truncated and dropped without an acknowledgement.
+// other request ends after a quiet gap on the line (Options::quietGapMs, 3 ms by default): the
+// library writes each request with one write call and waits for the reply before it writes the
+// next, so requests that share a first byte and differ only by length (the full and short
+// OutputConfig, SettingWrite and SettingWriteShort) are told apart by the gap. The known lengths
+// of each family shorten the wait and keep requests apart that arrive back to back:
+//  - a family with one length only (Identify 3, version queries 2, converter 5, storage 64,
+//    Restart 1) ends as soon as that many bytes are in;
+//  - a request ends at 64 bytes (no request is longer);
+//  - a request followed at once by a stream packet (a command whose reply the host does not
+//    wait for, such as AmbientLightWrite during playback) ends where the packet begins.
+// A stream packet still incomplete 250 ms after its last byte is logged as truncated and
+// dropped without an acknowledgement.
+//
+// Replies. Every request of the command set gets one reply of the documented size; a request
+// outside it gets none and is logged as "unknown request". Stream packets are acknowledged with
+// 64 bytes (01, operate mode, 00, FF, 00, group count, sequence number of the last sub-packet)
+// when the device starts to play them: it holds one packet in reserve, so with one packet in
+// flight the host is paced at one packet per playing time (50 x groups / sample rate of the last
+// OutputConfig, 20000/s before any). Where the command set names no reply layout, a reply starts
+// with the request's first bytes and carries 0xFF at the acknowledge byte of its family.
+//
+// Model choices where the command set leaves the device open:
+//  - a storage write stores the bytes given (no erase needed before it); channel 19 answers only
+//    while a module is attached; reads and writes carry at most 48 bytes;
+//  - setting values are kept per id as the bytes 4..63 of the last write (a short write sets only
+//    the bytes it carries); reads return them;
+//  - the PPG family (0xB0) and sampling selections are not acknowledged without a PPG module;
+//  - a 64-byte EA FF 00 request whose payload is all zero reads the LED pulse group record,
+//    any other writes it;
+//  - Restart (0xDD) replies, removes the node for Options::restartDowntimeMs and publishes it
+//    again, booting the firmware version found at the image's version offset in channel 3 when
+//    the image mark "TOLV" is there; LoaderMode 255 boots the MCU image's version likewise;
+//  - photodiode sampling reports are 64 bytes: AD FF 00 00, the input mask, 00, a 16-bit report
+//    counter, then as many whole frames (samples big-endian, status 0) as fit. A report can be
+//    queued just before a command arrives, as on the real device; the host's reply read may then
+//    see the report first.
 //
 // Threads. All public member functions are thread-safe and may be called from any thread while
 // the device runs. The device thread answers requests; callbacks given in Options (sampleSink)
@@ -243,8 +273,8 @@ struct Options {
     unsigned samplingReportIntervalMs = 40;
     // Pause between the restart command (0xDD) and the node's return.
     unsigned restartDowntimeMs = 300;
-    std::size_t logCapacity = 100000;       // newest entries kept; 0 = no traffic log
-    std::size_t decodedCapacity = 2000000;  // newest decoded samples kept; 0 = none kept
+    std::size_t logCapacity = 20000;       // newest entries kept; 0 = no traffic log
+    std::size_t decodedCapacity = 500000;  // newest decoded samples kept; 0 = none kept
     // Called on the device thread for every decoded sample (for example to write a CSV file).
     std::function<void(const DecodedSample&)> sampleSink;
 };
@@ -261,7 +291,8 @@ class VirtualDevice {
     VirtualDevice(const VirtualDevice&) = delete;
     VirtualDevice& operator=(const VirtualDevice&) = delete;
 
-    // Stops the device thread, closes the pseudo-terminal and removes the node. Idempotent.
+    // Stops the device thread, closes the pseudo-terminal and removes the node. Idempotent. After
+    // it, Unplug and Replug return at once (Replug with false); the state stays readable.
     void Stop();
 
     std::string NodePath() const;   // the symbolic link, e.g. "/tmp/x/ttyACM0"
