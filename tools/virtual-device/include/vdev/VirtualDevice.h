@@ -21,7 +21,9 @@
 // A stream packet still incomplete 250 ms after its last byte is logged as truncated and
 // dropped without an acknowledgement.
 //
-// Replies. Every request of the command set gets one reply of the documented size; a request
+// Replies. Every request of the command set gets one reply of the documented size (Identify:
+// 55 00 00 FF, the identify mark "QTVP", hardware major and minor, serial sequence big-endian;
+// storage: the request's 16 header bytes with 0xFF at byte 4, read data from byte 16); a request
 // outside it gets none and is logged as "unknown request". Stream packets are acknowledged with
 // 64 bytes (01, operate mode, 00, FF, 00, group count, sequence number of the last sub-packet)
 // when the device starts to play them: it holds one packet in reserve, so with one packet in
@@ -138,7 +140,22 @@ struct DeviceConfig {
     std::array<std::uint16_t, 2> rldCounts{{512, 310}};  // RLDRead counts
 };
 
-// The device of a preset, with its flash contents described by the fields above.
+// The device of a preset. Flash contents made from it:
+//  - channel 1: the model image;
+//  - channel 3: the firmware image mark "TOLV" and firmwareVersion at 118772..118779, the
+//    manufacturing text "TOLVAN virtual device" at 115712, the DC table at 102400 when
+//    dcTableInChannel3 (preset "old");
+//  - channel 18: the DC table when dcTableInChannel18 (every other preset);
+//  - channel 19 (PPG module): the module image; photodiode sampling tables at 1024 and 3072
+//    (entry i = 4i, big-endian); FACTORY_SETTING at 5120 (valid; LED levels 150, 140, 130,
+//    trigger levels 30, 32, 34); photodiode ratio floats from 5248 (1.00, 0.99, ...); on 0x2112
+//    also the transmission-rate words of the MCU settings (first value 800 - 100 m, second 1023)
+//    and PPG DC tables 0 and 1 at 5632 and 13824 (entry i = 21i, little-endian). The LED and
+//    trigger levels are also the initial values of settings 1, 2, 18 and 3, 4, 19;
+//  - channel 19 (respiration module): the module image; the coefficient record at 5248 (mark
+//    0.60991, then 110.5, 111.0, 109.5, 0.0); the baseline DAC table at 5312 (1000 + 500k); the
+//    potentiometer-3 table at 5376 (20000 / (k + 1) ohms); module words (setting 0x0D) 512, 512,
+//    40, 1000.
 DeviceConfig MakePreset(Preset preset);
 // The preset DC table: a slightly off-nominal gain and offset (not the library's default table),
 // so that a test can tell whether the library drives the DC path with the device's table.
@@ -182,7 +199,8 @@ struct FaultRule {
     };
     Kind kind = Kind::kNoReply;
     int firstByte = -1;  // only replies to requests with this first byte; -1 = every reply
-    // Only requests for which this returns true (in addition to firstByte); empty = all.
+    // Only requests for which this returns true (in addition to firstByte); empty = all. Runs on
+    // the device thread with the device's lock held: it must not call the VirtualDevice.
     std::function<bool(const Bytes& request)> match;
     int skip = 0;    // let this many matching replies through first
     int count = -1;  // then apply to this many; -1 = for ever
