@@ -218,6 +218,159 @@ TOLV_API const char* TOLVGetFWVersion(void);
 TOLV_API const char* TOLVGetHWVersion(void);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Waveform parameters                                                                        */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Common behaviour of the waveform setters below (each says where it differs):
+ *   - Every call takes the library's API lock for its whole run.
+ *   - -1 when no session exists: no device port is open and no connection callback has been
+ *     registered (neither TOLVInit with a callback nor TOLVConnect was called). Once a session
+ *     exists, setters succeed while the device is absent; the values apply when playback runs.
+ *   - -2 when the argument is outside its range. Ranges are inclusive; NaN is refused.
+ *   - A refused call stores nothing and writes no journal line.
+ *   - An accepted call writes its journal line, stores the value and applies it: "at the next
+ *     period" means at once when nothing plays, else where the current waveform period ends;
+ *     "at once" applies it at once, also in the middle of a period; "relays" sends the relay
+ *     configuration at once.
+ */
+
+/* Frequency callback: the new frequency in Hz when a change lowered it to the ceiling of the
+ * selected output function; the current frequency during a frequency scan; -1.0 when a scan
+ * ends. Runs on the thread that applies the change (the caller's or the play thread) or on the
+ * play thread; it must return quickly and must not call TOLVFree. */
+typedef void (*TOLV_SYNC_FREQUENCY_CALLBACK)(double frequency);
+/* DC-offset callback: the DC offset in whole mV each time output 15 steps it. Play thread. */
+typedef void (*TOLV_SYNC_DC_OFFSET_CALLBACK)(int dcOffsetMillivolts);
+/* Main-function callback: the output function a frequency scan switched to (1 sine scan, 7 ECG
+ * scan, 0 scan off). Runs on the caller's thread or the play thread. */
+typedef void (*TOLV_SYNC_MAIN_FUNCTION_CALLBACK)(int outputFunction);
+/* Standard-stop callback: a standard waveform or recording that does not loop has played once
+ * and playback is being stopped. Play thread. */
+typedef void (*TOLV_STANDARD_STOP_CALLBACK)(void);
+/* Baseline-reset callback: the baseline-reset test mode (0..4) is changing. Caller's thread. */
+typedef void (*TOLV_BASELINE_RESET_CALLBACK)(int mode);
+
+/*
+ * Amplitude of the main function, mV peak-to-peak (the R amplitude of the ECG forms),
+ * -40.0 .. 40.0; a negative amplitude inverts the waveform. Applied at the next period.
+ * A dynamic-range test may lower it at the next change (TOLVGetAmplitude shows the result).
+ * Returns 0; -1 no session; -2 out of range; -3 while the baseline-reset test runs.
+ */
+TOLV_API int TOLVSetAmplitude(double amplitude);
+/* Amplitude in mV peak-to-peak. Takes no lock. */
+TOLV_API double TOLVGetAmplitude(void);
+
+/*
+ * Repetition frequency, Hz (heart rate / 60 for the ECG forms), 0.017 .. 500.0; at most 5.0
+ * while output 4 or 5 is selected. Applied at the next period; a change lowers it to the
+ * ceiling of the selected output function (5 Hz for outputs 4 to 6, 6 Hz for 7 and 14,
+ * 500 Hz otherwise) and reports the new value to the frequency callback. Output 12 always
+ * plays at 1 Hz.
+ * Returns 0; -1 no session; -2 out of range; -3 while a frequency scan runs; -4 while the
+ * baseline-reset test runs.
+ */
+TOLV_API int TOLVSetFrequency(double frequency);
+/* Frequency in Hz. Takes no lock. */
+TOLV_API double TOLVGetFrequency(void);
+
+/*
+ * DC offset on the DC path, mV, -1000 .. 1000. Applied at the next period.
+ * Returns 0; -1 no session; -2 out of range.
+ */
+TOLV_API int TOLVSetDCOffset(int millivolts);
+/* DC offset in mV. */
+TOLV_API int TOLVGetDCOffset(void);
+
+/*
+ * DC offset variable mode: true takes the DC offset from the DC converter (any value in
+ * range); false gives the fixed +300 and -300 mV offsets of the relay network. Applied at the
+ * next period. Returns 0; -1 no session.
+ */
+TOLV_API int TOLVSetDCOffsetVariableMode(bool variable);
+TOLV_API bool TOLVGetDCOffsetVariableMode(void);
+
+/*
+ * DC offset applied in common mode (relays, at once). Returns 0; -1 no session.
+ */
+TOLV_API int TOLVSetDCOffsetCommonMode(bool common);
+/* As TOLVSetDCOffsetCommonMode, any non-zero value meaning true. Same return codes. */
+TOLV_API int SetDCOffsetCommoneMode(int common);
+TOLV_API bool TOLVGetDCOffsetCommonMode(void);
+
+/*
+ * Width of the rectangular and triangular pulses (outputs 4 and 5), ms, 1.0 .. 300.0.
+ * Applied at the next period; output 12 sets it to 50.
+ * Returns 0; -1 no session; -2 out of range.
+ */
+TOLV_API int TOLVSetPulseWidth(double milliseconds);
+/* Pulse width in ms. */
+TOLV_API double TOLVGetPulseWidth(void);
+
+/* Input-impedance mode (relays, at once). Returns 0; -1 no session. */
+TOLV_API int TOLVSetInputImpedanceMode(bool on);
+TOLV_API bool TOLVGetInputImpedanceMode(void);
+
+/* QRS width of the ECG forms (outputs 7, 14), ms, 5.0 .. 200.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetQRSDuration(double milliseconds);
+/* T-wave amplitude of the ECG forms (outputs 7, 14), mV, 0.0 .. 5.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetTWave(double millivolts);
+/* P-wave amplitude of the customised ECG (output 14), mV, 0.0 .. 2.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetPWave(double millivolts);
+/* ST-segment level of the customised ECG (output 14), mV, -2.0 .. 2.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetSTDeviation(double millivolts);
+/* P-wave duration of the customised ECG (output 14), ms, 50.0 .. 100.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetPDuration(double milliseconds);
+/*
+ * PR interval of the customised ECG (output 14), ms, 0.0 .. 200.0. A PR interval below 50
+ * also sets the P duration to the PR interval; otherwise a P duration below 50 is raised to
+ * 50. Applied at once, together with the P duration.
+ * Returns 0; -1 no session; -2 out of range.
+ */
+TOLV_API int TOLVSetPRInterval(double milliseconds);
+/* QT interval of the customised ECG (output 14), ms, 100.0 .. 900.0. Applied at once.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetQTInterval(double milliseconds);
+/* T-wave duration of the customised ECG (output 14), ms, 100.0 .. 900.0. Applied at the next
+ * period. Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetCustomizedTDuration(double milliseconds);
+
+/* The ECG beat parameters above, in their setters' units. */
+TOLV_API double TOLVGetQRSDuration(void);
+TOLV_API double TOLVGetTWave(void);
+TOLV_API double TOLVGetPWave(void);
+TOLV_API double TOLVGetSTDeviation(void);
+TOLV_API double TOLVGetPDuration(void);
+TOLV_API double TOLVGetPRInterval(void);
+TOLV_API double TOLVGetQTInterval(void);
+TOLV_API double TOLVGetCustomizedTDuration(void);
+
+/* Standard waveforms (outputs 8, 9, 16, 17) repeat (true, the default) or stop after one
+ * period, calling the standard-stop callback. Works without a session. */
+TOLV_API void TOLVSetSpecialWaveformLoop(bool loop);
+/* The recorded ECG (output 13) repeats (true, the default) or stops after playing once.
+ * Works without a session. */
+TOLV_API void TOLVSetFileLoop(bool loop);
+
+/*
+ * ECG sample rate, samples/s, 100 .. 40000 (default 20000). The external respiration module
+ * and enabled PPG outputs impose their own rate. Lowers the output-signal callback divider to
+ * the new rate when it was larger. Applied at the next change.
+ * Returns 0; -1 no session; -2 out of range; -3 while a waveform plays.
+ */
+TOLV_API int TOLVSetSampleRate(int samplesPerSecond);
+
+/* Register the synchronisation callbacks (NULL unregisters). Work without a session. */
+TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback);
+TOLV_API void TOLVRegisterSyncDCOffsetCB(TOLV_SYNC_DC_OFFSET_CALLBACK callback);
+TOLV_API void TOLVRegisterSyncMainFunctionCB(TOLV_SYNC_MAIN_FUNCTION_CALLBACK callback);
+
+/* ------------------------------------------------------------------------------------------ */
 /* Recordings                                                                                 */
 /* ------------------------------------------------------------------------------------------ */
 
@@ -421,6 +574,15 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
 
 /* Disarms the output recorder and forgets its buffers. */
 TOLV_API void DisableRecordRaw(void);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Waveform parameters (Linux builds only)                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Registers the standard-stop callback (NULL unregisters). Takes no lock. */
+TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
+/* Registers the baseline-reset callback (NULL unregisters). Takes no lock. */
+TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,11 @@
+// Rules of the general waveform setters that do not depend on the session or the playback.
+#pragma once
+
+// True when low <= value <= high (bounds inclusive); false for NaN.
+bool InSettingRange(double value, double low, double high);
+// Range code of TOLVSetFrequency for the selected output function: 0 or -2. Outputs 4 and 5
+// (pulses) accept at most 5 Hz, every output at least 0.017 and at most 500 Hz.
+int FrequencyRangeCode(int outputFunction, double frequency);
+// P duration after the PR interval is set to prInterval (ms): a PR interval below 50 ms sets
+// it to the PR interval; otherwise a P duration below 50 ms is raised to 50.
+double PDurationForPRInterval(double prInterval, double pDuration);
