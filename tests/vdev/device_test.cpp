@@ -503,14 +503,16 @@ TEST_F(DeviceTest, UnplugRemovesTheNodeAndReplugRestoresIt) {
 }
 
 TEST_F(DeviceTest, RestartBootsTheBurnedImageAndComesBack) {
-    auto& device = StartDevice(Preset::kCurrent);
+    vdev::Options options;
+    options.restartDowntimeMs = 1000;  // long enough to see the node gone even on a busy machine
+    auto& device = StartDevice(Preset::kCurrent, 0, options);
     // The burned image carries version 1.4.00.01 at its version offset.
     ASSERT_TRUE(device.WriteFlash(3, 118776, {1, 4, 0, 1}));
     auto client = Open(device);
     EXPECT_EQ(client->Exchange({0xDD}, 64), Padded({0xDD, 0xFF}));
     EXPECT_TRUE(WaitUntil([&] { return !NodeExists(device.NodePath()); }, 2000ms));
     client.reset();
-    EXPECT_TRUE(WaitUntil([&] { return device.IsPlugged(); }, 3000ms));
+    EXPECT_TRUE(WaitUntil([&] { return device.IsPlugged(); }, 5000ms));
     EXPECT_EQ(device.RestartCount(), 1);
     auto again = Open(device);
     EXPECT_EQ(again->Exchange({0xAA, 0x03}, 5), (Bytes{0xAA, 0x01, 0x04, 0x00, 0x01}));
