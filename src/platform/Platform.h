@@ -114,6 +114,8 @@ bool CreateThread(THREAD_HANDLE* thread, ThreadStartFunction start, void* argume
 void JoinThread(THREAD_HANDLE thread);
 // POSIX: does nothing (the thread is neither joined nor detached). Windows: closes the handle.
 void CloseThread(THREAD_HANDLE thread);
+// Lets the thread release its resources by itself when it ends; it can no longer be joined.
+void DetachThread(THREAD_HANDLE thread);
 // True when the calling thread is the one the handle names.
 bool IsCurrentThread(THREAD_HANDLE thread);
 // Windows raises the calling thread to the highest normal priority; POSIX does nothing.

@@ -219,6 +219,10 @@ void JoinThread(THREAD_HANDLE thread) {
 
 void CloseThread(THREAD_HANDLE) {}
 
+void DetachThread(THREAD_HANDLE thread) {
+    if (thread != 0) pthread_detach(FromHandle(thread));
+}
+
 bool IsCurrentThread(THREAD_HANDLE thread) {
     return thread != 0 && pthread_equal(FromHandle(thread), pthread_self()) != 0;
 }

@@ -120,6 +120,8 @@ void CloseThread(THREAD_HANDLE thread) {
     if (thread != 0) ::CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
+void DetachThread(THREAD_HANDLE thread) { CloseThread(thread); }
+
 bool IsCurrentThread(THREAD_HANDLE thread) {
     return thread != 0 && ::GetThreadId(reinterpret_cast<HANDLE>(thread)) == ::GetCurrentThreadId();
 }

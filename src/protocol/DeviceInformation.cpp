@@ -146,6 +146,10 @@ bool _IsPPGConnected() {
     return g_PPGModelInfo.Letter1 == 'A' && g_PPGModelInfo.Letter2 == 'P';
 }
 
+bool ExtRespIsAvailable() {
+    return g_PPGModelInfo.Letter1 == 'E' && g_PPGModelInfo.Letter2 == 'R';
+}
+
 int GetFWMainVer() {
     return g_HWInfo.FirmwareVersion[0];
 }

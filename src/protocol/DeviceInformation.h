@@ -36,6 +36,8 @@ DEVICE_FEATURE DeviceFeatureForModel(std::uint16_t fullModelNumber);
 int DoGetPPGDacLevel();
 std::uint16_t GetPPGFullModelNumber();
 bool _IsPPGConnected();
+// The accessory on the module port is the external respiration module (letters 'E' 'R').
+bool ExtRespIsAvailable();
 int GetFWMainVer();
 int GetPPGFwMainVer();
 std::string GetPPGFwVersion();

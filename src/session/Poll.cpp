@@ -54,6 +54,12 @@ void PollIdle() {
         SleepEx(10);
         return;
     }
+    if (s_ECGGoing) {
+        // The stream started while this read was under way: what came is the acknowledgement
+        // of the first packet. Hand it over as the streaming poll would.
+        if (g_hReadEvent.WaitTimeout(200) == 0) g_hSendEvent.SetEvent();
+        return;
+    }
     g_hProcessRequestEvent.SetEvent();
     {
         CAutoCriticalSection interrupt(g_InterruptCriticalSection);
@@ -90,6 +96,9 @@ void StartPollingThread() {
     s_bStopPool = 0;
     s_hStopPollEvent.ResetEvent();
     g_hPollingEvent.SetEvent();
+    // A stream that outlived a reconnect is waiting for an acknowledgement that the lost device
+    // never sent: release its next packet.
+    if (s_ECGGoing) g_hSendEvent.SetEvent();
     THREAD_HANDLE thread = 0;
     if (CreateThread(&thread, USBDataPollThread, nullptr)) s_pPollingThread = thread;
 }
@@ -131,14 +140,24 @@ void SetSamplingReportHandler(SamplingReportHandler handler) {
     s_SamplingHandler = handler;
 }
 
-CDeviceCommand::CDeviceCommand()
-    : m_api(g_APICriticalSection), m_interrupt(g_InterruptCriticalSection) {
+CDeviceCommand::CDeviceCommand(ApiLock api) : m_api(api == kWithApiLock) {
+    if (m_api) g_APICriticalSection.Lock();
+    g_InterruptCriticalSection.Lock();
     if (g_bConnected && IsPlayingOrSampling()) {
-        // Wait for the stream's gap. The wait is sliced so that a device lost meanwhile (no
-        // more acknowledgements, so no more gaps) fails the command instead of hanging it.
+        // Wait for the stream's gap. The play thread itself holds the gap open while it builds
+        // a packet, so its own commands pass at once. A gap comes with every acknowledged
+        // packet (at most 40 ms apart); a stream that has stalled for seconds (device lost or
+        // silent) fails the command instead of hanging it.
+        constexpr int kStalledStreamSlices = 30;  // x 100 ms
+        int slices = 0;
         while (g_hProcessRequestEvent.WaitTimeout(100) != 0) {
-            if (!DeviceIsConnected() || !IsPlayingOrSampling()) {
-                m_ready = DeviceIsConnected();
+            if (!IsPlayingOrSampling()) {
+                PausePollingThread();  // the stream ended: take the link from the poll thread
+                SleepEx(1);
+                break;
+            }
+            if (!DeviceIsConnected() || ++slices >= kStalledStreamSlices) {
+                m_ready = false;
                 break;
             }
         }
@@ -146,4 +165,10 @@ CDeviceCommand::CDeviceCommand()
         PausePollingThread();
         SleepEx(1);
     }
+}
+
+CDeviceCommand::~CDeviceCommand() {
+    ResumePollingThread();
+    g_InterruptCriticalSection.Unlock();
+    if (m_api) g_APICriticalSection.Unlock();
 }

@@ -37,22 +37,23 @@ class CAutoResumePolling {
     CAutoResumePolling& operator=(const CAutoResumePolling&) = delete;
 };
 
-// The access discipline of one device command, for the scope of the object: API lock, interrupt
-// lock, resume guard; then either the stream's gap (when connected and playing) or a paused
-// poll thread. Ready() is false when the link can't be had: the device went away while the
-// command waited for a gap. Then the command must not touch the link.
+// The access discipline of one device command, for the scope of the object: API lock (unless
+// the caller is the play thread or otherwise must not take it), interrupt lock, resume guard;
+// then either the stream's gap (when connected and playing) or a paused poll thread. Ready()
+// is false when the link can't be had: the device went away while the command waited for a
+// gap. Then the command must not touch the link.
 class CDeviceCommand {
-  public:
-    CDeviceCommand();
-    ~CDeviceCommand() = default;
+public:
+    enum ApiLock { kWithApiLock, kNoApiLock };
+
+    explicit CDeviceCommand(ApiLock api = kWithApiLock);
+    ~CDeviceCommand();
     CDeviceCommand(const CDeviceCommand&) = delete;
     CDeviceCommand& operator=(const CDeviceCommand&) = delete;
 
     bool Ready() const { return m_ready; }
 
-  private:
-    CAutoCriticalSection m_api;
-    CAutoCriticalSection m_interrupt;
-    CAutoResumePolling m_resume;
+private:
+    bool m_api;
     bool m_ready = true;
 };
