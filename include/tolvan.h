@@ -584,6 +584,117 @@ TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
 /* Registers the baseline-reset callback (NULL unregisters). Takes no lock. */
 TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
 
+/* ------------------------------------------------------------------------------------------ */
+/* Calibration and flash records (Linux builds only)                                          */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * The DC calibration table: 4001 DAC codes, entry i for (i - 2000) mV. At every connect the
+ * library loads it from the cache file "calibration.dat" (8002 bytes: the 4001 words, 16-bit
+ * little-endian), else moves it from the simulator's old flash location to the current one,
+ * else reads the current location, else uses its built-in table. The functions below serve
+ * calibration tools. None of them writes to the call journal.
+ */
+
+/*
+ * Sets the directory of the cache file. The text is put unchanged in front of "calibration.dat",
+ * so it must end with a path separator ("/var/lib/tolvan/"). NULL or "" selects the current
+ * directory.
+ * Returns 0, or -2 when directory is 512 bytes or longer (the directory is then unchanged).
+ */
+TOLV_API int SetCalibrationDataPath(const char* directory);
+
+/*
+ * Reads the table from the simulator's flash into the table in force (not validated; see
+ * ValidateDCCalibrationData). Returns true on success; false without a device or when a read
+ * failed (the table in force is then unchanged).
+ */
+TOLV_API bool ReadDCCalibrationData(void);
+
+/*
+ * Writes a new table to the simulator's flash (the location must have been cleared with
+ * ClearDCCalibrationData if it held another table) and, once the flash has acknowledged every
+ * part, makes it the table in force and saves it to the cache file (when the file cannot be
+ * written, an older file is removed so that it is not preferred at the next connect).
+ *   values: count codes, each 0..65535; the caller keeps ownership.
+ *   count:  must be 4001.
+ * Returns true on success; false when values is NULL, count is not 4001, a value exceeds 65535,
+ * no device is open or the device did not acknowledge (the table in force is then unchanged).
+ */
+TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count);
+
+/* True when none of entries 1500..2500 (-500..+500 mV) of the table in force is 0xFFFF. */
+TOLV_API bool ValidateDCCalibrationData(void);
+
+/*
+ * Erases the table from the simulator's flash (current and old location; the manufacturing
+ * text record that shares the old location's last sector is kept), frees the copy returned by
+ * GetCalibrationCache and deletes the cache file. The table in force stays until the next
+ * connect. Returns true when everything was cleared (a cache file that did not exist counts as
+ * cleared); false without a device or when a step failed.
+ */
+TOLV_API bool ClearDCCalibrationData(void);
+
+/*
+ * Writes the table in force to "calibration.dat" in directory (same rule as
+ * SetCalibrationDataPath; "" is the current directory), replacing the file.
+ * Returns 0; -1 when the file cannot be opened or written; -2 when directory is NULL.
+ */
+TOLV_API int SaveCalibrationData(const char* directory);
+
+/*
+ * Makes the cache file's table the table in force.
+ * Returns 0 on success; -1 when the file is missing or not exactly 8002 bytes (the table in
+ * force is unchanged) or when any entry 1000..2999 is 255 (the built-in table is then in force).
+ */
+TOLV_API int LoadCalibrationData(void);
+
+/*
+ * Reads the cache file into a copy owned by the library and returns it. The copy stays valid
+ * until the next GetCalibrationCache, ClearCalibrationCache or ClearDCCalibrationData (the
+ * loads at connect do not touch it).
+ *   count: receives 4001 on success, 0 otherwise; may be NULL.
+ * Returns the 4001 words, or NULL when the file is missing or not exactly 8002 bytes.
+ */
+TOLV_API const uint16_t* GetCalibrationCache(int* count);
+
+/*
+ * Copies the cache file's 4001 words into buffer (owned by the caller).
+ *   capacity: words buffer can take; must be at least 4001.
+ * Returns 4001; 0 when buffer is NULL, capacity is too small, no directory was set with
+ * SetCalibrationDataPath, or the file is missing or not exactly 8002 bytes.
+ */
+TOLV_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity);
+
+/* Frees the copy returned by GetCalibrationCache and deletes the cache file.
+ * Returns 0 when the file was deleted, -1 when it could not be (for example it did not exist). */
+TOLV_API int ClearCalibrationCache(void);
+
+/*
+ * Copies the PPG DC table of slot `table` (0..2; loaded from a PPG module 0x2112 at connect,
+ * else the identity, entry i = i) into buffer (owned by the caller).
+ *   count: words buffer can take; min(count, 3001) are copied.
+ * Returns the number of words copied; 0 when table is outside 0..2, buffer is NULL or count < 1.
+ */
+TOLV_API int GetPPGDCTable(int table, uint16_t* buffer, int count);
+
+/*
+ * Reads the manufacturing text record (64 bytes in the simulator's flash) into buffer (owned by
+ * the caller). Bytes never written read 0xFF.
+ *   length: bytes buffer can take (>= 1); min(length, 64) are read.
+ * Returns the number of bytes read; 0 when no device is open or the device did not answer (the
+ * buffer may then hold the part read before the failure); -2 when buffer is NULL or length < 1.
+ */
+TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length);
+
+/*
+ * Erases the manufacturing text record and writes min(length, 64) bytes of buffer to it; the
+ * rest of the 64 bytes reads 0xFF afterwards.
+ * Returns the number of bytes written; 0 when no device is open or the device did not
+ * acknowledge; -2 when buffer is NULL or length < 1.
+ */
+TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length);
+
 #ifdef __cplusplus
 }
 #endif

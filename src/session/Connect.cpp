@@ -2,7 +2,9 @@
 #include <atomic>
 
 #include "link/Device.h"
+#include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/ModuleTables.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 
@@ -83,10 +85,24 @@ void ReconnectDevice() {
 }
 
 void ConnectedPostProcessing() {
-    // Device-resident data is loaded here after every connect: the ECG DC calibration table,
-    // the PPG DC table, the photodiode sampling calibration, the respiration DAC calibration,
-    // the MCU transmission rate and factory settings of module 0x2112, and dynamic LED
-    // strength off. Failures leave the defaults in force.
+    // Device-resident data is loaded here after every connect, in this order. Results are not
+    // checked: a step that fails leaves its defaults in force and the connect goes on.
+    CDeviceCommand command;
+    if (!command.Ready()) return;
+    // 1. ECG DC calibration table: cache file, old flash location, channel 18 or the default.
+    SetECGDCVariableCalibrationData();
+    // Nothing loaded from an earlier module outlives it.
+    ResetModuleTables();
+    // 2. PPG DC tables (module 0x2112 only).
+    LoadPPGDCTable();
+    // 3. Photodiode sampling calibration and ratios (PPG module only).
+    LoadPPGPDSamplingCalibrationData();
+    // 4. Respiration DAC calibration (external respiration module only).
+    LoadRespirationDACCalibrationData();
+    // 5. Module 0x2112: the MCU transmission rate 800, 1023, 800, 1023 is set here
+    //    (UpdateMCUTransmissionRate), then its factory settings are read.
+    if (GetPPGFullModelNumber() == 0x2112) LoadFactorySettingMCU();
+    // 6. Dynamic LED strength off (EnableDynamicLEDStrength(0)) goes here.
 }
 
 bool ConnectWithTimeout(int port, unsigned timeoutMs) {
