@@ -78,14 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
                   Preset::kCurrent,
                   {0x55, 0x00, 0x00},
                   {0x55, 0x00, 0x00, 0xFF, 'Q', 'T', 'V', 'P', 0x02, 0x01, 0x03, 0x2F}},
-        QueryCase{"IdentifyOld",
-                  Preset::kOld,
-                  {0x55, 0x00, 0x00},
-                  {0x55, 0x00, 0x00, 0xFF, 'Q', 'T', 'V', 'P', 0x01, 0x00, 0x00, 0x70}},
-        QueryCase{"DacWidth12Bit",
-                  Preset::kPpg2012,
-                  {0x55, 0x00, 0x81},
-                  {0x55, 0x00, 0x81, 0xFF, 0x00, 0, 0, 0, 0, 0, 0, 0}},
         QueryCase{"DacWidth16Bit",
                   Preset::kPpg2112,
                   {0x55, 0x00, 0x81},
@@ -97,10 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
                   Preset::kCurrent,
                   {0xCC, 0x00, 0x42},
                   Padded({0xCC, 0x00, 0x42, 0xFF, 50})},
-        QueryCase{"ModuleVersion2012",
-                  Preset::kPpg2012,
-                  {0xB8, 0x00, 0x01},
-                  Padded({0xB8, 0x00, 0x01, 0xFF, 1, 0, 3, 7})},
         QueryCase{"ModuleVersion2112",
                   Preset::kPpg2112,
                   {0xB9, 0x00, 0x01},
@@ -117,16 +105,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::copy(image.begin(), image.end(), r.begin() + 16);
                       return r;
                   }()},
-        QueryCase{
-            "RespirationModuleImage", Preset::kRespiration, StorageFrame(false, 19, false, 3, 0),
-            [] {
-                Bytes r = StorageFrame(false, 19, false, 3, 0);
-                r[4] = 0xFF;
-                r[16] = 'Q';
-                r[17] = 'E';
-                r[18] = 'R';
-                return r;
-            }()}),
+        QueryCase{"RespirationModuleImage", Preset::kRespiration,
+                  StorageFrame(false, 19, false, 3, 0),
+                  [] {
+                      Bytes r = StorageFrame(false, 19, false, 3, 0);
+                      r[4] = 0xFF;
+                      r[16] = 'Q';
+                      r[17] = 'E';
+                      r[18] = 'R';
+                      return r;
+                  }()}),
     [](const ::testing::TestParamInfo<QueryCase>& info) { return info.param.name; });
 
 TEST_F(DeviceTest, IdentifyMarkCanBeMadeWrong) {
