@@ -21,6 +21,16 @@ bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
     return true;
 }
 
+// A storage read's reply repeats the request header: channel (byte 5), count (byte 7) and
+// address (bytes 8..11). A reply that names another chunk (a late answer to an earlier,
+// timed-out request) is refused instead of being stored as this chunk's data.
+bool EchoesRequest(const std::uint8_t* reply, int got,
+                   const CommandRequest<kStorageRequestLength>& request) {
+    if (got != static_cast<int>(kCommandReplyLength)) return true;  // judged by the parser
+    return reply[5] == request[5] && reply[7] == request[7] &&
+           std::equal(request.begin() + 8, request.begin() + 12, reply + 8);
+}
+
 }  // namespace
 
 bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* bytes,
@@ -33,7 +43,7 @@ bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* byte
         if (!request) return false;
         std::uint8_t reply[kCommandReplyLength];
         int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 ||
+        if (got < 0 || !EchoesRequest(reply, got, *request) ||
             ParseStorageReadReply(reply, static_cast<std::size_t>(got), bytes + chunk.first,
                                   chunk.elements) != ReplyStatus::kOk) {
             return false;
@@ -75,7 +85,7 @@ bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* w
         if (!request) return false;
         std::uint8_t reply[kCommandReplyLength];
         int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 ||
+        if (got < 0 || !EchoesRequest(reply, got, *request) ||
             ParseStorageReadWordsReply(reply, static_cast<std::size_t>(got), words + chunk.first,
                                        chunk.elements) != ReplyStatus::kOk) {
             return false;

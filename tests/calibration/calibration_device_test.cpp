@@ -369,6 +369,45 @@ TEST_F(CalibrationTest, UnacknowledgedReadChunkEndsTheTransferAndKeepsTheTable) 
     EXPECT_EQ(LiveTable(), before);
 }
 
+struct EchoCase {
+    const char* name;
+    std::size_t index;  // reply byte that no longer repeats the request
+};
+
+class ReplyEchoTest : public CalibrationTest, public ::testing::WithParamInterface<EchoCase> {};
+
+TEST_P(ReplyEchoTest, ReadReplyNamingAnotherChunkIsRefused) {
+    auto* device = StartWith(vdev::Preset::kCurrent);
+    ASSERT_TRUE(TOLVConnect(0, 20000));
+    const Table before = LiveTable();
+    ASSERT_TRUE(device->WriteFlash(18, 0, BigEndianWords(Shifted(before, 1))));
+    vdev::FaultRule rule;
+    rule.kind = vdev::FaultRule::Kind::kCorruptByte;
+    rule.firstByte = 0x12;
+    rule.match = [](const Bytes& r) { return r[3] == kRead; };
+    rule.skip = 1;
+    rule.count = 1;
+    rule.index = GetParam().index;
+    rule.value = 0x77;
+    device->AddFault(rule);
+    device->ClearLog();
+    EXPECT_FALSE(ReadDCCalibrationData());
+    EXPECT_EQ(StorageRequests(*device).size(), 2u);
+    EXPECT_EQ(LiveTable(), before);
+
+    device->ClearFaults();
+    device->AddFault(rule);
+    std::uint8_t text[64];
+    EXPECT_EQ(TOLVReadMfgInfo(text, 64), 0) << "byte records are judged the same way";
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, ReplyEchoTest,
+                         ::testing::Values(EchoCase{"Channel", 5}, EchoCase{"Count", 7},
+                                           EchoCase{"AddressHigh", 8}, EchoCase{"AddressLow", 11}),
+                         [](const ::testing::TestParamInfo<EchoCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(CalibrationTest, UnansweredWriteChunkEndsTheWriteAndChangesNothingOnTheHost) {
     auto* device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
