@@ -176,18 +176,22 @@ int DoCheckECGTxtChannel(const char* path, char** names) {
     TextHeader header;
     if (int code = ReadTextHeader(reader, false, &header); code != 0) return code;
     if (names != nullptr) {
+        // Every buffer is made before any is handed over, so a failure leaks none.
+        std::vector<std::unique_ptr<char[]>> made;
         const char* p = header.names.c_str();
-        for (int i = 0; i < header.channels; ++i) {
-            const char* start = nullptr;
-            std::size_t length = 0;
-            if (!NextField(p, ",", &start, &length)) {
-                names[i] = nullptr;  // no name for this column
-                continue;
-            }
+        const char* start = nullptr;
+        std::size_t length = 0;
+        while (static_cast<int>(made.size()) < header.channels &&
+               NextField(p, ",", &start, &length)) {
             length = std::min(length, kChannelNameSize - 1);
-            names[i] = new char[kChannelNameSize];
-            std::memcpy(names[i], start, length);
-            names[i][length] = '\0';
+            made.emplace_back(new char[kChannelNameSize]);
+            std::memcpy(made.back().get(), start, length);
+            made.back()[length] = '\0';
+        }
+        for (int i = 0; i < header.channels; ++i) {
+            names[i] = i < static_cast<int>(made.size())
+                           ? made[static_cast<std::size_t>(i)].release()
+                           : nullptr;  // no name for this column
         }
     }
     return header.channels;

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr double kDefaultGain = 200.0;
-constexpr int kBaselineCell = 13;  // where the table keeps the baseline text in parentheses
 
 // Decimal integer conversion of a cell (as atoi, saturated): 0 for an empty cell.
 int CellInteger(const std::string& text) {
@@ -250,8 +249,10 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
         }
         if (frame >= frames) return;
         if (signal == channel) {
-            double v =
-                (Read2sCompliment(code) - m_baselines[static_cast<std::size_t>(signal)]) / gain;
+            // In double: a baseline near the int limits must not overflow the difference.
+            double v = (static_cast<double>(Read2sCompliment(code)) -
+                        m_baselines[static_cast<std::size_t>(signal)]) /
+                       gain;
             values[static_cast<std::size_t>(frame)] = v;
             maximum = std::max(maximum, v);
             minimum = std::min(minimum, v);

@@ -259,6 +259,13 @@ TEST(LoadECGdat, BaselineIsPerSignalAndAppliedAfterTheSignFold) {
     EXPECT_EQ(CurrentSamples(), (std::vector<double>{0.5, 1.0, 0.0}));
 }
 
+TEST(LoadECGdat, ExtremeBaselineDoesNotOverflow) {
+    ScratchDir dir;
+    Record r = WriteRecord(dir, "r 1 360 2\nr.dat 16 1(-2147483648) 16 0\n", Pack16({-1, 5}));
+    ASSERT_EQ(TOLVLoadECGdat(r.hea.c_str(), r.dat.c_str(), 0), 2);
+    EXPECT_EQ(CurrentSamples(), (std::vector<double>{2147483647.0, 2147483653.0}));
+}
+
 TEST(DatFile, ReadChannelValueWindowAndExtremes) {
     ScratchDir dir;
     HeaFile h;
