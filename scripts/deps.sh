@@ -5,7 +5,8 @@ set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libedf-dev python3 "$@"; do
+for pkg in cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  libedf-dev python3 "$@"; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

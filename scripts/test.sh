@@ -49,6 +49,15 @@ fi
 run "tsan" build-tsan -L threading -- -DCMAKE_BUILD_TYPE=Debug -DTOLVAN_SANITIZE=thread \
   -DTOLVAN_BUILD_BENCH=OFF -DTOLVAN_BUILD_EXAMPLES=OFF
 
+# A short fuzz pass over every file loader (ASan+UBSan, libFuzzer).
+echo "=== fuzz: 10 s per loader"
+if scripts/fuzz.sh 10; then
+  summary+=("fuzz: no finding")
+else
+  status=1
+  summary+=("fuzz: FAILED (reproducers in build-fuzz/artifacts)")
+fi
+
 echo
 echo "=== Summary"
 for line in "${summary[@]}"; do echo "  $line"; done
