@@ -205,7 +205,7 @@ bool ReadPPGDCTable(int k, std::uint16_t* words, std::size_t count) {
         count > kPpgDcTableMaxWords) {
         return false;
     }
-    static std::uint8_t bytes[kPpgDcTableBytes];  // API lock held by every caller
+    std::uint8_t bytes[kPpgDcTableBytes];
     if (!FlashRead(StorageChannel::kModule, kPpgDcTableAddress[k], bytes, sizeof bytes)) {
         return false;
     }
