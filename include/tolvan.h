@@ -288,6 +288,7 @@ TOLV_API int TOLVGetDCOffset(void);
  * next period. Returns 0; -1 no session.
  */
 TOLV_API int TOLVSetDCOffsetVariableMode(bool variable);
+/* True while the DC offset variable mode is on (the default). */
 TOLV_API bool TOLVGetDCOffsetVariableMode(void);
 
 /*
@@ -296,6 +297,7 @@ TOLV_API bool TOLVGetDCOffsetVariableMode(void);
 TOLV_API int TOLVSetDCOffsetCommonMode(bool common);
 /* As TOLVSetDCOffsetCommonMode, any non-zero value meaning true. Same return codes. */
 TOLV_API int SetDCOffsetCommoneMode(int common);
+/* True while the DC offset is applied in common mode (default false). */
 TOLV_API bool TOLVGetDCOffsetCommonMode(void);
 
 /*
@@ -309,6 +311,7 @@ TOLV_API double TOLVGetPulseWidth(void);
 
 /* Input-impedance mode (relays, at once). Returns 0; -1 no session. */
 TOLV_API int TOLVSetInputImpedanceMode(bool on);
+/* True while the input-impedance mode is on (the default). */
 TOLV_API bool TOLVGetInputImpedanceMode(void);
 
 /* QRS width of the ECG forms (outputs 7, 14), ms, 5.0 .. 200.0. Applied at once.

@@ -1,0 +1,433 @@
+#include "synthesis/Synthesizer.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "playback/Play.h"
+#include "synthesis/SynthesisHooks.h"
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+// Frequency ceilings applied at a change, Hz.
+constexpr double kDefaultCeiling = 500.0;
+constexpr double kPulseCeiling = 5.0;
+constexpr double kECGCeiling = 6.0;
+// Edge time of the rectangular pulse and time constant of the decays, s.
+constexpr double kPulseEdge = 0.001;
+constexpr double kDecayTimeConstant = 0.05;
+// The dynamic-range test keeps amplitude + test amplitude within this peak, mV.
+constexpr double kDynamicRangePeak = 20.0;
+constexpr double kTriangleTestLimit = 5.0;
+constexpr double kSquareTestLimit = 20.0;
+// Output 15 works on play time taken to a 0.1 ms grid: the test window from 20 s to 1220 s,
+// a DC step every half second, and the -300 mV level outside the window.
+constexpr long long kInputRangeTicksPerSecond = 10000;
+constexpr long long kInputRangeStartTicks = 20 * kInputRangeTicksPerSecond;
+constexpr long long kInputRangeEndTicks = 1220 * kInputRangeTicksPerSecond;
+constexpr long long kInputRangeStepTicks = kInputRangeTicksPerSecond / 2;
+constexpr double kInputRangeLevel = -300.0;
+constexpr double kInputRangeStep = 0.5;
+// Baseline-reset test: DC sine amplitude in mV.
+constexpr double kBaselineResetAmplitude = 500.0;
+
+// Output 15 bookkeeping between samples: the half-second index of the last DC step, and
+// whether the -300 mV level has been reported before and after the window.
+CRelaxed<int> s_InputDynamicRangeStepIndex{40};
+CRelaxed<bool> s_InputDynamicRangeStartReported{false};
+CRelaxed<bool> s_InputDynamicRangeEndReported{false};
+
+// Generator of the random mains selector: xorshift32, one word of state. Only the sample path
+// uses it (one thread at a time), so a relaxed load and store suffice.
+CRelaxed<std::uint32_t> s_NoiseState{0x2545F491u};
+
+// Uniform in 0 .. 2147483647.
+std::int32_t NextNoiseValue() {
+    std::uint32_t x = s_NoiseState;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    s_NoiseState = x;
+    return static_cast<std::int32_t>(x >> 1);
+}
+
+double Clamp(double v, double low, double high) {
+    if (v < low) return low;
+    if (v > high) return high;
+    return v;
+}
+
+// Period of the selected output function after the frequency is settled; keeps 1/g_F when a
+// table or recording reports no length.
+double PeriodOf(int output, double f) {
+    double period = 1.0 / f;
+    switch (output) {
+        case OUTPUT_YY1079_DYNAMIC_RANGE:
+            return 2.0 * (g_YY1079DynamicRangeMaxVoltage - g_YY1079DynamicRangeMinVoltage) /
+                   g_YY1079DynamicRangeSlope;
+        case OUTPUT_IEC251:
+        case OUTPUT_ANE20000:
+            return 1.0;
+        case OUTPUT_IEC227:
+        case OUTPUT_IEC247: {
+            const double length = _GetStandardWaveformPeriod(output);
+            if (length > 0.0) period = length;
+            return period;
+        }
+        case OUTPUT_ECG_FILE: {
+            const double length = _GetRecordingPeriod();
+            if (length > 0.0) period = length;
+            return period;
+        }
+        default:
+            return period;
+    }
+}
+
+// The dynamic-range test sine added to outputs 2 and 3, mV.
+double DynamicRangeSine() {
+    return g_ADynamicRange / 2.0 * std::sin(kTwoPi * g_FDynamicRange * s_t);
+}
+
+double Triangle(double p, double a, double period) {
+    const double k = 4.0 * a / period;
+    if (p < period / 4.0) return k * p;
+    if (p < 3.0 * period / 4.0) return 2.0 * a - k * p;
+    return k * p - 4.0 * a;
+}
+
+double Pulse(double p, double a, double width) {
+    const double top = 2.0 * a;
+    if (p < kPulseEdge) return top * p / kPulseEdge;
+    if (p < width) return top;
+    if (p < width + kPulseEdge) return top - (p - width) * top / kPulseEdge;
+    return 0.0;
+}
+
+double TrianglePulse(double p, double a, double width, double delay) {
+    const double k = 4.0 * a / width;
+    if (p < delay) return 0.0;
+    if (p < delay + width / 2.0) return (p - delay) * k;
+    if (p < delay + width) return 4.0 * a - (p - delay) * k;
+    return 0.0;
+}
+
+double AlternatingDecay(double p, double a) {
+    if (p < 0.5) return a * std::exp(-p / kDecayTimeConstant);
+    return -a * std::exp(-(p - 0.5) / kDecayTimeConstant);
+}
+
+// Play time in 0.1 ms ticks, rounded, for output 15.
+long long InputRangeTicks(double t) {
+    return static_cast<long long>(0.5 + static_cast<double>(kInputRangeTicksPerSecond) * t);
+}
+
+// Output 15, AC path: a ramp of -1 mV/s inside the window, restarted at every DC step.
+double InputDynamicRangeAC() {
+    const long long ticks = InputRangeTicks(s_t);
+    if (ticks < kInputRangeStartTicks || ticks >= kInputRangeEndTicks) return 0.0;
+    const double step = 1.0 / s_SynthesisRate;
+    s_InputDynamicRangeAC += ticks <= kInputRangeStartTicks ? step : -step;
+    return s_InputDynamicRangeAC;
+}
+
+// Triangular drift of a peak-to-peak over period L, starting at 0 and rising, at s_t.
+double DriftVoltage() {
+    const double length = g_AAMIDriftTestWaveLen;
+    if (!(length > 0.0)) return 0.0;
+    const double a = g_AAMIDriftTestAmp;
+    const double k = g_AAMIDriftTestSlope;
+    const double u = PeriodPosition(s_t, length);
+    if (u < g_AAMIDriftTestWaveLenQuad) return k * u;
+    if (u < g_AAMIDriftTestWaveLenQuad3) return a - k * u;
+    return k * u - 2.0 * a;
+}
+
+}  // namespace
+
+CRelaxed<double> s_t{0.0};
+CRelaxed<double> s_tg{0.0};
+CRelaxed<double> s_tp{1.0};
+
+CRelaxed<double> s_A{0.5};
+CRelaxed<double> s_PW{0.1};
+CRelaxed<double> s_Range{g_RangeV4Ch2On};
+CRelaxed<double> s_PacDelayTP{0.0};
+CRelaxed<double> s_InputDynamicRangeDC{kInputRangeLevel};
+CRelaxed<double> s_InputDynamicRangeAC{0.0};
+CRelaxed<double> s_FreqMod_Phase{0.0};
+CRelaxed<int> s_SynthesisRate{20000};
+
+void ResetSynthesisTime() {
+    s_t = 0.0;
+    s_tg = 0.0;
+}
+
+void AdvanceSynthesisTime(double dt) {
+    s_t += dt;
+    s_tg += dt;
+}
+
+double PeriodPosition(double t, double period) {
+    if (!(period > 0.0)) return t;
+    return t - std::trunc(t / period) * period;
+}
+
+double _GetPeriodPosition() {
+    return PeriodPosition(s_t, s_tp);
+}
+
+void DeriveSynthesisValues() {
+    DeriveSynthesisValuesAt(_GetSampleRate());
+}
+
+void DeriveSynthesisValuesAt(int sampleRate) {
+    if (sampleRate > 0) s_SynthesisRate = sampleRate;
+    const int output = g_MainOutput;
+
+    // Amplitude half and the frequency ceiling of the output function.
+    double a = g_Amplitude / 2.0;
+    double ceiling = kDefaultCeiling;
+    switch (output) {
+        case OUTPUT_EXP_ALTERNATING:
+            g_F = 1.0;
+            g_PulseWidth = 50.0;
+            break;
+        case OUTPUT_PULSE:
+        case OUTPUT_TRIANGLE_PULSE:
+        case OUTPUT_EXP_DECAY:
+            ceiling = kPulseCeiling;
+            break;
+        case OUTPUT_ECG:
+        case OUTPUT_CUSTOM_ECG:
+            ceiling = kECGCeiling;
+            a = g_Amplitude;
+            break;
+        default:
+            break;
+    }
+    if (g_F > ceiling) {
+        g_F = ceiling;
+        if (TOLV_SYNC_FREQUENCY_CALLBACK callback = g_SyncFreqCB) callback(ceiling);
+    }
+
+    s_tp = PeriodOf(output, g_F);
+
+    // The dynamic-range test keeps the form and its test sine within 20 mV peak.
+    if (g_DynamicRangeTest && a + g_ADynamicRange / 2.0 > kDynamicRangePeak) {
+        a = kDynamicRangePeak - g_ADynamicRange / 2.0;
+        g_Amplitude = std::floor(100.0 * (2.0 * a) + 0.5) / 100.0;
+    }
+    s_A = a;
+    s_PW = g_PulseWidth / 1000.0;
+
+    _CheckECGTime();
+
+    s_PacDelayTP = g_PA != 0.0 ? 0.01 : 0.0;
+    _DerivePacingSchedule();
+
+    if (output == OUTPUT_JJG1041_DOUBLE_R || output == OUTPUT_JJG1041_SINGLE_R) {
+        _SetJJG1041Parameters();
+    }
+
+    s_InputDynamicRangeDC = kInputRangeLevel;
+    s_InputDynamicRangeAC = 0.0;
+    s_InputDynamicRangeStepIndex = static_cast<int>(kInputRangeStartTicks / kInputRangeStepTicks);
+    s_InputDynamicRangeStartReported = false;
+    s_InputDynamicRangeEndReported = false;
+
+    s_Range = (g_PA > 0.0 || g_DCVariable) ? g_RangeV4Ch2On : g_RangeV4Ch2Off;
+}
+
+double _GetMainFunctionVoltage(double p) {
+    const double a = s_A;
+    const int output = g_MainOutput;
+    switch (output) {
+        case OUTPUT_SINE:
+            return a * std::sin(kTwoPi * g_F * p);
+        case OUTPUT_TRIANGLE: {
+            const double v = Triangle(p, a, s_tp);
+            if (!g_DynamicRangeTest) return v;
+            return Clamp(v + DynamicRangeSine(), -kTriangleTestLimit, kTriangleTestLimit);
+        }
+        case OUTPUT_SQUARE: {
+            const double v = p < s_tp / 2.0 ? a : -a;
+            if (!g_DynamicRangeTest) return v;
+            return Clamp(v + DynamicRangeSine(), -kSquareTestLimit, kSquareTestLimit);
+        }
+        case OUTPUT_PULSE:
+            return Pulse(p, a, s_PW);
+        case OUTPUT_TRIANGLE_PULSE:
+            return TrianglePulse(p, a, s_PW, s_PacDelayTP);
+        case OUTPUT_EXP_DECAY:
+            return 2.0 * a * std::exp(-p / kDecayTimeConstant);
+        case OUTPUT_ECG:
+            return _GetModulatedBeatVoltage(p, _GetECGBeatVoltage);
+        case OUTPUT_CUSTOM_ECG:
+            return _GetModulatedBeatVoltage(p, _GetCustomECGBeatVoltage);
+        case OUTPUT_IEC227:
+        case OUTPUT_IEC251:
+        case OUTPUT_IEC247:
+            _CheckStandardLoop();
+            return _GetStandardWaveformVoltage(output, p);
+        case OUTPUT_ANE20000:
+            _CheckStandardLoop();
+            return _GetStandardWaveformVoltage(OUTPUT_ANE20000, p) + GetVoltageNoiseAmplitude();
+        case OUTPUT_JJG1041_DOUBLE_R:
+            return _GetJJG1041Voltage(p, true);
+        case OUTPUT_JJG1041_SINGLE_R:
+            return _GetJJG1041Voltage(p, false);
+        case OUTPUT_EXP_ALTERNATING:
+            return AlternatingDecay(p, a);
+        case OUTPUT_ECG_FILE:
+            _CheckFileLoop();
+            return _GetRecordingVoltage(p);
+        case OUTPUT_INPUT_DYNAMIC_RANGE:
+            return InputDynamicRangeAC();
+        case OUTPUT_YY1079_DYNAMIC_RANGE: {
+            const double v = getYY1079DynamicRangeVoltage(p);
+            return v - std::trunc(v);
+        }
+        default:
+            return 0.0;
+    }
+}
+
+double _GetModulatedBeatVoltage(double p, BeatFunction beat) {
+    const double m = GetRespirationVoltage();
+    const double period = s_tp;
+    const double rate = s_SynthesisRate;
+
+    // The beat rate follows the breathing; the period itself stays. While the modulation is
+    // off the phase tracks p, so switching it on continues from the current position.
+    const double freqMod = s_FreqModHz;
+    if (freqMod != 0.0 && s_t >= 1.0 / rate) {
+        double phase = s_FreqMod_Phase + (g_F + freqMod * m) / rate;
+        phase -= std::trunc(phase);
+        s_FreqMod_Phase = phase;
+        p = period * phase;
+    } else {
+        s_FreqMod_Phase = period > 0.0 ? p / period : 0.0;
+    }
+
+    double a = s_A;
+    const double ampMod = s_AmpModV;
+    if (ampMod != 0.0) a += ampMod * m;
+
+    double v = beat(p, a);
+    const double baselineMod = s_BaselineModV;
+    if (baselineMod != 0.0) v += baselineMod * m;
+    v += GetVoltageNoiseAmplitude();
+    if (g_AAMIDriftTest) v += DriftVoltage();
+    const double range = s_Range;
+    return Clamp(v, -range, range);
+}
+
+double GetVoltageNoiseAmplitude() {
+    const double n = g_MainsNoiseAmp;
+    double f = 0.0;
+    switch (g_MainNoise.load()) {
+        case 1:
+            f = 50.0;
+            break;
+        case 2:
+            f = 60.0;
+            break;
+        case 3:
+            f = 100.0;
+            break;
+        case 4:
+            f = 120.0;
+            break;
+        case 5:
+            f = 150.0;
+            break;
+        case 6:
+            f = 180.0;
+            break;
+        case 7:
+            f = 200.0;
+            break;
+        case 8:
+            f = 240.0;
+            break;
+        case 9:
+            return n * (2.0 * NextNoiseValue() / 2147483647.0 - 1.0) * 0.5;
+        default:
+            return 0.0;
+    }
+    return n / 2.0 * std::sin(kTwoPi * f * s_t);
+}
+
+double _GetBaselineOverload(double p) {
+    double f = 0.0;
+    switch (g_BaseLineOverload.load()) {
+        case 1:
+            f = 50.0;
+            break;
+        case 2:
+            f = 60.0;
+            break;
+        case 3:
+            f = 80.0;
+            break;
+        case 4:
+            f = 100.0;
+            break;
+        default:
+            return 0.0;
+    }
+    return kBaselineResetAmplitude * std::sin(kTwoPi * f * p);
+}
+
+double getYY1079DynamicRangeVoltage(double p) {
+    const double half = (g_YY1079DynamicRangeMaxVoltage - g_YY1079DynamicRangeMinVoltage) /
+                        g_YY1079DynamicRangeSlope;
+    if (p < half) return g_YY1079DynamicRangeMinVoltage + g_YY1079DynamicRangeSlope * p;
+    return g_YY1079DynamicRangeMaxVoltage - g_YY1079DynamicRangeSlope * (p - half);
+}
+
+double _GetInputDynamicRangeDC() {
+    const long long ticks = InputRangeTicks(s_t);
+    if (ticks < kInputRangeStartTicks || ticks >= kInputRangeEndTicks) {
+        CRelaxed<bool>& reported = ticks < kInputRangeStartTicks ? s_InputDynamicRangeStartReported
+                                                                 : s_InputDynamicRangeEndReported;
+        if (!reported) {
+            reported = true;
+            if (TOLV_SYNC_DC_OFFSET_CALLBACK callback = g_SyncDCOffsetCB) {
+                callback(static_cast<int>(kInputRangeLevel));
+            }
+        }
+        return kInputRangeLevel;
+    }
+    // One step at the first sample at or after each half second of play time.
+    const int index = static_cast<int>(ticks / kInputRangeStepTicks);
+    const int last = s_InputDynamicRangeStepIndex;
+    if (index > last) {
+        s_InputDynamicRangeStepIndex = index;
+        s_InputDynamicRangeDC -= kInputRangeStep * (index - last);
+        s_InputDynamicRangeAC = 0.0;
+        if (TOLV_SYNC_DC_OFFSET_CALLBACK callback = g_SyncDCOffsetCB) {
+            callback(static_cast<int>(std::trunc(s_InputDynamicRangeDC)));
+        }
+    }
+    return s_InputDynamicRangeDC;
+}
+
+namespace {
+
+void StopAfterOnePeriod(bool looping) {
+    if (looping || !(s_t > s_tp)) return;
+    if (TOLV_STANDARD_STOP_CALLBACK callback = g_StandardStopCB) callback();
+    SetOutputFunction(0);
+}
+
+}  // namespace
+
+void _CheckStandardLoop() {
+    StopAfterOnePeriod(s_loopPlay);
+}
+
+void _CheckFileLoop() {
+    StopAfterOnePeriod(s_loopFile);
+}
