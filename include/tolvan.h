@@ -615,10 +615,10 @@ TOLV_API int SetCalibrationDataPath(const char* directory);
 TOLV_API bool ReadDCCalibrationData(void);
 
 /*
- * Writes a new table to the simulator's flash (the location must have been cleared with
- * ClearDCCalibrationData if it held another table) and, once the flash has acknowledged every
- * part, makes it the table in force and saves it to the cache file (when the file cannot be
- * written, an older file is removed so that it is not preferred at the next connect).
+ * Writes a new table to the simulator's flash (which is not erased first; see
+ * ClearDCCalibrationData) and, once the flash has acknowledged every part, makes it the table in
+ * force and saves it to the cache file (when the file cannot be written, an older file is
+ * removed so that it is not preferred at the next connect).
  *   values: count codes, each 0..65535; the caller keeps ownership.
  *   count:  must be 4001.
  * Returns true on success; false when values is NULL, count is not 4001, a value exceeds 65535,
