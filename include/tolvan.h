@@ -374,6 +374,130 @@ TOLV_API void TOLVRegisterSyncDCOffsetCB(TOLV_SYNC_DC_OFFSET_CALLBACK callback);
 TOLV_API void TOLVRegisterSyncMainFunctionCB(TOLV_SYNC_MAIN_FUNCTION_CALLBACK callback);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Playback                                                                                   */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Selects what the simulator plays (OutputFunction_E; any value is stored, unknown ones play
+ * 0 mV). A non-zero function starts playback from time 0 (without a device the same engine
+ * runs on a timer and drives the callbacks in real time); 0 stops playback and returns only
+ * after the play thread has ended, so it must not be called from a library callback.
+ * Journals "TOLVSetOutputFunction(%d);". Returns 0; -1 without a session.
+ */
+TOLV_API int TOLVSetOutputFunction(int function);
+
+/* The selected output function. */
+TOLV_API int TOLVGetOutputFunction(void);
+
+/* True while playback runs or PPG photodiode sampling runs. */
+TOLV_API bool TOLVIsPlaying(void);
+
+/* Output-signal and pacing-signal callback: (graph time in s, voltage in mV). Runs on the play
+ * thread or the simulation timer's thread, inside the sample builder: it must return quickly
+ * and must not call back into the library. */
+typedef void (*TOLV_SIGNAL_CALLBACK)(double time, double millivolts);
+
+/*
+ * Registers the output-signal callback (NULL unregisters), called with each sample's voltage
+ * before attenuation. divider: a divider below 8 calls back at every sample, a divider d of 8
+ * or more at every (d / 4)th sample; values above the ECG sample rate are limited to it, 0 or
+ * less means 1. Works without a session.
+ */
+TOLV_API void TOLVRegisterOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback, int divider);
+
+/* Registers the pacing-signal callback (NULL unregisters): four points per pulse, drawing the
+ * pulse as a rectangle (t, 0), (t, A), (t + d, A), (t + d, 0). */
+TOLV_API void TOLVRegisterPacingOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback);
+
+/* Creates a start synchronisation signal (a manual-reset event, clear). The application owns it
+ * and must keep it alive while it is set with TOLVSetSynchronizationSignal. NULL on failure. */
+TOLV_API void* TOLVCreateSynchronizationSignal(void);
+
+/* The next playback start waits (on the play thread) until this signal is set; NULL removes it. */
+TOLV_API void TOLVSetSynchronizationSignal(void* signal);
+
+/* Sets / clears a synchronisation signal. NULL is ignored. */
+TOLV_API void TOLVSynchronizationSignalSetEvent(void* signal);
+TOLV_API void TOLVSynchronizationSignalResetEvent(void* signal);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Output stage                                                                               */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Switches output lead `lead` (0..8) on or off; the relays follow at once. Journals
+ * "SetOutputLead(%d, %s);". Returns 0; -1 without a session; -2 lead outside 0..8. */
+TOLV_API int TOLVSetOutputLead(int lead, bool on);
+
+/* Whether output lead `lead` (0..8) is on; false for any other lead. */
+TOLV_API bool TOLVGetOutputLead(int lead);
+
+/* Switches the synthesis of the ECG path on or off (off: 0 mV on the AC path). Journals
+ * "TOLVEnableECGOutput(%s);". Returns 0. */
+TOLV_API int TOLVEnableECGOutput(bool enable);
+
+/* Stores the PPG AC-above-DC option. */
+TOLV_API void TOLVEnableACAboveDC(bool enable);
+
+/* Lead-off mode 0..3 (relay bits 11, 13, 14), sent with the short output configuration.
+ * Journals "TOLVSetLeadOff(%d);". True when the device replied; false without a device, for a
+ * mode outside 0..3, or on a failed exchange. */
+TOLV_API bool TOLVSetLeadOff(int mode);
+
+/* Switches the right-leg-drive measurement on or off. Journals "TOLVMeasureRLD(%s);". True when
+ * the converter acknowledged and the output configuration was answered; false without a device
+ * or on a failed exchange. */
+TOLV_API bool TOLVMeasureRLD(bool on);
+
+/* Reads the two right-leg-drive converter values in volts. Both pointers must not be NULL.
+ * True on acknowledge; false (outputs untouched) otherwise. */
+TOLV_API bool TOLVReadRLD(double* first, double* second);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Pacing                                                                                     */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Pacing pulse amplitude, mV, -700.0 .. 700.0 (0 = pacing off; the sign is the polarity).
+ * Journals "TOLVSetPacingAmplitude(%.0f);". Returns 0; -1 without a session; -2 out of range. */
+TOLV_API int TOLVSetPacingAmplitude(double amplitude);
+TOLV_API double TOLVGetPacingAmplitude(void);
+
+/* Pulse width, ms, 0.03 .. 3.0. Journals "TOLVSetPacingDuration(%.0f);". 0; -1; -2. */
+TOLV_API int TOLVSetPacingDuration(double duration);
+TOLV_API double TOLVGetPacingDuration(void);
+
+/* Fixed pacing rate, pulses per minute, 10 .. 360; switches synchronisation off. Journals
+ * "TOLVSetPacingRate(%.0f);". 0; -1; -2. */
+TOLV_API int TOLVSetPacingRate(unsigned rate);
+TOLV_API unsigned TOLVGetPacingRate(void);
+
+/* Pacing period = waveform period (applied at the next change). Journals
+ * "TOLVSetPacingRateSynchronized();". 0; -1; -2 when 60 x frequency is outside 10 .. 360. */
+TOLV_API int TOLVSetPacingRateSynchronized(void);
+
+/* Pulse mode: 0 single pulse, 1 pair 150 ms apart, 2 pair 250 ms apart (others: a pair that
+ * behaves like mode 0). Journals "TOLVSetPacingPulseMode(%d);". 0; -1. */
+TOLV_API int TOLVSetPacingPulseMode(unsigned mode);
+TOLV_API unsigned TOLVGetPacingPulseMode(void);
+
+/* Overshoot time constant, ms, 0 .. 100 (0 = none). Journals
+ * "TOLVSetOvershootTimeConstant(%.0f);". 0; -1; -2. */
+TOLV_API int TOLVSetOvershootTimeConstant(unsigned milliseconds);
+TOLV_API unsigned TOLVGetOvershootTimeConstant(void);
+
+/* Overshoot amplitude, mV; its magnitude (0 .. 5.0) is stored. Journals
+ * "TOLVSetOvershootAmplitude(%.1f);" with the magnitude. 0; -1; -2. */
+TOLV_API int TOLVSetOvershootAmplitude(double amplitude);
+TOLV_API double TOLVGetOvershootAmplitude(void);
+
+/* Sends the pulse amplitude and width to the device (while playing: after the packet being
+ * built, returning true at once). True when the device acknowledged. */
+TOLV_API bool TOLVApplyPacing(void);
+
+/* Switches the PPG module's dynamic LED strength. True when the module acknowledged; false
+ * without a device. */
+TOLV_API bool TOLVEnableDynamicLEDStrength(bool enable);
+
+/* ------------------------------------------------------------------------------------------ */
 /* Recordings                                                                                 */
 /* ------------------------------------------------------------------------------------------ */
 
@@ -449,6 +573,68 @@ TOLV_API int TOLVLoadECGedf(const char* path, int channel);
  *      1 Hz (a rate of 0 or below leaves no recording).
  */
 TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int channel);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Standard waveforms                                                                         */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * The standard test waveforms share one selected index (read back by all three getters):
+ *   output 8  (OUTPUT_IEC227): the ten IEC 60601-2-27 / AAMI EC13 waveforms, 720 samples/s,
+ *             index 0 "AAMI 3A / IEC A1" .. 9 "AAMI 4B / IEC B2 /2";
+ *   output 9  (OUTPUT_IEC251): the sixteen CTS CAL waveforms of IEC 60601-2-51, one second at
+ *             1000 samples/s, index 0 "CAL05000" .. 15 "CAL40000";
+ *   output 16 (OUTPUT_IEC247): the five IEC 60601-2-47 test patterns, generated at first use;
+ *   output 17 (OUTPUT_ANE20000): one lead (0..8) of the CTS ANE20000 beat.
+ * The 2-27 and noise tables are built into the library when their reference records were
+ * present at build time. A table that is not built in is loaded on first use from the WFDB
+ * records below the directory named by the environment variable TOLVAN_DATA_DIR (aami-ec13/,
+ * cts/ with one record per waveform named after it, nstdb/). An output whose table is absent
+ * plays 0 mV.
+ */
+
+/* Result of a selector or dump whose table is neither built in nor loadable. */
+#define TOLV_TABLE_MISSING (-5)
+
+/*
+ * Selects IEC 60601-2-27 waveform `index` (0..9) for output 8; applied at once, also in the
+ * middle of a period (the period becomes the waveform's length). No session needed.
+ * Journals "SetSpecialWave227(%d);". Returns 0; -2 index outside 0..9 (nothing stored);
+ * TOLV_TABLE_MISSING (-5) when the 2-27 table is not available (nothing stored).
+ */
+TOLV_API int TOLVSetSpecialWave227(int index);
+
+/*
+ * Selects CAL waveform `index` (0..15) for output 9; applied at once. No session needed.
+ * Journals "SetSpecialWave251(%d);". Returns 0; -2 index outside 0..15; TOLV_TABLE_MISSING
+ * (-5) when the CAL table is not available. Nothing is stored on failure.
+ */
+TOLV_API int TOLVSetSpecialWave251(int index);
+
+/*
+ * Selects IEC 60601-2-47 test pattern `index` (0..4) for output 16, generating it first if
+ * needed (pattern 4 is one hour at 1000 samples/s, about 29 MB); applied at once. No session
+ * needed. Journals "SetSpecialWave247(%d);". Returns 0; -2 index outside 0..4;
+ * TOLV_TABLE_MISSING (-5) when memory for the pattern runs out. Nothing is stored on failure.
+ */
+TOLV_API int TOLVSetSpecialWave247(int index);
+
+/* The selected standard waveform index, whichever family was selected last (all three getters
+ * read the same index). */
+TOLV_API int TOLVGetSpecialWave227(void);
+TOLV_API int TOLVGetSpecialWave251(void);
+TOLV_API int TOLVGetSpecialWave247(void);
+
+/*
+ * Selects ANE20000 lead `channel` (0..8; channel c is signal c of the ANE20000 record) for
+ * output 17; applied at once. No session needed, no journal line. Returns 0; -1 channel outside
+ * 0..8; TOLV_TABLE_MISSING (-5) when the ANE20000 table is not available. Nothing is stored on
+ * failure.
+ */
+TOLV_API int TOLVSetANE20000Lead(int channel);
+
+/* The selected ANE20000 lead. */
+TOLV_API int TOLVGetANE20000Lead(void);
 
 /* ========================================================================================== */
 /* Linux builds only: service functions                                                       */
@@ -579,15 +765,6 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
 TOLV_API void DisableRecordRaw(void);
 
 /* ------------------------------------------------------------------------------------------ */
-/* Waveform parameters (Linux builds only)                                                    */
-/* ------------------------------------------------------------------------------------------ */
-
-/* Registers the standard-stop callback (NULL unregisters). Takes no lock. */
-TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
-/* Registers the baseline-reset callback (NULL unregisters). Takes no lock. */
-TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
-
-/* ------------------------------------------------------------------------------------------ */
 /* Calibration and flash records (Linux builds only)                                          */
 /* ------------------------------------------------------------------------------------------ */
 
@@ -697,6 +874,76 @@ TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length);
  * acknowledge; -2 when buffer is NULL or length < 1.
  */
 TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Waveform parameters (Linux builds only)                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Registers the standard-stop callback (NULL unregisters). Takes no lock. */
+TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
+/* Registers the baseline-reset callback (NULL unregisters). Takes no lock. */
+TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Playback and output stage (Linux builds only)                                              */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Sets the lead mask (bits 0..8) at once; the relays follow. Returns 0; -1 without a session. */
+TOLV_API int SetAllOutputLead(unsigned mask);
+
+/* The lead mask (bit i = output lead i). */
+TOLV_API unsigned GetAllOutputLead(void);
+
+/* Transmission-rate mode of the PPG module 0x2112 (clamped to 0..5), sent from its factory
+ * settings. Returns 1 when written (or another module is attached), 0 when a write failed;
+ * the mode is stored either way. */
+TOLV_API int TOLVConfigureTransmissionRate(int mode);
+
+/* The transmission-rate pair of PPG channel 1..3 for the stored mode (module 0x2112 only).
+ * Both pointers must not be NULL. False for another channel, module or a NULL pointer. */
+TOLV_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Standard waveforms (Linux builds only)                                                     */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * The samples of IEC 60601-2-27 waveform n (0..9), in microvolts. count receives the number of
+ * samples (floor(0.5 + 720 * length in s)), rate 720; either pointer may be NULL. The array
+ * belongs to the library and lives as long as the process. Returns NULL (count and rate 0)
+ * for n outside 0..9 or when the table is not available. Takes no lock.
+ */
+TOLV_API const int32_t* GetSpecialWave227Array(int n, unsigned* count, unsigned* rate);
+
+/* As GetSpecialWave227Array for CAL waveform n (0..15): 1000 samples, rate 1000. */
+TOLV_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned* rate);
+
+/*
+ * The samples of IEC 60601-2-47 pattern n (0..4) in millivolts, generated first if needed.
+ * count receives the pattern's length, rate 1000; either pointer may be NULL. Library-owned,
+ * lives as long as the process. NULL (count and rate 0) for n outside 0..4 or when memory runs
+ * out. Takes no lock.
+ */
+TOLV_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsigned* rate);
+
+/* Parameters of IEC 60601-2-47 pattern n (0..4): mean RR interval (s), RR swing (s) and RR
+ * modulation frequency (Hz). 0.0 for n outside 0..4. */
+TOLV_API double GetRRAvg(int n);
+TOLV_API double GetRRDev(int n);
+TOLV_API double GetHRVFreq(int n);
+
+/*
+ * Writes a standard waveform to the file at path (UTF-8; replaced) as a one-channel text
+ * recording that TOLVLoadECGtxt reads back: the rate, the sample count, "1" and the waveform's
+ * name on four lines, then one line per sample in millivolts with three decimals.
+ * DumpIEC227Waveform: n 0..9; DumpIEC251Waveform: n 0..15; DumpIEC247Waveform: n 0..4 (its
+ * samples truncated to whole microvolts). Takes no lock.
+ * Returns 0; -2 n out of range; -3 path NULL or the file cannot be opened; TOLV_TABLE_MISSING
+ * (-5) the table is not available; -6 a write failed or memory ran out.
+ */
+TOLV_API int DumpIEC227Waveform(unsigned n, const char* path);
+TOLV_API int DumpIEC251Waveform(unsigned n, const char* path);
+TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
 
 #ifdef __cplusplus
 }

@@ -2,6 +2,9 @@
 #include <atomic>
 
 #include "link/Device.h"
+#include "playback/OutputStage.h"
+#include "playback/Stream.h"
+#include "ppg/ModuleControl.h"
 #include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/ModuleTables.h"
@@ -43,6 +46,10 @@ void* ConnectDeviceThread(void*) {
         }
         {
             CAutoCriticalSection api(g_APICriticalSection);
+            // A new connection starts from an unknown output configuration: switch the relays
+            // on with a forced configuration.
+            ForgetOutputConfig();
+            SetRelays(true);
             ConnectedPostProcessing();
         }
         NotifyListener(true);
@@ -99,10 +106,14 @@ void ConnectedPostProcessing() {
     LoadPPGPDSamplingCalibrationData();
     // 4. Respiration DAC calibration (external respiration module only).
     LoadRespirationDACCalibrationData();
-    // 5. Module 0x2112: the MCU transmission rate 800, 1023, 800, 1023 is set here
-    //    (UpdateMCUTransmissionRate), then its factory settings are read.
-    if (GetPPGFullModelNumber() == 0x2112) LoadFactorySettingMCU();
-    // 6. Dynamic LED strength off (EnableDynamicLEDStrength(0)) goes here.
+    // 5. Module 0x2112: the default MCU transmission rate, then its factory settings.
+    if (GetPPGFullModelNumber() == 0x2112) {
+        ForgetTransmissionRates();
+        UpdateMCUTransmissionRate(800, 1023, 800, 1023);
+        LoadFactorySettingMCU();
+    }
+    // 6. Dynamic LED strength off.
+    EnableDynamicLEDStrength(0);
 }
 
 bool ConnectWithTimeout(int port, unsigned timeoutMs) {

@@ -3,6 +3,8 @@
 #include "session/Poll.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "link/Device.h"
 #include "playback/PlayState.h"
@@ -25,6 +27,21 @@ std::atomic<SamplingReportHandler> s_SamplingHandler{nullptr};
 
 constexpr int kReplyLength = 64;
 
+// The idle read window. A pause must not return while the poll thread is inside an idle read,
+// or that read could take the reply of the command that paused it; and no idle read may begin
+// once a pause returned. The poll thread decides to read and marks the window under this mutex;
+// a pause clears the polling event under it and waits for the window to close.
+std::mutex s_ReadWindowMutex;
+std::condition_variable s_ReadWindowClosed;
+bool s_bInIdleRead = false;
+thread_local bool t_isPollThread = false;
+
+void CloseIdleReadWindow() {
+    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
+    s_bInIdleRead = false;
+    s_ReadWindowClosed.notify_all();
+}
+
 // One poll while a stream runs: acknowledgements, until playback stops.
 void PollStream() {
     CEvent* events[] = {&g_hStopReceiveEvent, &g_hReadEvent, &s_hStopPollEvent};
@@ -46,10 +63,11 @@ void PollStream() {
     }
 }
 
-// One poll while idle: whatever the device sends by itself.
+// One poll while idle: whatever the device sends by itself. Entered with the read window open.
 void PollIdle() {
     unsigned char data[kReplyLength];
     int n = DeviceReadData(data, kReplyLength);
+    CloseIdleReadWindow();
     if (n <= 0) {
         SleepEx(10);
         return;
@@ -74,12 +92,23 @@ void PollIdle() {
 
 void* USBDataPollThread(void*) {
     RaiseThreadPriority();
+    t_isPollThread = true;
     while (s_bStopPool == 0) {
-        if (g_hPollingEvent.WaitTimeout(0) != 0) {
-            SleepEx(10);
-            continue;
+        bool paused = false;
+        bool streaming = false;
+        {
+            std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
+            if (g_hPollingEvent.WaitTimeout(0) != 0) {
+                paused = true;
+            } else if (s_ECGGoing) {
+                streaming = true;
+            } else {
+                s_bInIdleRead = true;
+            }
         }
-        if (s_ECGGoing) {
+        if (paused) {
+            SleepEx(10);
+        } else if (streaming) {
             PollStream();
         } else {
             PollIdle();
@@ -123,7 +152,10 @@ void StopPollingThread() {
 }
 
 void PausePollingThread() {
+    std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
     g_hPollingEvent.ResetEvent();
+    if (t_isPollThread) return;
+    s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
 }
 
 void ResumePollingThread() {

@@ -19,6 +19,7 @@ extern CManualResetEvent g_hProcessRequestEvent;
 void StartPollingThread();
 // Asks the poll thread to end and waits for it (unless called by the poll thread itself).
 void StopPollingThread();
+// Stops idle polling; returns once no idle read is under way (at most one read budget).
 void PausePollingThread();
 void ResumePollingThread();
 bool IsPollingThreadRunning();

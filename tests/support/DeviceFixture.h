@@ -24,11 +24,14 @@ class DeviceFixture : public ::testing::Test {
         m_pattern = m_dir + "/ttyACM%d";
         setenv("TOLVAN_DEVICE_PATTERN", m_pattern.c_str(), 1);
         setenv("TOLVAN_LOCK_DIR", (m_dir + "/locks").c_str(), 1);
+        // The calibration cache of each test stays in its own directory.
+        SetCalibrationDataPath((m_dir + "/").c_str());
     }
 
     void TearDown() override {
         TOLVFree();
         m_devices.clear();
+        SetCalibrationDataPath(nullptr);
         unsetenv("TOLVAN_DEVICE_PATTERN");
         unsetenv("TOLVAN_LOCK_DIR");
         ASSERT_EQ(std::system(("rm -rf '" + m_dir + "'").c_str()), 0);

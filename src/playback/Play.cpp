@@ -1,0 +1,322 @@
+// Playback life cycle: change requests, the play thread and its clean-up, the simulation timer,
+// the synchronisation signals and the output-signal callbacks.
+#include "playback/Play.h"
+
+#include <atomic>
+
+#include "link/Device.h"
+#include "platform/TickTimer.h"
+#include "playback/OutputStage.h"
+#include "playback/PlayState.h"
+#include "playback/Stream.h"
+#include "ppg/ModuleControl.h"
+#include "ppg/PpgChannels.h"
+#include "protocol/DeviceInformation.h"
+#include "session/Journal.h"
+#include "session/Poll.h"
+#include "session/Session.h"
+#include "synthesis/Pacing.h"
+#include "synthesis/Synthesizer.h"
+#include "synthesis/WaveformState.h"
+#include "tolvan.h"
+
+GraphCallback g_GraphCB = nullptr;
+GraphCallback g_PacingGraphCB = nullptr;
+int s_freqDivider = 1;
+int g_UICounter = 0;
+
+namespace {
+
+// Play-thread bookkeeping. g_hPlayThread is written by Change (change lock held) and by the
+// play thread as its last act, read under the interrupt lock by the output-function setter.
+std::atomic<THREAD_HANDLE> g_hPlayThread{0};
+std::atomic<bool> g_bChangeOnNextCycle{false};
+CSimpleCriticalSection s_ChangeCriticalSection;  // only ever try-locked
+CManualResetEvent g_hStopPlayEvent;
+// Set by the play thread as its last act; the thread itself is detached.
+CManualResetEvent s_hPlayThreadEnded(true);
+CManualResetEvent* g_PlaySyncEvent = nullptr;  // start signal, API lock
+std::atomic<bool> s_deferOffCommands{false};
+// A stop was requested: the rest of the packet being built is not shown to the callbacks.
+std::atomic<bool> s_stopRequested{false};
+TIMER_HANDLE s_SimulationTimer = nullptr;  // change lock or play thread
+CSimpleCriticalSection s_TimerLock;        // guards s_SimulationTimer
+
+void SimulationTimer_Tick(void*) {
+    // Ticks are serialised with the play thread and device commands by the interrupt lock.
+    CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+    if (!s_ECGGoing) return;
+    _SendNextPacket(false);
+}
+
+int _CalculateTimerPeriod() {
+    const unsigned mode = g_OperateMode;
+    int channels = (mode & 0x03) != 0 ? 1 : 0;
+    if ((mode & 0x04) != 0) ++channels;
+    if ((mode & 0x08) != 0) ++channels;
+    if ((mode & 0x10) != 0) ++channels;
+    if (channels == 0) channels = 1;
+    const int rate = _GetSampleRate();
+    return 56 / (4 * channels) * 50000 / (rate > 0 ? rate : 1);
+}
+
+void _StartSimulationTimer() {
+    CAutoCriticalSection lock(s_TimerLock);
+    if (s_SimulationTimer != nullptr) return;
+    s_SimulationTimer = StartTickTimer(_CalculateTimerPeriod(), SimulationTimer_Tick, nullptr);
+}
+
+void _StopSimulationTimer() {
+    TIMER_HANDLE timer = nullptr;
+    {
+        CAutoCriticalSection lock(s_TimerLock);
+        timer = s_SimulationTimer;
+        s_SimulationTimer = nullptr;
+    }
+    StopTickTimer(timer);
+}
+
+// Waits for the start synchronisation signal, if one is set. A stop requested meanwhile ends
+// the wait too (false): playback must stay stoppable before its first packet.
+bool WaitExternalSynchronizationSignal() {
+    CManualResetEvent* signal = nullptr;
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        signal = g_PlaySyncEvent;
+    }
+    if (signal == nullptr) return true;
+    CEvent* events[] = {&g_hStopPlayEvent, signal};
+    return WaitForMultipleObjects(2, events, 0, kInfiniteWait) == 1;
+}
+
+// Dynamic LED strength off, under the device-command discipline (the caller may be the play
+// thread after its loop, holding no lock).
+void SendDynamicLedOff() {
+    if (!DeviceIsConnected()) return;
+    CDeviceCommand command;
+    if (command.Ready()) EnableDynamicLEDStrength(0);
+}
+
+// The switch-off commands of an output function set to 0: pacing state and dynamic LED off.
+void SendOutputOffCommands() {
+    SetPacing();
+    SendDynamicLedOff();
+}
+
+// The tests that end with playback: baseline reset and the frequency scans.
+void StopTestSignals() {
+    if (g_BaseLineOverload != 0) {
+        g_BaseLineOverload = 0;
+        const TOLV_BASELINE_RESET_CALLBACK callback = g_BaselineResetCB;
+        if (callback != nullptr) callback(0);
+    }
+    s_FreqScanOn = false;
+}
+
+void PlayPostProcessing() {
+    ClearPacingApplyRequest();
+    StopTestSignals();
+    ClearFixedDcDac();
+    SetRelays(false);
+    UpdateMCUTransmissionRate(800, 1023, 800, 1023);
+    if (s_deferOffCommands.exchange(false)) SendOutputOffCommands();
+}
+
+void* StartPlayThread(void*) {
+    RaiseThreadPriority();
+    if (!TOLVIsConnected()) _StartSimulationTimer();
+    ResetPacketClockDrift();
+    bool started = false;
+    if (WaitExternalSynchronizationSignal()) {
+        CAutoCriticalSection api(g_APICriticalSection);
+        // A stop that came before the first packet ends playback here.
+        if (g_hStopPlayEvent.WaitTimeout(0) != 0) {
+            _SendNextPacket(true);
+            g_hReadEvent.SetEvent();
+            started = true;
+        }
+    }
+    CEvent* events[] = {&g_hStopPlayEvent, &g_hSendEvent};
+    while (started) {
+        const unsigned which = WaitForMultipleObjects(2, events, 0, kInfiniteWait);
+        if (which == 0) {
+            g_hProcessRequestEvent.SetEvent();
+            break;
+        }
+        if (which != 1) continue;
+        g_hProcessRequestEvent.SetEvent();
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+        _SendNextPacket(false);
+        g_hReadEvent.SetEvent();
+        g_hProcessRequestEvent.ResetEvent();
+    }
+    g_hStopReceiveEvent.SetEvent();
+    _StopSimulationTimer();
+    _SendStopPacket();
+    PlayPostProcessing();
+    g_hPlayThread = 0;
+    s_hPlayThreadEnded.SetEvent();
+    return nullptr;
+}
+
+}  // namespace
+
+bool IsPlaybackRunning() {
+    return s_ECGGoing;
+}
+
+int _GetSampleRate() {
+    if (ExtRespIsAvailable()) return 5000;
+    if (AnyPPGOutputEnabled()) return s_PPGSampleRate;
+    return s_sampleRate;
+}
+
+void _ChangeRequested() {
+    if (s_ECGGoing && g_MainOutput != 0) {
+        g_bChangeOnNextCycle = true;
+    } else {
+        Change();
+    }
+}
+
+int Change() {
+    if (!s_ChangeCriticalSection.TryLock()) return 0;
+    if (g_MainOutput == 0) {
+        if (s_ECGGoing || g_hPlayThread != 0) {
+            s_ECGGoing = false;
+            s_stopRequested = true;
+            _StopSimulationTimer();
+            s_t = 0.0;
+            s_tg = 0.0;
+            g_hStopPlayEvent.SetEvent();
+        }
+        s_ChangeCriticalSection.Unlock();
+        return 0;
+    }
+    DeriveSynthesisValues();
+    if (!s_ECGGoing && g_hPlayThread == 0) {
+        g_hReadEvent.ResetEvent();
+        g_hSendEvent.ResetEvent();
+        g_hStopPlayEvent.ResetEvent();
+        g_hStopReceiveEvent.ResetEvent();
+        ResetStreamSequence();
+        g_bChangeOnNextCycle = false;
+        s_stopRequested = false;
+        _RefreshOperateMode();
+        SetRelays(true);
+        s_hPlayThreadEnded.ResetEvent();
+        THREAD_HANDLE thread = 0;
+        if (CreateThread(&thread, StartPlayThread, nullptr)) {
+            g_hPlayThread = thread;
+            DetachThread(thread);
+        } else {
+            s_hPlayThreadEnded.SetEvent();
+        }
+    }
+    s_ChangeCriticalSection.Unlock();
+    return 0;
+}
+
+void _CheckIfChangeRequired(double p) {
+    if (!g_bChangeOnNextCycle) return;
+    if (s_tp - p < 0.0004 || g_F < 0.15) {
+        g_bChangeOnNextCycle = false;
+        Change();
+        SetRelays(false);
+    }
+}
+
+void SetOutputFunction(int function) {
+    _outputLog("TOLVSetOutputFunction(%d);", function);
+    g_MainOutput = function;
+    if (function == 0 && (s_ECGGoing || g_hPlayThread != 0)) {
+        s_deferOffCommands = true;
+        _ChangeRequested();
+        return;
+    }
+    SetPacing();
+    if (function != 0) {
+        g_UICounter = 0;
+        s_tg = 0.0;
+        s_t = 0.0;
+    } else {
+        SendDynamicLedOff();
+    }
+    if (function == 12) {
+        Change();
+    } else {
+        _ChangeRequested();
+    }
+}
+
+// Waits (without the API lock) until the play thread has ended.
+static void WaitForPlayThreadEnd() {
+    THREAD_HANDLE thread = 0;
+    {
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+        thread = g_hPlayThread;
+    }
+    if (thread == 0 || IsCurrentThread(thread)) return;
+    s_hPlayThreadEnded.Wait();
+}
+
+extern "C" {
+
+TOLV_API int TOLVSetOutputFunction(int function) {
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        SetOutputFunction(function);
+        if (g_MainOutput != 0) return 0;
+    }
+    WaitForPlayThreadEnd();
+    return 0;
+}
+
+TOLV_API int TOLVGetOutputFunction(void) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    return g_MainOutput;
+}
+
+TOLV_API bool TOLVIsPlaying(void) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    return IsPlayingOrSampling();
+}
+
+TOLV_API void TOLVRegisterOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback, int divider) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    g_GraphCB = callback;
+    if (divider > 0) {
+        s_freqDivider = divider > s_sampleRate ? s_sampleRate : divider;
+    } else {
+        s_freqDivider = 1;
+    }
+}
+
+TOLV_API void TOLVRegisterPacingOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    g_PacingGraphCB = callback;
+}
+
+TOLV_API void* TOLVCreateSynchronizationSignal(void) {
+    try {
+        return new CManualResetEvent(false);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+TOLV_API void TOLVSetSynchronizationSignal(void* signal) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    g_PlaySyncEvent = static_cast<CManualResetEvent*>(signal);
+}
+
+TOLV_API void TOLVSynchronizationSignalSetEvent(void* signal) {
+    if (signal != nullptr) static_cast<CManualResetEvent*>(signal)->SetEvent();
+}
+
+TOLV_API void TOLVSynchronizationSignalResetEvent(void* signal) {
+    if (signal != nullptr) static_cast<CManualResetEvent*>(signal)->ResetEvent();
+}
+
+}  // extern "C"

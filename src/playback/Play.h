@@ -1,0 +1,41 @@
+// Playback life cycle: change requests, the play thread, the simulation timer and the
+// output-signal callbacks.
+//
+// Threads: API threads call _ChangeRequested/Change under the API lock; the play thread applies
+// pending changes itself at period ends (under the interrupt lock); the simulation timer's tick
+// builds packets when no device is connected.
+#pragma once
+
+#include "platform/Platform.h"
+
+// Output-signal callback: (graph time in s, output voltage in mV before attenuation).
+using GraphCallback = void (*)(double time, double millivolts);
+
+// Called by every setter after it stored a value. While playing a non-zero output function the
+// change waits for the end of the current waveform period; otherwise Change() runs at once.
+void _ChangeRequested();
+// Applies the waveform state: recomputes the derived synthesis values, starts the play thread
+// when a function is selected and nothing plays, or stops playback for output function 0.
+// A change that finds another change running is dropped. Returns 0.
+int Change();
+// Run by the packet builder once per sample with the position p in the current period.
+void _CheckIfChangeRequired(double p);
+
+// The output function setter's body (journal, store, start or stop) under the API lock; used
+// by every operation that switches the output function. It does not wait for the play thread.
+void SetOutputFunction(int function);
+
+// Effective sample rate: 5000 with the external respiration module, the PPG rate when any PPG
+// output is enabled, else the ECG sample rate.
+int _GetSampleRate();
+
+// Playback is running (a stream packet has been written and no stop came since).
+bool IsPlaybackRunning();
+// A stop was requested and the play thread has not ended yet.
+bool PlaybackStopRequested();
+
+// Registered callbacks and the output-signal decimation (guarded by the API lock).
+extern GraphCallback g_GraphCB;
+extern GraphCallback g_PacingGraphCB;
+extern int s_freqDivider;
+extern int g_UICounter;

@@ -1,0 +1,186 @@
+#include "playback/Stream.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "link/Device.h"
+#include "playback/OutputStage.h"
+#include "playback/Play.h"
+#include "playback/PlayState.h"
+#include "protocol/Bytes.h"
+#include "protocol/DeviceInformation.h"
+#include "protocol/Exchange.h"
+#include "protocol/ModuleTables.h"
+#include "protocol/OutputCommands.h"
+#include "protocol/QueryCommands.h"
+#include "protocol/SettingCommands.h"
+#include "session/Poll.h"
+#include "session/Session.h"
+#include "synthesis/Pacing.h"
+#include "synthesis/Synthesizer.h"
+#include "tolvan.h"
+
+namespace {
+
+// Stream clock state: written by the packet builder only (play thread or timer tick, which the
+// interrupt lock serialises), reset by Change before a play thread starts.
+std::atomic<std::uint16_t> s_SeqCheck{0};
+double g_fDelayAccumulated = 0.0;
+
+// Transmission rates last written to the 0x2112 module (settings 1, 2, 25, 26); API lock or
+// play thread after its loop.
+struct RateCache {
+    unsigned short value[4] = {0, 0, 0, 0};
+};
+RateCache s_rateCache;
+CSimpleCriticalSection s_rateLock;
+
+// One sample's clock step after its codes were stored.
+inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int group,
+                         bool markPacing) {
+    _CheckIfChangeRequired(_GetPeriodPosition());
+    s_t = s_t + dt;
+    s_tg = s_tg + dt;
+    g_fDelayAccumulated += 0.00003 / rate;
+    if (markPacing && s_PacingPulseRaised) {
+        s_PacingPulseRaised = false;
+        subPacket[4] = static_cast<std::uint8_t>(group + 1);
+    }
+    if (g_fDelayAccumulated >= 1.0 / rate) {
+        g_fDelayAccumulated -= 1.0 / rate;
+        s_t = s_t - dt;
+        s_tg = s_tg - dt;
+    }
+}
+
+}  // namespace
+
+void ResetStreamSequence() {
+    s_SeqCheck = 0;
+}
+void ResetPacketClockDrift() {
+    g_fDelayAccumulated = 0.0;
+}
+std::uint16_t StreamSequence() {
+    return s_SeqCheck;
+}
+
+void DoSendNextPacket(std::uint8_t* buffer) {
+    const int rateValue = _GetSampleRate();
+    const double rate = rateValue > 0 ? rateValue : 20000;
+    const double dt = 1.0 / rate;
+    if (s_t <= 0.0) g_UICounter = 0;
+    const std::uint8_t mode = g_OperateMode;
+    const int groups = StreamGroupsPerSubPacket(mode);
+    const int groupBytes = StreamGroupBytes(mode);
+    const bool ecgOnly = mode == kOperateModeEcg;
+    for (std::size_t j = 0; j < kStreamSubPackets; ++j) {
+        std::uint8_t* sub = buffer + j * kStreamSubPacketLength;
+        WriteStreamSubPacketHeader(sub, mode, static_cast<std::uint8_t>(groups), s_SeqCheck);
+        for (int k = 0; k < groups; ++k) {
+            std::uint16_t dc = 0;
+            std::uint16_t ac = 0;
+            _GetECGVoltageData(s_t, &dc, &ac, !PlaybackStopRequested(), true);
+            std::uint8_t* group = sub + kStreamGroupsOffset + groupBytes * k;
+            PutBigEndian16(group, dc);
+            PutBigEndian16(group + 2, ac);
+            AdvanceClock(dt, rate, sub, k, ecgOnly);
+        }
+        s_SeqCheck = static_cast<std::uint16_t>(s_SeqCheck + 1);
+    }
+    if (g_PacingApplyRequested) {
+        g_PacingApplyRequested = false;
+        SetPacing();
+    }
+}
+
+void _SendNextPacket(bool /*first*/) {
+    std::uint8_t buffer[kStreamPacketLength];
+    std::memset(buffer, 0, sizeof buffer);
+    SetPacketBuilderThread(true);
+    DoSendNextPacket(buffer);
+    SetPacketBuilderThread(false);
+    s_ECGGoing = true;
+    DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
+}
+
+void _SendStopPacket() {
+    const std::uint16_t zero = GetPacketDCValue(0.0);
+    const StreamPacket packet = BuildStreamStopPacket(g_OperateMode, zero, s_SeqCheck);
+    s_SeqCheck = 0;
+    CDeviceCommand command;
+    PausePollingThread();
+    s_ECGGoing = false;
+    if (!command.Ready()) return;
+    DeviceWriteData(packet.data(), static_cast<int>(packet.size()), 1);
+    std::uint8_t reply[kCommandReplyLength];
+    DeviceReadData(reply, sizeof reply);
+}
+
+bool UpdateMCUTransmissionRate(unsigned short a1, unsigned short b1, unsigned short a2,
+                               unsigned short b2) {
+    if (GetPPGFullModelNumber() != kPpgModelWithMcu) return true;
+    const std::uint8_t ids[4] = {kSettingRateA1, kSettingRateA2, kSettingRateB1, kSettingRateB2};
+    const unsigned short values[4] = {a1, a2, b1, b2};
+    CDeviceCommand command;
+    if (!command.Ready()) return false;
+    CAutoCriticalSection lock(s_rateLock);
+    for (int i = 0; i < 4; ++i) {
+        if (s_rateCache.value[i] == values[i]) continue;
+        SleepEx(kSettingWriteLeadMs);
+        std::uint8_t reply[kCommandReplyLength];
+        int got = ExchangeCommand(BuildSettingWrite16(ids[i], values[i]), 0, reply, sizeof reply);
+        if (got < 0 ||
+            CheckSettingWriteReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+            return false;
+        }
+        SleepEx(kSettingWritePauseMs);
+        s_rateCache.value[i] = values[i];
+    }
+    return true;
+}
+
+void ForgetTransmissionRates() {
+    CAutoCriticalSection lock(s_rateLock);
+    s_rateCache = RateCache{};
+}
+
+namespace {
+// Selected transmission-rate mode 0..5 (API lock).
+int g_nTransmissionRateMode = 0;
+
+// First and second rate value of PPG channel c (0..2) for mode m (0..5), from the
+// microcontroller factory settings.
+unsigned short FirstRate(int c, int m) {
+    return GetFactorySettingMCUWord(18 + 6 * c + m);
+}
+unsigned short SecondRate(int c, int m) {
+    return GetFactorySettingMCUWord(36 + 6 * c + m);
+}
+}  // namespace
+
+extern "C" {
+
+TOLV_API int TOLVConfigureTransmissionRate(int mode) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    if (mode < 0) mode = 0;
+    if (mode > 5) mode = 5;
+    g_nTransmissionRateMode = mode;
+    return UpdateMCUTransmissionRate(FirstRate(0, mode), SecondRate(0, mode), FirstRate(1, mode),
+                                     SecondRate(1, mode))
+               ? 1
+               : 0;
+}
+
+TOLV_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    if (channel < 1 || channel > 3 || first == nullptr || second == nullptr) return false;
+    if (GetPPGFullModelNumber() != kPpgModelWithMcu) return false;
+    const int c = channel - 1;
+    *first = SecondRate(c, g_nTransmissionRateMode) + 1u;
+    *second = FirstRate(c, g_nTransmissionRateMode) + 1u;
+    return true;
+}
+
+}  // extern "C"

@@ -1,0 +1,29 @@
+// Stream packets: fifty 64-byte sub-packets of DAC codes per 3200-byte packet, the waveform
+// clock that the builder advances sample by sample, the stop packet, and the transmission
+// rates of the PPG module with its own microcontroller.
+//
+// The packet builder runs on the play thread (or the simulation timer's thread) and is the only
+// writer of the waveform clock and the sequence number while playing.
+#pragma once
+
+#include <cstdint>
+
+// Builds the next packet, marks playback running and writes it. The result of the write is not
+// examined; no reply is read here.
+void _SendNextPacket(bool first);
+// Fills the fifty sub-packets of a 3200-byte buffer for the current operate mode.
+void DoSendNextPacket(std::uint8_t* buffer);
+// Builds and sends the stop packet (0 mV on every channel) and reads its reply.
+void _SendStopPacket();
+// The sequence number restarts at 0 (playback start).
+void ResetStreamSequence();
+// Clears the clock-drift accumulators (play start).
+void ResetPacketClockDrift();
+std::uint16_t StreamSequence();
+
+// Writes the transmission-rate settings of the 0x2112 module that differ from the values last
+// written; true for any other module. The first failing write returns false.
+bool UpdateMCUTransmissionRate(unsigned short a1, unsigned short b1, unsigned short a2,
+                               unsigned short b2);
+// Forgets the values last written (a new connection).
+void ForgetTransmissionRates();

@@ -1,0 +1,227 @@
+// Playback end to end: on a virtual device (exact stream bytes, decoded by the device's own
+// calibration) and without a device (the simulation timer drives the callbacks).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "playback/OutputStage.h"
+#include "support/DeviceFixture.h"
+#include "tolvan.h"
+
+namespace {
+
+using vdev::Bytes;
+
+struct Captured {
+    std::mutex mutex;
+    std::vector<std::pair<double, double>> points;
+};
+Captured* s_captured = nullptr;
+
+void Capture(double t, double mv) {
+    std::lock_guard<std::mutex> lock(s_captured->mutex);
+    s_captured->points.emplace_back(t, mv);
+}
+
+void NoConnection(bool) {}
+
+class PlaybackTest : public DeviceFixture {
+  protected:
+    void SetUp() override {
+        DeviceFixture::SetUp();
+        s_captured = &m_captured;
+    }
+    void TearDown() override {
+        TOLVSetOutputFunction(0);
+        TOLVRegisterOutputSignalCallback(nullptr, 1);
+        TOLVSetSynchronizationSignal(nullptr);
+        DeviceFixture::TearDown();
+        TOLVSetAmplitude(1.0);
+        TOLVSetFrequency(1.0);
+    }
+    std::vector<std::pair<double, double>> Points() {
+        std::lock_guard<std::mutex> lock(m_captured.mutex);
+        return m_captured.points;
+    }
+    Captured m_captured;
+};
+
+bool IsStreamPacket(const Bytes& r) {
+    return r.size() == 3200 && r[0] == 0x01;
+}
+bool IsFullOutputConfig(const Bytes& r) {
+    return r.size() == 17 && r[0] == 0x00 && r[1] == 0xFF;
+}
+
+TEST_F(PlaybackTest, SineOnTheDeviceIsExactToTheCode) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
+    ASSERT_EQ(TOLVSetFrequency(10.0), 0);
+    device->ClearLog();
+    device->ClearDecoded();
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);
+    ASSERT_TRUE(device->WaitForPackets(6, std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(TOLVIsPlaying());
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    EXPECT_FALSE(TOLVIsPlaying());
+
+    // The relay configuration goes out before the first packet: operate mode 3, 20000 samples/s,
+    // output lead 0 (relay bit 16).
+    const auto requests = device->Requests();
+    auto firstPacket =
+        std::find_if(requests.begin(), requests.end(),
+                     [](const vdev::TrafficEntry& e) { return IsStreamPacket(e.bytes); });
+    ASSERT_NE(firstPacket, requests.end());
+    auto config =
+        std::find_if(std::make_reverse_iterator(firstPacket), requests.rend(),
+                     [](const vdev::TrafficEntry& e) { return IsFullOutputConfig(e.bytes); });
+    ASSERT_NE(config, requests.rend());
+    EXPECT_EQ(config->bytes,
+              (Bytes{0x00, 0xFF, 0x03, 0x4E, 0x20, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    // Every sub-packet of the first packet: header bytes and consecutive sequence numbers.
+    const Bytes& packet = firstPacket->bytes;
+    for (int j = 0; j < 50; ++j) {
+        const std::uint8_t* sub = packet.data() + 64 * j;
+        EXPECT_EQ(sub[0], 0x01);
+        EXPECT_EQ(sub[1], 0x03);
+        EXPECT_EQ(sub[5], 14);
+        EXPECT_EQ((sub[6] << 8) | sub[7], j);
+    }
+    const auto stats = device->Stats();
+    EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
+
+    // The samples: AC codes of 0.5 sin(2 pi 10 t) at 20000 samples/s, DC at 0 mV through the
+    // device's own calibration table.
+    const auto samples = device->DecodedSamples();
+    ASSERT_GE(samples.size(), 3000u);
+    for (std::size_t i = 0; i < 3000; ++i) {
+        const double t = static_cast<double>(i) / 20000.0;
+        const double p = t - std::trunc(t / 0.1) * 0.1;
+        const double expected = std::trunc(1600.0 * 0.5 * std::sin(2 * M_PI * 10.0 * p));
+        ASSERT_EQ(samples[i].acCode, static_cast<std::int16_t>(expected)) << "sample " << i;
+        ASSERT_NEAR(samples[i].dcMillivolts, 0.0, 0.05) << "sample " << i;
+    }
+}
+
+TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    ASSERT_EQ(TOLVSetOutputFunction(3), 0);
+    ASSERT_TRUE(device->WaitForPackets(3, std::chrono::milliseconds(5000)));
+    device->ClearLog();
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    const auto requests = device->Requests();
+    auto stop = std::find_if(requests.begin(), requests.end(), [](const vdev::TrafficEntry& e) {
+        return IsStreamPacket(e.bytes) && e.bytes[10] == 0 && e.bytes[11] == 0;
+    });
+    ASSERT_NE(stop, requests.end()) << "a packet of AC code 0 everywhere";
+    const Bytes& packet = stop->bytes;
+    const std::uint16_t zero = static_cast<std::uint16_t>((packet[8] << 8) | packet[9]);
+    for (int j = 0; j < 50; ++j) {
+        const std::uint8_t* sub = packet.data() + 64 * j;
+        EXPECT_EQ(sub[5], 14);
+        for (int k = 0; k < 14; ++k) {
+            EXPECT_EQ((sub[8 + 4 * k] << 8) | sub[9 + 4 * k], zero);
+            EXPECT_EQ((sub[10 + 4 * k] << 8) | sub[11 + 4 * k], 0);
+        }
+    }
+    EXPECT_NEAR(device->Stats().errors.size(), 0, 0);
+    // After the stop packet: the pacing settings (module block read, then write with zero
+    // amplitude and width) and dynamic LED strength off.
+    std::vector<Bytes> after;
+    for (auto it = stop + 1; it != requests.end(); ++it) after.push_back(it->bytes);
+    ASSERT_GE(after.size(), 3u);
+    std::size_t i = 0;
+    if (IsFullOutputConfig(after[i])) ++i;  // only if the relay configuration changed
+    EXPECT_EQ(after[i], (Bytes{0xEA, 0x00, 0x01}));
+    ASSERT_EQ(after[i + 1].size(), 64u);
+    EXPECT_EQ(after[i + 1][0], 0xEA);
+    EXPECT_EQ(after[i + 1][1], 0xFF);
+    for (int b = 24; b <= 37; ++b) EXPECT_EQ(after[i + 1][b], 0) << "byte " << b;
+    EXPECT_EQ(after[i + 2], (Bytes{0xB0, 0xFF, 0x03, 0x00, 0x00}));
+}
+
+TEST_F(PlaybackTest, WithoutADeviceTheTimerDrivesTheCallbacksInRealTime) {
+    ASSERT_TRUE(TOLVInit(NoConnection));  // a session, but no device anywhere
+    TOLVRegisterOutputSignalCallback(Capture, 1);
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    const auto count = Points().size();
+    // Generous bounds around 20000 samples/s for half a second (plus the first packet).
+    EXPECT_GT(count, 3000u);
+    EXPECT_LT(count, 30000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Points().size(), count) << "no callback after the stop";
+    const auto points = Points();
+    for (std::size_t i = 1; i < points.size() && i < 5000; ++i) {
+        ASSERT_GT(points[i].first, points[i - 1].first - 1e-9);
+    }
+}
+
+TEST_F(PlaybackTest, ChangeWhilePlayingWaitsForTheEndOfThePeriod) {
+    ASSERT_TRUE(TOLVInit(NoConnection));
+    TOLVRegisterOutputSignalCallback(Capture, 1);
+    ASSERT_EQ(TOLVSetFrequency(2.0), 0);  // 0.5 s period
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_EQ(TOLVSetAmplitude(4.0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    double firstPeriodPeak = 0.0;
+    double secondPeriodPeak = 0.0;
+    for (const auto& [t, mv] : Points()) {
+        if (t < 0.4999) firstPeriodPeak = std::max(firstPeriodPeak, std::fabs(mv));
+        if (t > 0.5001 && t < 0.9999) secondPeriodPeak = std::max(secondPeriodPeak, std::fabs(mv));
+    }
+    EXPECT_NEAR(firstPeriodPeak, 0.5, 1e-3) << "the first period keeps the old amplitude";
+    EXPECT_NEAR(secondPeriodPeak, 2.0, 1e-3) << "the next period plays the new one";
+}
+
+TEST_F(PlaybackTest, StopBeforeTheFirstPacketStillStops) {
+    ASSERT_TRUE(TOLVInit(NoConnection));
+    void* signal = TOLVCreateSynchronizationSignal();
+    ASSERT_NE(signal, nullptr);
+    TOLVSetSynchronizationSignal(signal);
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);  // the play thread waits for the signal
+    std::thread stopper([] { EXPECT_EQ(TOLVSetOutputFunction(0), 0); });
+    stopper.join();  // returns although no packet was ever sent
+    EXPECT_FALSE(TOLVIsPlaying());
+    TOLVSetSynchronizationSignal(nullptr);
+}
+
+TEST_F(PlaybackTest, SynchronisationSignalReleasesTheStart) {
+    ASSERT_TRUE(TOLVInit(NoConnection));
+    TOLVRegisterOutputSignalCallback(Capture, 1);
+    void* signal = TOLVCreateSynchronizationSignal();
+    TOLVSetSynchronizationSignal(signal);
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Points().empty()) << "nothing plays before the signal";
+    TOLVSynchronizationSignalSetEvent(signal);
+    EXPECT_TRUE(Eventually([this] { return !Points().empty(); }));
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    TOLVSetSynchronizationSignal(nullptr);
+}
+
+TEST_F(PlaybackTest, CommandDuringPlaybackFitsBetweenPackets) {
+    auto* device = StartDevice(0);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    ASSERT_EQ(TOLVSetOutputFunction(1), 0);
+    ASSERT_TRUE(device->WaitForPackets(2, std::chrono::milliseconds(5000)));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+    const auto before = device->Stats().packets;
+    ASSERT_TRUE(device->WaitForPackets(before + 3, std::chrono::milliseconds(5000)))
+        << "the stream goes on after the commands";
+    ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    EXPECT_TRUE(device->Stats().errors.empty());
+}
+
+}  // namespace
