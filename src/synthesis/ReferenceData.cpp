@@ -1,0 +1,138 @@
+#include "synthesis/ReferenceData.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "synthesis/NoiseRecords.h"
+#include "synthesis/TableBlob.h"
+
+namespace {
+
+// Tables found in the embedded blob, checked against their specification.
+struct BuiltInTables {
+    TableView views[kReferenceTableCount];
+};
+
+BuiltInTables ParseBuiltIn() {
+    BuiltInTables tables;
+    std::size_t size = 0;
+    const unsigned char* blob = EmbeddedTablesBlob(&size);
+    for (const tableblob::Entry& entry : tableblob::Read(blob, size)) {
+        for (int i = 0; i < kReferenceTableCount; ++i) {
+            const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
+            const std::uint32_t expected = static_cast<std::uint32_t>(spec.slotLength) *
+                                           static_cast<std::uint32_t>(spec.pieceCount);
+            if (entry.name == spec.name && entry.count == expected &&
+                entry.rate == static_cast<std::uint32_t>(spec.rate)) {
+                tables.views[i] = {entry.samples, static_cast<int>(entry.count), spec.rate};
+            }
+        }
+    }
+    return tables;
+}
+
+const BuiltInTables& BuiltIn() {
+    static const BuiltInTables tables = ParseBuiltIn();
+    return tables;
+}
+
+// Tables loaded at run time: published once, then never changed or released (the play thread
+// may read them until the process ends).
+std::atomic<const TableView*> s_loaded[kReferenceTableCount] = {};
+// Guards the loads and s_failedDir.
+std::mutex s_loadMutex;
+// The directory of the last failed load of each table.
+std::string s_failedDir[kReferenceTableCount];
+
+int IndexOf(ReferenceTable id) {
+    const int i = static_cast<int>(id);
+    return i >= 0 && i < kReferenceTableCount ? i : -1;
+}
+
+TableView Load(int i) {
+    const char* env = std::getenv("TOLVAN_DATA_DIR");
+    if (env == nullptr || env[0] == '\0') return {};
+    const std::string dir = env;
+    std::lock_guard<std::mutex> lock(s_loadMutex);
+    if (const TableView* view = s_loaded[i].load(std::memory_order_acquire)) return *view;
+    if (s_failedDir[i] == dir) return {};
+    const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
+    auto* samples = new std::vector<std::int32_t>();
+    if (!BuildReferenceTable(dir, spec, *samples, nullptr)) {
+        delete samples;
+        s_failedDir[i] = dir;
+        return {};
+    }
+    auto* view = new TableView{samples->data(), static_cast<int>(samples->size()), spec.rate};
+    s_loaded[i].store(view, std::memory_order_release);
+    return *view;
+}
+
+NOISE_RECORD_VIEW ToNoiseView(const TableView& view) {
+    NOISE_RECORD_VIEW record;
+    if (view) {
+        record.samples = view.samples;
+        record.length = view.count;
+        record.rate = view.rate;
+    }
+    return record;
+}
+
+bool NoiseTableOf(int which, ReferenceTable* id) {
+    switch (which) {
+        case 1:
+            *id = ReferenceTable::EM;
+            return true;
+        case 2:
+            *id = ReferenceTable::BW;
+            return true;
+        case 3:
+            *id = ReferenceTable::MA;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+TableView PeekTable(ReferenceTable id) {
+    const int i = IndexOf(id);
+    if (i < 0) return {};
+    const TableView& builtIn = BuiltIn().views[i];
+    if (builtIn) return builtIn;
+    if (const TableView* view = s_loaded[i].load(std::memory_order_acquire)) return *view;
+    return {};
+}
+
+TableView AcquireTable(ReferenceTable id) {
+    const int i = IndexOf(id);
+    if (i < 0) return {};
+    if (TableView view = PeekTable(id)) return view;
+    try {
+        return Load(i);
+    } catch (...) {  // out of memory while reading the records
+        return {};
+    }
+}
+
+bool IsTableBuiltIn(ReferenceTable id) {
+    const int i = IndexOf(id);
+    return i >= 0 && static_cast<bool>(BuiltIn().views[i]);
+}
+
+NOISE_RECORD_VIEW NoiseRecord(int which) {
+    ReferenceTable id;
+    if (!NoiseTableOf(which, &id)) return {};
+    return ToNoiseView(AcquireTable(id));
+}
+
+NOISE_RECORD_VIEW PeekNoiseRecord(int which) {
+    ReferenceTable id;
+    if (!NoiseTableOf(which, &id)) return {};
+    return ToNoiseView(PeekTable(id));
+}
