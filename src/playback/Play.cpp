@@ -165,6 +165,10 @@ bool IsPlaybackRunning() {
     return s_ECGGoing;
 }
 
+bool PlaybackStopRequested() {
+    return s_stopRequested;
+}
+
 int _GetSampleRate() {
     if (ExtRespIsAvailable()) return 5000;
     if (AnyPPGOutputEnabled()) return s_PPGSampleRate;
