@@ -127,12 +127,20 @@ TEST(Iec247, Pattern1IsATrianglePerSecond) {
     EXPECT_EQ(getIEC47RawArray(0), p) << "generated once";
     struct {
         double p, v;
-    } points[] = {
-        {0.0, 0.0}, {0.025, 0.5}, {0.05, 1.0},  {0.075, 0.5},  {0.099, 0.02}, {0.1, 0.0},
-        {0.5, 0.0}, {0.999, 0.0}, {1.025, 0.5}, {59.075, 0.5}, {60.025, 0.5},  // wraps at the
-                                                                               // pattern's 60000
-                                                                               // samples
-        {60.5, 0.0}};
+    } points[] = {{0.0, 0.0},
+                  {0.025, 0.5},
+                  {0.05, 1.0},
+                  {0.075, 0.5},
+                  {0.099, 0.02},
+                  {0.1, 0.0},
+                  {0.5, 0.0},
+                  {0.999, 0.0},
+                  {1.025, 0.5},
+                  {59.075, 0.5},
+                  {60.025, 0.5},  // wraps at the
+                                  // pattern's 60000
+                                  // samples
+                  {60.5, 0.0}};
     for (const auto& pt : points) EXPECT_NEAR(GetIEC47RawPoint(0, pt.p), pt.v, 1e-12) << pt.p;
 }
 
