@@ -178,6 +178,14 @@ TOLV_API bool TOLVConnect(int port, uint32_t timeout);
  */
 TOLV_API void TOLVFree(void);
 
+/* Restores every waveform, test and output setting to its default through the public setters
+ * (stopping playback first), then switches all output leads off and lead 0 on. Journals
+ * "TOLVReset();" and the entries of the setters it calls. */
+TOLV_API void TOLVReset(void);
+
+/* As TOLVReset, but leaves all output leads off. Journals "TOLVResetAllLeadOff();". */
+TOLV_API void TOLVResetAllLeadOff(void);
+
 /* True while a simulator is connected (between the callback's true and false). */
 TOLV_API bool TOLVIsConnected(void);
 
@@ -887,6 +895,21 @@ TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
 /* ------------------------------------------------------------------------------------------ */
 /* Playback and output stage (Linux builds only)                                              */
 /* ------------------------------------------------------------------------------------------ */
+
+/* As TOLVReset, leaving the output leads as they are and journaling no entry of its own. */
+TOLV_API void TOLVResetEx(void);
+
+/* Fixed DC output: plays DC DAC code `code` (0..65535) with 0 mV on the AC path until playback
+ * stops (output function 0, amplitude 0, square). Waits for a running playback to end first.
+ * True when started; false for a code out of range or a refused setter. */
+TOLV_API bool PlayFixedDCByDAC(unsigned code);
+
+/* Renders output function `function` offline at `sampleRate` (100..40000) into out[0..count-1]
+ * without a device and without playing: the main-function voltage plus the noise record.
+ * Returns 0 (nothing written) while playing, for a NULL out, count < 1 or a rate out of range;
+ * otherwise count, except that it is sampleRate when count / sampleRate < 1 and 1800 times
+ * sampleRate when count / sampleRate > 1800 (exactly count values are written in every case). */
+TOLV_API int GetRawDataArrayEx(int function, double* out, int count, int sampleRate);
 
 /* Sets the lead mask (bits 0..8) at once; the relays follow. Returns 0; -1 without a session. */
 TOLV_API int SetAllOutputLead(unsigned mask);

@@ -298,7 +298,9 @@ bool SetDcDac(int code) {
     return SetRelays(false);
 }
 
-bool PlayFixedDCByDAC(unsigned code) {
+extern "C" {
+
+TOLV_API bool PlayFixedDCByDAC(unsigned code) {
     if (code > 65535) return false;
     TOLVSetOutputFunction(OUTPUT_OFF);
     SleepEx(20);
@@ -306,8 +308,6 @@ bool PlayFixedDCByDAC(unsigned code) {
     if (!SetDcDac(static_cast<int>(code))) return false;
     return TOLVSetAmplitude(0.0) == 0 && TOLVSetOutputFunction(OUTPUT_SQUARE) == 0;
 }
-
-extern "C" {
 
 TOLV_API int TOLVSetOutputLead(int lead, bool on) {
     CAutoCriticalSection api(g_APICriticalSection);

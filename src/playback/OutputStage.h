@@ -44,7 +44,6 @@ void SetPacketBuilderThread(bool inside);
 void ClearFixedDcDac();
 // Fixed DC output: code 0..65535; switches variable DC mode on and updates the relays.
 bool SetDcDac(int code);
-bool PlayFixedDCByDAC(unsigned code);
 
 // The relay word and operate mode for the current state; `active` means playing or forced.
 struct RelayConfiguration {

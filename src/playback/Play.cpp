@@ -284,7 +284,8 @@ TOLV_API int TOLVGetOutputFunction(void) {
 
 TOLV_API bool TOLVIsPlaying(void) {
     CAutoCriticalSection api(g_APICriticalSection);
-    return IsPlayingOrSampling();
+    // A playback that has started but not yet written its first packet counts as playing.
+    return IsPlayingOrSampling() || g_hPlayThread != 0;
 }
 
 TOLV_API void TOLVRegisterOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback, int divider) {

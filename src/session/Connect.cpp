@@ -10,6 +10,7 @@
 #include "protocol/ModuleTables.h"
 #include "session/Poll.h"
 #include "session/Session.h"
+#include "tolvan.h"
 
 CSimpleCriticalSection g_APICriticalSection;
 std::atomic<int> g_nPortNumber{-1};
@@ -126,6 +127,8 @@ bool ConnectWithTimeout(int port, unsigned timeoutMs) {
 }
 
 void DoFree() {
+    // Output off first: this stops playback and waits for the play thread.
+    TOLVSetOutputFunction(OUTPUT_OFF);
     THREAD_HANDLE thread = 0;
     {
         CAutoCriticalSection api(g_APICriticalSection);
@@ -142,4 +145,5 @@ void DoFree() {
         CAutoCriticalSection api(g_APICriticalSection);
         if (g_hConnectDeviceThread == thread) g_hConnectDeviceThread = 0;
     }
+    TOLVReset();
 }

@@ -1,0 +1,41 @@
+// Offline rendering of an output function into an application array, without a device and
+// without playing.
+#include "playback/PlayState.h"
+#include "session/Session.h"
+#include "synthesis/Noise.h"
+#include "synthesis/Synthesizer.h"
+#include "synthesis/WaveformState.h"
+#include "tolvan.h"
+
+extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, int sampleRate) {
+    try {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (TOLVIsPlaying() || out == nullptr || count < 1 || sampleRate < 100 ||
+            sampleRate > 40000) {
+            return 0;
+        }
+        const int savedRate = s_sampleRate;
+        g_MainOutput = function;
+        s_sampleRate = sampleRate;
+        // The derived values are those of the requested function and the settings in force,
+        // at the requested rate, so the array shows what playing it would show.
+        DeriveSynthesisValuesAt(sampleRate);
+        const double step = 1.0 / sampleRate;
+        for (int i = 0; i < count; ++i) {
+            const double t = i * step;
+            s_t = t;
+            s_tg = t;
+            out[i] = _GetMainFunctionVoltage(PeriodPosition(t, s_tp)) + GetNstNoise();
+        }
+        g_MainOutput = OUTPUT_OFF;
+        s_t = 0.0;
+        s_tg = 0.0;
+        s_sampleRate = savedRate;
+        const double seconds = static_cast<double>(count) / sampleRate;
+        if (seconds < 1.0) return sampleRate;
+        if (seconds > 1800.0) return 1800 * sampleRate;
+        return count;
+    } catch (...) {
+        return 0;
+    }
+}
