@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -40,9 +41,15 @@ const BuiltInTables& BuiltIn() {
     return tables;
 }
 
+// A table loaded at run time: its samples and the view of them.
+struct LoadedTable {
+    std::vector<std::int32_t> samples;
+    TableView view;
+};
+
 // Tables loaded at run time: published once, then never changed or released (the play thread
 // may read them until the process ends).
-std::atomic<const TableView*> s_loaded[kReferenceTableCount] = {};
+std::atomic<const LoadedTable*> s_loaded[kReferenceTableCount] = {};
 // Guards the loads and s_failedDir.
 std::mutex s_loadMutex;
 // The directory of the last failed load of each table.
@@ -58,18 +65,18 @@ TableView Load(int i) {
     if (env == nullptr || env[0] == '\0') return {};
     const std::string dir = env;
     std::lock_guard<std::mutex> lock(s_loadMutex);
-    if (const TableView* view = s_loaded[i].load(std::memory_order_acquire)) return *view;
+    if (const LoadedTable* table = s_loaded[i].load(std::memory_order_acquire)) return table->view;
     if (s_failedDir[i] == dir) return {};
     const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
-    auto* samples = new std::vector<std::int32_t>();
-    if (!BuildReferenceTable(dir, spec, *samples, nullptr)) {
-        delete samples;
+    std::unique_ptr<LoadedTable> table(new LoadedTable());
+    if (!BuildReferenceTable(dir, spec, table->samples, nullptr)) {
         s_failedDir[i] = dir;
         return {};
     }
-    auto* view = new TableView{samples->data(), static_cast<int>(samples->size()), spec.rate};
-    s_loaded[i].store(view, std::memory_order_release);
-    return *view;
+    table->view = {table->samples.data(), static_cast<int>(table->samples.size()), spec.rate};
+    const TableView view = table->view;
+    s_loaded[i].store(table.release(), std::memory_order_release);
+    return view;
 }
 
 NOISE_RECORD_VIEW ToNoiseView(const TableView& view) {
@@ -105,7 +112,7 @@ TableView PeekTable(ReferenceTable id) {
     if (i < 0) return {};
     const TableView& builtIn = BuiltIn().views[i];
     if (builtIn) return builtIn;
-    if (const TableView* view = s_loaded[i].load(std::memory_order_acquire)) return *view;
+    if (const LoadedTable* table = s_loaded[i].load(std::memory_order_acquire)) return table->view;
     return {};
 }
 

@@ -42,11 +42,15 @@ if(TOLVAN_DATA_DIR)
     "${TOLVAN_DATA_DIR}/aami-ec13/*" "${TOLVAN_DATA_DIR}/nstdb/*" "${TOLVAN_DATA_DIR}/cts/*")
 endif()
 
+# Rewritten only when the directory changes, so that choosing another one regenerates the blob.
+set(_tolvan_data_stamp ${CMAKE_BINARY_DIR}/generated/tolvan_data_dir.txt)
+file(CONFIGURE OUTPUT ${_tolvan_data_stamp} CONTENT "${TOLVAN_DATA_DIR}\n")
+
 set(TOLVAN_TABLES_BLOB ${CMAKE_BINARY_DIR}/generated/tolvan_tables.bin)
 add_custom_command(OUTPUT ${TOLVAN_TABLES_BLOB}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
   COMMAND tolvan_data_generator "${TOLVAN_DATA_DIR}" ${TOLVAN_TABLES_BLOB}
-  DEPENDS tolvan_data_generator ${_tolvan_data_inputs}
+  DEPENDS tolvan_data_generator ${_tolvan_data_stamp} ${_tolvan_data_inputs}
   COMMENT "Converting the reference records into the constant tables"
   VERBATIM)
 add_custom_target(tolvan_tables DEPENDS ${TOLVAN_TABLES_BLOB})
