@@ -15,9 +15,11 @@
 #include "protocol/OutputCommands.h"
 #include "protocol/QueryCommands.h"
 #include "protocol/SettingCommands.h"
+#include "recordings/Recording.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Pacing.h"
+#include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
@@ -98,9 +100,12 @@ void DoSendNextPacket(std::uint8_t* buffer) {
 void _SendNextPacket(bool /*first*/) {
     std::uint8_t buffer[kStreamPacketLength];
     std::memset(buffer, 0, sizeof buffer);
+    const EcgRecordingPtr recording = CurrentEcgRecording();
+    SetPacketRecording(recording.get());
     SetPacketBuilderThread(true);
     DoSendNextPacket(buffer);
     SetPacketBuilderThread(false);
+    SetPacketRecording(nullptr);
     s_ECGGoing = true;
     DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
 }

@@ -11,6 +11,7 @@
 #include "platform/Text.h"
 #include "recordings/RecordingApi.h"
 #include "session/Session.h"
+#include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
 EcgRecording::EcgRecording(std::vector<double>&& samples, double sampleRate, bool unitMillivolts)
@@ -30,10 +31,6 @@ namespace {
 // The current recording. Written under the API lock by the loaders (atomic store), read with
 // an atomic load by any thread (the synthesizer on the play thread, GetFileArray).
 EcgRecordingPtr s_currentRecording = std::make_shared<const EcgRecording>(kClearedRecordingRate);
-
-// s_loopFile: read by the synthesizer's loop check on the play thread, written by
-// TOLVSetFileLoop on application threads.
-std::atomic<bool> s_loopFile{true};
 
 // Reset of the respiration recording, registered by the respiration module.
 std::atomic<void (*)()> s_resetRespirationRecording{nullptr};
@@ -85,11 +82,12 @@ void InstallEmptyEcgRecording(double sampleRate) {
     }
 }
 
+// The loop switch is the waveform state's s_loopFile, which the synthesizer's loop check reads.
 void SetEcgFileLoop(bool loop) {
-    s_loopFile.store(loop);
+    s_loopFile = loop;
 }
 bool EcgFileLoops() {
-    return s_loopFile.load();
+    return s_loopFile;
 }
 
 void RegisterRespirationRecordingReset(void (*reset)()) {

@@ -59,10 +59,12 @@ class EcgRecording {
         double v = m_samples[static_cast<std::size_t>(index)];
         return m_unitMillivolts ? v : v / 1000.0;
     }
-    // The sample played at time t seconds within the period: index = trunc(rate * t).
+    // The sample played at time t seconds within the period: index = trunc(rate * t). The play
+    // clock is a sum of 1/rate steps, so rate * t lands a rounding error below a whole number;
+    // a millionth of a sample of slack keeps such a time on its own sample.
     double MillivoltsAtTime(double t) const {
         if (m_samples.empty() || !(t >= 0.0)) return 0.0;
-        double index = m_sampleRate * t;
+        double index = m_sampleRate * t + 1e-6;
         if (!(index < static_cast<double>(m_samples.size()))) return 0.0;
         return MillivoltsAt(static_cast<long long>(index));
     }

@@ -120,6 +120,9 @@ void* USBDataPollThread(void*) {
 }  // namespace
 
 void StartPollingThread() {
+    // A command may be in the middle of its exchange (the application runs commands as soon as
+    // it is told of the connect): the poll thread starts only once that exchange is over.
+    CAutoCriticalSection interrupt(g_InterruptCriticalSection);
     CAutoCriticalSection control(s_PollControl);
     if (s_pPollingThread != 0) return;
     s_bStopPool = 0;

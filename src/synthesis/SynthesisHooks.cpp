@@ -2,6 +2,18 @@
 // None of them computes anything yet; a module that implements one deletes it here.
 #include "synthesis/SynthesisHooks.h"
 
+#include "recordings/Recording.h"
+
+namespace {
+// The recording the packet being built plays: held by the packet builder for the whole packet,
+// so a load that replaces the current recording meanwhile cannot release it under the play path.
+thread_local const EcgRecording* t_packetRecording = nullptr;
+}  // namespace
+
+void SetPacketRecording(const EcgRecording* recording) {
+    t_packetRecording = recording;
+}
+
 void _CheckECGTime() {}
 
 void _SetJJG1041Parameters() {}
@@ -11,7 +23,7 @@ double _GetStandardWaveformPeriod(int /*outputFunction*/) {
 }
 
 double _GetRecordingPeriod() {
-    return 0.0;
+    return CurrentEcgRecording()->PeriodSeconds();
 }
 
 double _GetECGBeatVoltage(double /*p*/, double /*a*/) {
@@ -30,8 +42,9 @@ double _GetStandardWaveformVoltage(int /*outputFunction*/, double /*p*/) {
     return 0.0;
 }
 
-double _GetRecordingVoltage(double /*p*/) {
-    return 0.0;
+double _GetRecordingVoltage(double p) {
+    if (t_packetRecording != nullptr) return t_packetRecording->MillivoltsAtTime(p);
+    return CurrentEcgRecording()->MillivoltsAtTime(p);
 }
 
 double GetRespirationVoltage() {

@@ -34,6 +34,10 @@ double _GetCustomECGBeatVoltage(double p, double a);
 double _GetJJG1041Voltage(double p, bool doubleR);
 // Standard table of output 8, 9, 16 or 17 at p.
 double _GetStandardWaveformVoltage(int outputFunction, double p);
+// The recording that _GetRecordingVoltage reads while a packet is built (nullptr: the current
+// one, loaded per call). The caller keeps it alive meanwhile.
+class EcgRecording;
+void SetPacketRecording(const EcgRecording* recording);
 // Recorded ECG (output 13) at p; 0 while nothing is loaded.
 double _GetRecordingVoltage(double p);
 // Respiration modulation value m at s_t, between -1 and 1 (0 during apnoea).

@@ -170,7 +170,10 @@ void AdvanceSynthesisTime(double dt) {
 
 double PeriodPosition(double t, double period) {
     if (!(period > 0.0)) return t;
-    return t - std::trunc(t / period) * period;
+    const double p = t - std::trunc(t / period) * period;
+    // The play clock is a sum of sample steps: a time that ought to be a period boundary can
+    // land a rounding error short of it. Such a position belongs to the next period.
+    return period - p < period * 1e-9 ? 0.0 : p;
 }
 
 double _GetPeriodPosition() {
