@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "protocol/Storage.h"
 #include "session/Poll.h"
 #include "tolvan.h"
@@ -22,15 +23,6 @@ bool WriteECGMfgInfo(const std::uint8_t* bytes, std::size_t n) {
 
 namespace {
 
-template <typename F>
-int NoThrow(F f) {
-    try {
-        return f();
-    } catch (...) {
-        return 0;
-    }
-}
-
 int TransferredBytes(int length) {
     return static_cast<int>(std::min(static_cast<std::size_t>(length), kManufacturingTextMaxBytes));
 }
@@ -41,7 +33,7 @@ extern "C" {
 
 TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
-    return NoThrow([&] {
+    return NoThrow(0, [&] {
         if (!DeviceIsConnected()) return 0;
         CDeviceCommand command;
         if (!command.Ready()) return 0;
@@ -52,7 +44,7 @@ TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
 
 TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
-    return NoThrow([&] {
+    return NoThrow(0, [&] {
         if (!DeviceIsConnected()) return 0;
         CDeviceCommand command;
         if (!command.Ready()) return 0;

@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "recordings/RecordingApi.h"
 #include "session/Session.h"
@@ -45,16 +46,6 @@ struct OutputRecorder {
     int index = 0;
 };
 OutputRecorder s_recorder;
-
-// Runs f, turning any exception into the fallback result.
-template <typename R, typename F>
-R NoThrow(R fallback, F f) {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
 #include "protocol/ModuleCommands.h"
@@ -18,16 +19,6 @@
 bool ConnectWithTimeout(int port, unsigned timeoutMs);
 
 namespace {
-
-// Runs f, turning any exception into the fallback result.
-template <typename R, typename F>
-R NoThrow(R fallback, F f) {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
-}
 
 // Copies a text into a static buffer of the caller's function (cut to fit).
 const char* Keep(char* buffer, std::size_t size, const std::string& text) {

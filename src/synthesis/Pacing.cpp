@@ -15,6 +15,7 @@
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Respiration.h"
+#include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/WaveformState.h"
@@ -65,13 +66,6 @@ void _CheckIfPacingPulseNeeded(double offset) {
         s_PacingIndicationNeeded = true;
         s_pulseTriggered = true;
     }
-}
-
-// The common setter checks: -1 without a session, -2 outside [low, high].
-int CheckSetter(double value, double low, double high) {
-    if (!SessionStarted()) return -1;
-    if (std::isnan(value) || value < low || value > high) return -2;
-    return 0;
 }
 
 }  // namespace
@@ -204,106 +198,101 @@ void ResetPacingSettings() {
 extern "C" {
 
 TOLV_API int TOLVSetPacingAmplitude(double amplitude) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (int rc = CheckSetter(amplitude, -700.0, 700.0)) return rc;
-    _outputLog("TOLVSetPacingAmplitude(%.0f);", amplitude);
-    g_PA = amplitude;
-    _ChangeRequested();
-    return 0;
+    return SetDoubleSetting(amplitude, -700.0, 700.0, "TOLVSetPacingAmplitude(%.0f);", g_PA,
+                            Apply::NextPeriod);
 }
 
 TOLV_API double TOLVGetPacingAmplitude(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return g_PA;
+    return GetLocked(g_PA);
 }
 
 TOLV_API int TOLVSetPacingDuration(double duration) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (int rc = CheckSetter(duration, 0.03, 3.0)) return rc;
-    _outputLog("TOLVSetPacingDuration(%.0f);", duration);
-    g_PacingDuration = duration;
-    _ChangeRequested();
-    return 0;
+    return SetDoubleSetting(duration, 0.03, 3.0, "TOLVSetPacingDuration(%.0f);", g_PacingDuration,
+                            Apply::NextPeriod);
 }
 
 TOLV_API double TOLVGetPacingDuration(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return g_PacingDuration;
+    return GetLocked(g_PacingDuration);
 }
 
 TOLV_API int TOLVSetPacingRate(unsigned rate) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (int rc = CheckSetter(rate, 10, 360)) return rc;
-    _outputLog("TOLVSetPacingRate(%.0f);", static_cast<double>(rate));
-    g_PacingRate = rate;
-    g_pacingSynchronized = false;
-    _ChangeRequested();
-    return 0;
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        if (rate < 10 || rate > 360) return -2;
+        _outputLog("TOLVSetPacingRate(%.0f);", static_cast<double>(rate));
+        g_PacingRate = rate;
+        g_pacingSynchronized = false;
+        _ChangeRequested();
+        return 0;
+    });
 }
 
 TOLV_API unsigned TOLVGetPacingRate(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return g_PacingRate;
+    return GetLocked(g_PacingRate);
 }
 
 TOLV_API int TOLVSetPacingRateSynchronized(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (int rc = CheckSetter(60.0 * g_F, 10.0, 360.0)) return rc;
-    _outputLog("TOLVSetPacingRateSynchronized();");
-    g_pacingSynchronized = true;
-    return 0;
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        if (!InSettingRange(60.0 * g_F, 10.0, 360.0)) return -2;
+        _outputLog("TOLVSetPacingRateSynchronized();");
+        g_pacingSynchronized = true;
+        return 0;
+    });
 }
 
 TOLV_API int TOLVSetPacingPulseMode(unsigned mode) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (!SessionStarted()) return -1;
-    _outputLog("TOLVSetPacingPulseMode(%d);", static_cast<int>(mode));
-    g_PacingPulse = mode;
-    _ChangeRequested();
-    return 0;
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        _outputLog("TOLVSetPacingPulseMode(%d);", static_cast<int>(mode));
+        g_PacingPulse = mode;
+        _ChangeRequested();
+        return 0;
+    });
 }
 
 TOLV_API unsigned TOLVGetPacingPulseMode(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return g_PacingPulse;
+    return GetLocked(g_PacingPulse);
 }
 
 TOLV_API int TOLVSetOvershootTimeConstant(unsigned milliseconds) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (int rc = CheckSetter(milliseconds, 0, 100)) return rc;
-    _outputLog("TOLVSetOvershootTimeConstant(%.0f);", static_cast<double>(milliseconds));
-    g_PacingOvershootTC = milliseconds;
-    _ChangeRequested();
-    return 0;
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        if (milliseconds > 100) return -2;
+        _outputLog("TOLVSetOvershootTimeConstant(%.0f);", static_cast<double>(milliseconds));
+        g_PacingOvershootTC = milliseconds;
+        _ChangeRequested();
+        return 0;
+    });
 }
 
 TOLV_API unsigned TOLVGetOvershootTimeConstant(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return g_PacingOvershootTC;
+    return GetLocked(g_PacingOvershootTC);
 }
 
 TOLV_API int TOLVSetOvershootAmplitude(double amplitude) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    const double magnitude = std::fabs(amplitude);
-    if (int rc = CheckSetter(magnitude, 0.0, 5.0)) return rc;
-    _outputLog("TOLVSetOvershootAmplitude(%.1f);", magnitude);
-    g_POA = magnitude;
-    _ChangeRequested();
-    return 0;
+    // The magnitude is what is stored and journaled.
+    return SetDoubleSetting(std::fabs(amplitude), 0.0, 5.0, "TOLVSetOvershootAmplitude(%.1f);",
+                            g_POA, Apply::NextPeriod);
 }
 
 TOLV_API double TOLVGetOvershootAmplitude(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return std::fabs(static_cast<double>(g_POA));
+    return std::fabs(GetLocked(g_POA));
 }
 
 TOLV_API bool TOLVApplyPacing(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    if (g_bConnected && IsPlaybackRunning()) {
-        g_PacingApplyRequested = true;
-        return true;
-    }
-    return SetPacing();
+    return NoThrow(false, [] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_bConnected && IsPlaybackRunning()) {
+            g_PacingApplyRequested = true;
+            return true;
+        }
+        return SetPacing();
+    });
 }
 
 }  // extern "C"

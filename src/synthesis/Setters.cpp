@@ -9,79 +9,9 @@
 #include "playback/Play.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/SetterPattern.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
-
-namespace {
-
-// How an accepted value takes effect.
-enum class Apply {
-    NextPeriod,  // change request: at once when idle, else at the end of the current period
-    AtOnce,      // change at once, also in the middle of a period
-    Relays,      // relay configuration at once
-};
-
-void ApplySetting(Apply how) {
-    switch (how) {
-        case Apply::NextPeriod:
-            _ChangeRequested();
-            break;
-        case Apply::AtOnce:
-            Change();
-            break;
-        case Apply::Relays:
-            SetRelays(false);
-            break;
-    }
-}
-
-// Runs f, turning an escaping exception into the fallback result.
-template <typename R, typename F>
-R NoThrow(R fallback, F f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
-}
-
-// The common pattern for a double setting without test-specific refusals.
-int SetDoubleSetting(double value, double low, double high, const char* journal,
-                     CRelaxed<double>& field, Apply how) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        if (!InSettingRange(value, low, high)) return -2;
-        _outputLog(journal, value);
-        field = value;
-        ApplySetting(how);
-        return 0;
-    });
-}
-
-// The common pattern for a flag.
-int SetFlagSetting(bool value, const char* journal, CRelaxed<bool>& field, Apply how) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        _outputLog(journal, JournalBool(value));
-        field = value;
-        ApplySetting(how);
-        return 0;
-    });
-}
-
-template <typename T>
-T GetLocked(const CRelaxed<T>& field) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return field;
-}
-
-}  // namespace
-
-bool InSettingRange(double value, double low, double high) {
-    return value >= low && value <= high;  // false for NaN
-}
 
 int FrequencyRangeCode(int outputFunction, double frequency) {
     if (!InSettingRange(frequency, 0.017, 500.0)) return -2;

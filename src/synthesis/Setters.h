@@ -1,8 +1,7 @@
 // Rules of the general waveform setters that do not depend on the session or the playback.
 #pragma once
 
-// True when low <= value <= high (bounds inclusive); false for NaN.
-bool InSettingRange(double value, double low, double high);
+#include "synthesis/SetterPattern.h"  // InSettingRange
 // Range code of TOLVSetFrequency for the selected output function: 0 or -2. Outputs 4 and 5
 // (pulses) accept at most 5 Hz, every output at least 0.017 and at most 500 Hz.
 int FrequencyRangeCode(int outputFunction, double frequency);

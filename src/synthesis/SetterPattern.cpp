@@ -1,0 +1,48 @@
+#include "synthesis/SetterPattern.h"
+
+#include "playback/OutputStage.h"
+#include "playback/Play.h"
+
+void ApplySetting(Apply how) {
+    switch (how) {
+        case Apply::NextPeriod:
+            _ChangeRequested();
+            break;
+        case Apply::AtOnce:
+            Change();
+            break;
+        case Apply::Relays:
+            SetRelays(false);
+            break;
+        case Apply::Stored:
+            break;
+    }
+}
+
+bool InSettingRange(double value, double low, double high) {
+    return value >= low && value <= high;  // false for NaN
+}
+
+int SetDoubleSetting(double value, double low, double high, const char* journal,
+                     CRelaxed<double>& field, Apply how) {
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        if (!InSettingRange(value, low, high)) return -2;
+        _outputLog(journal, value);
+        field = value;
+        ApplySetting(how);
+        return 0;
+    });
+}
+
+int SetFlagSetting(bool value, const char* journal, CRelaxed<bool>& field, Apply how) {
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        _outputLog(journal, JournalBool(value));
+        field = value;
+        ApplySetting(how);
+        return 0;
+    });
+}
