@@ -118,8 +118,11 @@ void _SendStopPacket() {
     PausePollingThread();
     s_ECGGoing = false;
     if (!command.Ready()) return;
-    DeviceWriteData(packet.data(), static_cast<int>(packet.size()), 1);
     std::uint8_t reply[kCommandReplyLength];
+    // The stop may have ended the poll thread's streaming loop before it read the last
+    // packet's acknowledgement; read it here, or it would pass as the reply of the next command.
+    if (g_hReadEvent.WaitTimeout(0) == 0) DeviceReadData(reply, sizeof reply);
+    DeviceWriteData(packet.data(), static_cast<int>(packet.size()), 1);
     DeviceReadData(reply, sizeof reply);
 }
 
