@@ -60,14 +60,18 @@ double CustomEcgBeatVoltage(double p, double a);
 // Time points (s), amplitudes (mV) and sine frequencies (Hz) of the JJG 1041 complex, for
 // u = 0.75 / g_F and h = g_Amplitude / 2. The list names each field once; the stored copy is
 // one CRelaxed<double> per field, s_<name>.
-#define TOLV_JJG1041_FIELDS(X)                                                                    \
-    X(tP_End)                                                                                     \
-    X(tP_SinBegin) X(tP_SinEnd) X(P_SinFreq) X(tQ_Begin) X(tQ_End) X(tQ_Trough) X(tQ_ToTrough)    \
-        X(tQ_FromTrough) X(tR1_Crest) X(tR1_ToCrest) X(tR2_Crest) X(tR1_Trough) X(tR1_ToTrough)   \
-            X(tR2_ToCrest) X(tR_End) X(tR2_ToTrough) X(tR_ToTrough) X(tS_Trough) X(tS_ToTrough)   \
-                X(tS_End) X(tT_End) X(tT_SinBegin) X(T_SinFreq) X(P_SinAmpOffset) X(P_SinHalfAmp) \
-                    X(aQ_Trough) X(aR1_Crest) X(aR_Trough) X(aR2_Crest) X(aS_Trough) X(aT_Trough) \
-                        X(R1_Amp) X(R2_Amp)
+// clang-format off
+#define TOLV_JJG1041_FIELDS(X)                                                                 \
+    X(tP_End) X(tP_SinBegin) X(tP_SinEnd) X(P_SinFreq)                                         \
+    X(tQ_Begin) X(tQ_End) X(tQ_Trough) X(tQ_ToTrough) X(tQ_FromTrough)                         \
+    X(tR1_Crest) X(tR1_ToCrest) X(tR2_Crest) X(tR1_Trough) X(tR1_ToTrough) X(tR2_ToCrest)      \
+    X(tR_End) X(tR2_ToTrough) X(tR_ToTrough)                                                   \
+    X(tS_Trough) X(tS_ToTrough) X(tS_End)                                                      \
+    X(tT_End) X(tT_SinBegin) X(T_SinFreq)                                                      \
+    X(P_SinAmpOffset) X(P_SinHalfAmp)                                                          \
+    X(aQ_Trough) X(aR1_Crest) X(aR_Trough) X(aR2_Crest) X(aS_Trough) X(aT_Trough)              \
+    X(R1_Amp) X(R2_Amp)
+// clang-format on
 
 struct JJG1041_PARAMETERS {
 #define TOLV_JJG1041_MEMBER(name) double name = 0.0;

@@ -41,6 +41,10 @@ const BuiltInTables& BuiltIn() {
     return tables;
 }
 
+// The directory is read when the library loads, so that the first lookup on the play thread
+// finds it ready and allocates nothing.
+[[maybe_unused]] const bool s_builtInRead = (BuiltIn(), true);
+
 // A table loaded at run time: its samples and the view of them.
 struct LoadedTable {
     std::vector<std::int32_t> samples;

@@ -13,6 +13,7 @@
 
 #include "WfdbTestRecords.h"
 #include "support/DeviceFixture.h"
+#include "synthesis/EcgComplex.h"
 #include "synthesis/ReferenceData.h"
 #include "synthesis/StandardWaveforms.h"
 #include "synthesis/SynthesisHooks.h"
@@ -164,6 +165,53 @@ TEST_F(TablePlaybackTest, Output9WithoutLoopStopsAfterOneSecond) {
     EXPECT_TRUE(Eventually([] { return !TOLVIsPlaying(); }, std::chrono::milliseconds(5000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(s_stops.load(), 1);
+}
+
+// The beats of outputs 7, 10, 11 and 14 at 60/min and 1 mV on the device: AC code
+// trunc(1600 mV) of the beat at p = i / 20000 s.
+TEST_F(TablePlaybackTest, EcgBeatsOnTheDevice) {
+    _CheckECGTime();
+    if (std::fabs(_GetECGBeatVoltage(0.05375, 1.0) - 0.875) > 1e-9) {
+        GTEST_SKIP() << "the synthesizer's beat hooks do not delegate yet";
+    }
+    auto* device = StartDevice(0);
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
+    ASSERT_EQ(TOLVSetFrequency(1.0), 0);
+    for (int output :
+         {OUTPUT_ECG, OUTPUT_JJG1041_DOUBLE_R, OUTPUT_JJG1041_SINGLE_R, OUTPUT_CUSTOM_ECG}) {
+        device->ClearDecoded();
+        ASSERT_EQ(TOLVSetOutputFunction(output), 0);
+        ASSERT_TRUE(device->WaitForPackets(22, std::chrono::milliseconds(20000)));
+        ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+        const auto samples = device->DecodedSamples();
+        ASSERT_GE(samples.size(), 15000u);
+        const JJG1041_PARAMETERS jjg = MakeJJG1041Parameters(1.0, 1.0);
+        int exact = 0;
+        for (std::size_t i = 0; i < 15000; ++i) {
+            const double p = static_cast<double>(i) / 20000.0;
+            double v = 0.0;
+            switch (output) {
+                case OUTPUT_ECG:
+                    v = EcgBeatVoltage(p, 1.0);
+                    break;
+                case OUTPUT_CUSTOM_ECG:
+                    v = CustomEcgBeatVoltage(p, 1.0);
+                    break;
+                default:
+                    v = JJG1041VoltageOf(jjg, p, output == OUTPUT_JJG1041_DOUBLE_R);
+                    break;
+            }
+            const int expected = static_cast<int>(std::trunc(1600.0 * v));
+            const int got = samples[i].acCode;
+            // The play time is a running sum: where 1600 mV lands on a whole code (the straight
+            // QRS lines do so every few samples) it may come out one code lower or higher.
+            ASSERT_LE(std::abs(got - expected), 1) << "output " << output << " sample " << i;
+            if (got == expected) ++exact;
+        }
+        EXPECT_GT(exact, 14550) << "output " << output;
+    }
 }
 
 }  // namespace
