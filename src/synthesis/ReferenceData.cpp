@@ -13,7 +13,7 @@
 
 namespace {
 
-// Tables found in the embedded blob, checked against their specification.
+// Tables found in the embedded blob, checked against their layout.
 struct BuiltInTables {
     TableView views[kReferenceTableCount];
 };
@@ -24,12 +24,13 @@ BuiltInTables ParseBuiltIn() {
     const unsigned char* blob = EmbeddedTablesBlob(&size);
     for (const tableblob::Entry& entry : tableblob::Read(blob, size)) {
         for (int i = 0; i < kReferenceTableCount; ++i) {
-            const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
-            const std::uint32_t expected = static_cast<std::uint32_t>(spec.slotLength) *
-                                           static_cast<std::uint32_t>(spec.pieceCount);
-            if (entry.name == spec.name && entry.count == expected &&
-                entry.rate == static_cast<std::uint32_t>(spec.rate)) {
-                tables.views[i] = {entry.samples, static_cast<int>(entry.count), spec.rate};
+            const ReferenceTableLayout& layout =
+                ReferenceTableLayoutOf(static_cast<ReferenceTable>(i));
+            const std::uint32_t expected = static_cast<std::uint32_t>(layout.slotLength) *
+                                           static_cast<std::uint32_t>(layout.pieceCount);
+            if (entry.name == layout.name && entry.count == expected &&
+                entry.rate == static_cast<std::uint32_t>(layout.rate)) {
+                tables.views[i] = {entry.samples, static_cast<int>(entry.count), layout.rate};
             }
         }
     }
@@ -71,13 +72,13 @@ TableView Load(int i) {
     std::lock_guard<std::mutex> lock(s_loadMutex);
     if (const LoadedTable* table = s_loaded[i].load(std::memory_order_acquire)) return table->view;
     if (s_failedDir[i] == dir) return {};
-    const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
+    const ReferenceTableLayout& layout = ReferenceTableLayoutOf(static_cast<ReferenceTable>(i));
     std::unique_ptr<LoadedTable> table(new LoadedTable());
-    if (!BuildReferenceTable(dir, spec, table->samples, nullptr)) {
+    if (!BuildReferenceTable(dir, layout, table->samples, nullptr)) {
         s_failedDir[i] = dir;
         return {};
     }
-    table->view = {table->samples.data(), static_cast<int>(table->samples.size()), spec.rate};
+    table->view = {table->samples.data(), static_cast<int>(table->samples.size()), layout.rate};
     const TableView view = table->view;
     s_loaded[i].store(table.release(), std::memory_order_release);
     return view;

@@ -37,7 +37,7 @@ constexpr int CountOf(const ReferencePiece (&)[N]) {
     return N;
 }
 
-const ReferenceTableSpec kSpecs[kReferenceTableCount] = {
+const ReferenceTableLayout kLayouts[kReferenceTableCount] = {
     {ReferenceTable::IEC227, "IEC227W", "aami-ec13", 720, 66000, CountOf(kIEC227Pieces),
      kIEC227Pieces},
     {ReferenceTable::IEC251, "IEC251W", "cts", 1000, 1000, CountOf(kIEC251Pieces), kIEC251Pieces},
@@ -60,8 +60,8 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-const ReferenceTableSpec& ReferenceTableSpecOf(ReferenceTable id) {
-    return kSpecs[static_cast<int>(id)];
+const ReferenceTableLayout& ReferenceTableLayoutOf(ReferenceTable id) {
+    return kLayouts[static_cast<int>(id)];
 }
 
 std::int32_t MicrovoltsFromAdu(long long aduMinusBaseline, double gain) {
@@ -114,41 +114,42 @@ bool ConvertWfdbSignal(const std::string& headerPath, int signal, std::vector<st
     return true;
 }
 
-bool BuildReferenceTable(const std::string& dataDir, const ReferenceTableSpec& spec,
+bool BuildReferenceTable(const std::string& dataDir, const ReferenceTableLayout& layout,
                          std::vector<std::int32_t>& out, std::string* why) {
     out.clear();
     std::vector<std::int32_t> table(
-        static_cast<std::size_t>(spec.slotLength) * static_cast<std::size_t>(spec.pieceCount), 0);
+        static_cast<std::size_t>(layout.slotLength) * static_cast<std::size_t>(layout.pieceCount),
+        0);
     std::string folder = dataDir;
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-    folder += spec.folder;
+    folder += layout.folder;
     folder += '/';
     std::vector<std::int32_t> uv;
-    for (int n = 0; n < spec.pieceCount; ++n) {
-        const ReferencePiece& piece = spec.pieces[n];
+    for (int n = 0; n < layout.pieceCount; ++n) {
+        const ReferencePiece& piece = layout.pieces[n];
         const std::string header = folder + piece.record + ".hea";
         int rate = 0;
         if (!ConvertWfdbSignal(header, piece.signal, uv, rate, why)) return false;
-        if (rate != spec.rate) {
+        if (rate != layout.rate) {
             SetWhy(why, header + ": rate " + std::to_string(rate) + " Hz, expected " +
-                            std::to_string(spec.rate));
+                            std::to_string(layout.rate));
             return false;
         }
         const std::size_t count = uv.size();
         const bool exactOk =
             piece.exactCount > 0 && count == static_cast<std::size_t>(piece.exactCount);
         const bool slotOk =
-            piece.exactCount == 0 && count >= static_cast<std::size_t>(spec.slotLength);
+            piece.exactCount == 0 && count >= static_cast<std::size_t>(layout.slotLength);
         if (!exactOk && !slotOk) {
             SetWhy(why,
                    header + ": " + std::to_string(count) + " samples, expected " +
-                       std::to_string(piece.exactCount > 0 ? piece.exactCount : spec.slotLength));
+                       std::to_string(piece.exactCount > 0 ? piece.exactCount : layout.slotLength));
             return false;
         }
         const std::size_t take =
-            std::min<std::size_t>(count, static_cast<std::size_t>(spec.slotLength));
+            std::min<std::size_t>(count, static_cast<std::size_t>(layout.slotLength));
         std::copy(uv.begin(), uv.begin() + static_cast<std::ptrdiff_t>(take),
-                  table.begin() + static_cast<std::ptrdiff_t>(n) * spec.slotLength);
+                  table.begin() + static_cast<std::ptrdiff_t>(n) * layout.slotLength);
     }
     out.swap(table);
     return true;

@@ -26,7 +26,7 @@ struct ReferencePiece {
     int exactCount;      // the record must hold exactly this many samples; 0: at least a slot
 };
 
-struct ReferenceTableSpec {
+struct ReferenceTableLayout {
     ReferenceTable id;
     const char* name;    // name of the table in the blob ("IEC227W", ...)
     const char* folder;  // folder of the records below the data directory
@@ -36,8 +36,8 @@ struct ReferenceTableSpec {
     const ReferencePiece* pieces;  // one per slot, in slot order
 };
 
-// The specification of table `id`.
-const ReferenceTableSpec& ReferenceTableSpecOf(ReferenceTable id);
+// The layout of table `id`.
+const ReferenceTableLayout& ReferenceTableLayoutOf(ReferenceTable id);
 
 // Microvolts of one converted sample: round(1000 * (adu - baseline) / gain), halves away from
 // zero. gain is the header's gain in adu per millivolt (already 200 when the field was 0).
@@ -49,8 +49,8 @@ std::int32_t MicrovoltsFromAdu(long long aduMinusBaseline, double gain);
 bool ConvertWfdbSignal(const std::string& headerPath, int signal, std::vector<std::int32_t>& uv,
                        int& rate, std::string* why);
 
-// Builds table `spec` from the records below dataDir: every slot filled from its record, the
+// Builds table `layout` from the records below dataDir: every slot filled from its record, the
 // rest of each slot 0. False (out empty, why set) when any record is missing or does not match
 // the rate and sample count the table requires: a table is built whole or not at all.
-bool BuildReferenceTable(const std::string& dataDir, const ReferenceTableSpec& spec,
+bool BuildReferenceTable(const std::string& dataDir, const ReferenceTableLayout& layout,
                          std::vector<std::int32_t>& out, std::string* why);

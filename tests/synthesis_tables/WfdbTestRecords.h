@@ -13,7 +13,7 @@
 namespace wfdbtest {
 
 // One signal's header fields.
-struct SignalSpec {
+struct SignalFields {
     std::string gain = "200";  // gain field as written, e.g. "80", "0", "100(5)/mV"
     int adcZero = 0;
 };
@@ -21,13 +21,13 @@ struct SignalSpec {
 // Writes <dir>/<name>.hea and <dir>/<name>.dat. samples[s][i] is code i of signal s (all of
 // the same length), written as format 16 (little-endian 16-bit) or 212.
 inline bool WriteRecord(const std::string& dir, const std::string& name, int rate, int format,
-                        const std::vector<SignalSpec>& specs,
+                        const std::vector<SignalFields>& fields,
                         const std::vector<std::vector<int>>& samples) {
     const std::size_t n = samples.empty() ? 0 : samples[0].size();
     std::ofstream hea(dir + "/" + name + ".hea");
     hea << name << " " << samples.size() << " " << rate << " " << n << "\n";
     for (std::size_t s = 0; s < samples.size(); ++s) {
-        hea << name << ".dat " << format << " " << specs[s].gain << " 12 " << specs[s].adcZero
+        hea << name << ".dat " << format << " " << fields[s].gain << " 12 " << fields[s].adcZero
             << " " << (n > 0 ? samples[s][0] : 0) << " 0 0 sig" << s << "\n";
     }
     if (!hea) return false;

@@ -109,7 +109,7 @@ TEST(Conversion, MissingOrShortRecordsFail) {
 // A CTS folder: 16 CAL records (gain 100, code 1000 * n + i mod 7 around ADC zero 0) and the
 // ANE20000 record with 9 signals (signal c: code 10 * c + i mod 3, gain 20).
 void WriteCtsFolder(const std::string& cts, int calSamples = 1200, int calRate = 1000) {
-    const ReferenceTableSpec& cal = ReferenceTableSpecOf(ReferenceTable::IEC251);
+    const ReferenceTableLayout& cal = ReferenceTableLayoutOf(ReferenceTable::IEC251);
     for (int n = 0; n < cal.pieceCount; ++n) {
         std::vector<int> codes(static_cast<std::size_t>(calSamples));
         for (int i = 0; i < calSamples; ++i) codes[static_cast<std::size_t>(i)] = 100 * n + i % 7;
@@ -122,7 +122,7 @@ void WriteCtsFolder(const std::string& cts, int calSamples = 1200, int calRate =
             leads[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)] = 10 * c + i % 3;
     }
     ASSERT_TRUE(wfdbtest::WriteRecord(cts, "ANE20000", 1000, 16,
-                                      std::vector<wfdbtest::SignalSpec>(9, {"20", 0}), leads));
+                                      std::vector<wfdbtest::SignalFields>(9, {"20", 0}), leads));
 }
 
 TEST(TableAssembly, CalRecordsFillOneSecondSlots) {
@@ -130,8 +130,8 @@ TEST(TableAssembly, CalRecordsFillOneSecondSlots) {
     WriteCtsFolder(dir.Sub("cts"));
     std::vector<std::int32_t> table;
     std::string why;
-    ASSERT_TRUE(
-        BuildReferenceTable(dir.path(), ReferenceTableSpecOf(ReferenceTable::IEC251), table, &why))
+    ASSERT_TRUE(BuildReferenceTable(dir.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
+                                    table, &why))
         << why;
     ASSERT_EQ(table.size(), 16000u);
     // CAL n sample i: (100 n + i mod 7) / 100 mV = 10 * (100 n + i mod 7) uV.
@@ -140,7 +140,7 @@ TEST(TableAssembly, CalRecordsFillOneSecondSlots) {
     EXPECT_EQ(table[7], 0);
     EXPECT_EQ(table[1000 * 3 + 5], 10 * (300 + 5));
     EXPECT_EQ(table[1000 * 15 + 999], 10 * (1500 + 999 % 7));
-    ASSERT_TRUE(BuildReferenceTable(dir.path(), ReferenceTableSpecOf(ReferenceTable::ANE20000),
+    ASSERT_TRUE(BuildReferenceTable(dir.path(), ReferenceTableLayoutOf(ReferenceTable::ANE20000),
                                     table, &why))
         << why;
     ASSERT_EQ(table.size(), 9000u);
@@ -153,14 +153,14 @@ TEST(TableAssembly, AWrongRateOrTooFewSamplesLeavesTheTableOut) {
     WriteCtsFolder(dir.Sub("cts"), 999);
     std::vector<std::int32_t> table;
     std::string why;
-    EXPECT_FALSE(
-        BuildReferenceTable(dir.path(), ReferenceTableSpecOf(ReferenceTable::IEC251), table, &why));
+    EXPECT_FALSE(BuildReferenceTable(dir.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
+                                     table, &why));
     EXPECT_TRUE(table.empty());
     EXPECT_NE(why.find("999"), std::string::npos) << why;
 
     TempDir other;
     WriteCtsFolder(other.Sub("cts"), 1000, 500);
-    EXPECT_FALSE(BuildReferenceTable(other.path(), ReferenceTableSpecOf(ReferenceTable::IEC251),
+    EXPECT_FALSE(BuildReferenceTable(other.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
                                      table, &why));
     EXPECT_NE(why.find("500"), std::string::npos) << why;
 }
@@ -168,17 +168,17 @@ TEST(TableAssembly, AWrongRateOrTooFewSamplesLeavesTheTableOut) {
 TEST(TableAssembly, AamiSlotsNeedTheirExactLengths) {
     TempDir dir;
     const std::string aami = dir.Sub("aami-ec13");
-    const ReferenceTableSpec& spec = ReferenceTableSpecOf(ReferenceTable::IEC227);
-    for (int n = 0; n < spec.pieceCount; ++n) {
+    const ReferenceTableLayout& layout = ReferenceTableLayoutOf(ReferenceTable::IEC227);
+    for (int n = 0; n < layout.pieceCount; ++n) {
         // One sample too many in the last record.
-        const int count = spec.pieces[n].exactCount + (n == spec.pieceCount - 1 ? 1 : 0);
+        const int count = layout.pieces[n].exactCount + (n == layout.pieceCount - 1 ? 1 : 0);
         ASSERT_TRUE(
-            wfdbtest::WriteRecord(aami, spec.pieces[n].record, 720, 16, {{"130", 2048}},
+            wfdbtest::WriteRecord(aami, layout.pieces[n].record, 720, 16, {{"130", 2048}},
                                   {std::vector<int>(static_cast<std::size_t>(count), 2048 + n)}));
     }
     std::vector<std::int32_t> table;
     std::string why;
-    EXPECT_FALSE(BuildReferenceTable(dir.path(), spec, table, &why));
+    EXPECT_FALSE(BuildReferenceTable(dir.path(), layout, table, &why));
     EXPECT_NE(why.find("aami4b_h"), std::string::npos) << why;
 }
 
@@ -237,11 +237,11 @@ TEST(Blob, EntriesOutsideTheBlobAreDropped) {
 TEST(BuiltInTables, AamiSlotsMatchAnIndependentDecode) {
     if (!HaveData()) GTEST_SKIP() << "reference records not available";
     ASSERT_TRUE(IsTableBuiltIn(ReferenceTable::IEC227));
-    const ReferenceTableSpec& spec = ReferenceTableSpecOf(ReferenceTable::IEC227);
+    const ReferenceTableLayout& layout = ReferenceTableLayoutOf(ReferenceTable::IEC227);
     for (int n = 0; n < kIEC227Count; ++n) {
         const wfdbtest::Decoded d =
-            wfdbtest::DecodeSignal0(kDataDir + "/aami-ec13", spec.pieces[n].record);
-        ASSERT_TRUE(d.ok) << spec.pieces[n].record;
+            wfdbtest::DecodeSignal0(kDataDir + "/aami-ec13", layout.pieces[n].record);
+        ASSERT_TRUE(d.ok) << layout.pieces[n].record;
         unsigned count = 0;
         unsigned rate = 0;
         const std::int32_t* slot = GetSpecialWave227Array(n, &count, &rate);

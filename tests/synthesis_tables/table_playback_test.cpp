@@ -25,7 +25,7 @@ namespace {
 // A CTS folder of synthetic records: CAL n sample i is code 100 n + i mod 7 at gain 100
 // (10 * code uV); ANE20000 signal c sample i is code 10 c + i mod 3 at gain 20 (50 * code uV).
 void WriteCtsFolder(const std::string& cts) {
-    const ReferenceTableSpec& cal = ReferenceTableSpecOf(ReferenceTable::IEC251);
+    const ReferenceTableLayout& cal = ReferenceTableLayoutOf(ReferenceTable::IEC251);
     for (int n = 0; n < cal.pieceCount; ++n) {
         std::vector<int> codes(1000);
         for (int i = 0; i < 1000; ++i) codes[static_cast<std::size_t>(i)] = 100 * n + i % 7;
@@ -37,7 +37,7 @@ void WriteCtsFolder(const std::string& cts) {
         for (std::size_t i = 0; i < 1000; ++i) leads[c][i] = static_cast<int>(10 * c + i % 3);
     }
     ASSERT_TRUE(wfdbtest::WriteRecord(cts, "ANE20000", 1000, 16,
-                                      std::vector<wfdbtest::SignalSpec>(9, {"20", 0}), leads));
+                                      std::vector<wfdbtest::SignalFields>(9, {"20", 0}), leads));
 }
 
 std::atomic<int> s_stops{0};

@@ -25,15 +25,15 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::int32_t>> tables(kReferenceTableCount);
     std::vector<tableblob::Source> sources;
     for (int i = 0; i < kReferenceTableCount; ++i) {
-        const ReferenceTableSpec& spec = ReferenceTableSpecOf(static_cast<ReferenceTable>(i));
+        const ReferenceTableLayout& layout = ReferenceTableLayoutOf(static_cast<ReferenceTable>(i));
         std::string why = "no data directory";
-        if (dataDir.empty() || !BuildReferenceTable(dataDir, spec, tables[i], &why)) {
-            std::printf("tolvan data: %s not built in (%s)\n", spec.name, why.c_str());
+        if (dataDir.empty() || !BuildReferenceTable(dataDir, layout, tables[i], &why)) {
+            std::printf("tolvan data: %s not built in (%s)\n", layout.name, why.c_str());
             continue;
         }
-        std::printf("tolvan data: %s built in, %zu samples at %d Hz\n", spec.name, tables[i].size(),
-                    spec.rate);
-        sources.push_back({spec.name, &tables[i], static_cast<std::uint32_t>(spec.rate)});
+        std::printf("tolvan data: %s built in, %zu samples at %d Hz\n", layout.name,
+                    tables[i].size(), layout.rate);
+        sources.push_back({layout.name, &tables[i], static_cast<std::uint32_t>(layout.rate)});
     }
 
     const std::vector<unsigned char> blob = tableblob::Write(sources);
