@@ -461,6 +461,17 @@ TOLV_API bool TOLVMeasureRLD(bool on);
 TOLV_API bool TOLVReadRLD(double* first, double* second);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Noise and test signals                                                                     */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Selects a noise-stress-test record added to every output function: 0 off, 1 electrode motion
+ * (EM), 2 baseline wander (BW), 3 muscle artefact (MA); other values are off. gain 0.1 .. 10.0.
+ * A record that is not available here (EM is not public; the others need the reference data)
+ * adds nothing. No device check. Returns 0; -1 while a waveform plays (nothing changes); -2 for
+ * the gain. */
+TOLV_API int TOLVSetNSTNoise(unsigned record, double gain);
+
+/* ------------------------------------------------------------------------------------------ */
 /* Pacing                                                                                     */
 /* ------------------------------------------------------------------------------------------ */
 
