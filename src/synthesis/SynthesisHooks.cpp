@@ -1,8 +1,10 @@
-// Placeholders for the synthesis parts that other modules provide (see SynthesisHooks.h).
-// None of them computes anything yet; a module that implements one deletes it here.
+// The synthesis parts that other modules provide: the ECG complexes, the standard tables and the
+// recordings. Respiration modulation is not built yet and gives 0.
 #include "synthesis/SynthesisHooks.h"
 
 #include "recordings/Recording.h"
+#include "synthesis/EcgComplex.h"
+#include "synthesis/StandardWaveforms.h"
 
 namespace {
 // The recording the packet being built plays: held by the packet builder for the whole packet,
@@ -14,32 +16,36 @@ void SetPacketRecording(const EcgRecording* recording) {
     t_packetRecording = recording;
 }
 
-void _CheckECGTime() {}
+void _CheckECGTime() {
+    ComputeEcgTimePoints();
+}
 
-void _SetJJG1041Parameters() {}
+void _SetJJG1041Parameters() {
+    ComputeJJG1041Parameters();
+}
 
-double _GetStandardWaveformPeriod(int /*outputFunction*/) {
-    return 0.0;
+double _GetStandardWaveformPeriod(int outputFunction) {
+    return StandardWaveformPeriod(outputFunction);
 }
 
 double _GetRecordingPeriod() {
     return CurrentEcgRecording()->PeriodSeconds();
 }
 
-double _GetECGBeatVoltage(double /*p*/, double /*a*/) {
-    return 0.0;
+double _GetECGBeatVoltage(double p, double a) {
+    return EcgBeatVoltage(p, a);
 }
 
-double _GetCustomECGBeatVoltage(double /*p*/, double /*a*/) {
-    return 0.0;
+double _GetCustomECGBeatVoltage(double p, double a) {
+    return CustomEcgBeatVoltage(p, a);
 }
 
-double _GetJJG1041Voltage(double /*p*/, bool /*doubleR*/) {
-    return 0.0;
+double _GetJJG1041Voltage(double p, bool doubleR) {
+    return JJG1041Voltage(p, doubleR);
 }
 
-double _GetStandardWaveformVoltage(int /*outputFunction*/, double /*p*/) {
-    return 0.0;
+double _GetStandardWaveformVoltage(int outputFunction, double p) {
+    return StandardWaveformVoltage(outputFunction, p);
 }
 
 double _GetRecordingVoltage(double p) {

@@ -1,10 +1,9 @@
 // The parts of the synthesis that belong to the ECG complexes, the standard tables, pacing,
 // respiration and the recordings. The synthesizer calls them at a change and per sample.
 //
-// Until those modules exist the definitions in SynthesisHooks.cpp compute nothing: the
-// derivation steps leave their values alone, the beat and table voltages are 0, the table and
-// recording lengths are 0 (the synthesizer then keeps 1/g_F as the period) and the respiration
-// modulation value is 0. Each module replaces its functions there when it lands.
+// SynthesisHooks.cpp delegates to those modules. A table or recording that is absent has length 0
+// (the synthesizer then keeps 1/g_F as the period) and plays 0 mV; the respiration modulation
+// value is 0 until respiration is built.
 #pragma once
 
 // --- Derivation at a change ---------------------------------------------------------------

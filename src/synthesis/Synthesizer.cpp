@@ -67,6 +67,8 @@ double PeriodOf(int output, double f) {
                    g_YY1079DynamicRangeSlope;
         case OUTPUT_IEC251:
         case OUTPUT_ANE20000:
+            // One second; asking the tables also loads one that is not built in.
+            _GetStandardWaveformPeriod(output);
             return 1.0;
         case OUTPUT_IEC227:
         case OUTPUT_IEC247: {
