@@ -424,6 +424,11 @@ TOLV_API void* TOLVCreateSynchronizationSignal(void);
 /* The next playback start waits (on the play thread) until this signal is set; NULL removes it. */
 TOLV_API void TOLVSetSynchronizationSignal(void* signal);
 
+/* Releases a signal made by TOLVCreateSynchronizationSignal (the application owns it); a
+ * signal that is set for the next start is removed first. It must not be in use by a start
+ * that is waiting for it. NULL is ignored. */
+TOLV_API void TOLVDestroySynchronizationSignal(void* signal);
+
 /* Sets / clears a synchronisation signal. NULL is ignored. */
 TOLV_API void TOLVSynchronizationSignalSetEvent(void* signal);
 TOLV_API void TOLVSynchronizationSignalResetEvent(void* signal);

@@ -320,6 +320,15 @@ TOLV_API void TOLVSynchronizationSignalSetEvent(void* signal) {
     if (signal != nullptr) static_cast<CManualResetEvent*>(signal)->SetEvent();
 }
 
+TOLV_API void TOLVDestroySynchronizationSignal(void* signal) {
+    if (signal == nullptr) return;
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_PlaySyncEvent == signal) g_PlaySyncEvent = nullptr;
+    }
+    delete static_cast<CManualResetEvent*>(signal);
+}
+
 TOLV_API void TOLVSynchronizationSignalResetEvent(void* signal) {
     if (signal != nullptr) static_cast<CManualResetEvent*>(signal)->ResetEvent();
 }

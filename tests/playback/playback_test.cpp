@@ -194,7 +194,7 @@ TEST_F(PlaybackTest, StopBeforeTheFirstPacketStillStops) {
     std::thread stopper([] { EXPECT_EQ(TOLVSetOutputFunction(0), 0); });
     stopper.join();  // returns although no packet was ever sent
     EXPECT_FALSE(TOLVIsPlaying());
-    TOLVSetSynchronizationSignal(nullptr);
+    TOLVDestroySynchronizationSignal(signal);
 }
 
 TEST_F(PlaybackTest, SynchronisationSignalReleasesTheStart) {
@@ -208,7 +208,7 @@ TEST_F(PlaybackTest, SynchronisationSignalReleasesTheStart) {
     TOLVSynchronizationSignalSetEvent(signal);
     EXPECT_TRUE(Eventually([this] { return !Points().empty(); }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-    TOLVSetSynchronizationSignal(nullptr);
+    TOLVDestroySynchronizationSignal(signal);
 }
 
 TEST_F(PlaybackTest, CommandDuringPlaybackFitsBetweenPackets) {
