@@ -471,10 +471,23 @@ TOLV_API bool TOLVReadRLD(double* first, double* second);
 
 /* Selects a noise-stress-test record added to every output function: 0 off, 1 electrode motion
  * (EM), 2 baseline wander (BW), 3 muscle artefact (MA); other values are off. gain 0.1 .. 10.0.
- * A record that is not available here (EM is not public; the others need the reference data)
- * adds nothing. No device check. Returns 0; -1 while a waveform plays (nothing changes); -2 for
- * the gain. */
+ * No device check. Returns 0; -1 while a waveform plays (nothing changes); -2 for the gain;
+ * TOLV_TABLE_MISSING (-5) when the selected record is not available (EM is not public; the
+ * others need the reference data), nothing changed. */
 TOLV_API int TOLVSetNSTNoise(unsigned record, double gain);
+
+/* Tables of reference data that the library can hold. */
+#define TOLV_DATA_IEC227 0   /* IEC 60601-2-27 / AAMI EC13 waveforms */
+#define TOLV_DATA_IEC251 1   /* CTS CAL waveforms (IEC 60601-2-51) */
+#define TOLV_DATA_ANE20000 2 /* CTS ANE20000 */
+#define TOLV_DATA_MA 3       /* noise stress test: muscle artefact */
+#define TOLV_DATA_EM 4       /* noise stress test: electrode motion */
+#define TOLV_DATA_BW 5       /* noise stress test: baseline wander */
+
+/* True when table `table` (TOLV_DATA_...) is built in or can be loaded from the directory named
+ * by the environment variable TOLVAN_DATA_DIR (loading it on this call); false otherwise or for
+ * an unknown table. */
+TOLV_API bool TOLVIsStandardDataAvailable(int table);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Pacing                                                                                     */

@@ -42,6 +42,7 @@ extern "C" TOLV_API int TOLVSetNSTNoise(unsigned record, double gain) {
         if (IsPlaybackRunning()) return -1;
         if (!InSettingRange(gain, 0.1, 10.0)) return -2;
         const NOISE_RECORD_VIEW view = NoiseRecord(static_cast<int>(record));
+        if (record >= 1 && record <= 3 && view.samples == nullptr) return TOLV_TABLE_MISSING;
         s_noiseSamples = view.samples;
         s_noiseLength = view.length;
         s_noiseRate = view.rate > 0 ? view.rate : 360;

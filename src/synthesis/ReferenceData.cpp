@@ -10,6 +10,7 @@
 
 #include "synthesis/NoiseRecords.h"
 #include "synthesis/TableBlob.h"
+#include "tolvan.h"
 
 namespace {
 
@@ -147,4 +148,13 @@ NOISE_RECORD_VIEW PeekNoiseRecord(int which) {
     ReferenceTable id;
     if (!NoiseTableOf(which, &id)) return {};
     return ToNoiseView(PeekTable(id));
+}
+
+extern "C" TOLV_API bool TOLVIsStandardDataAvailable(int table) {
+    if (table < 0 || table >= kReferenceTableCount) return false;
+    try {
+        return static_cast<bool>(AcquireTable(static_cast<ReferenceTable>(table)));
+    } catch (...) {
+        return false;
+    }
 }

@@ -32,8 +32,19 @@ TEST(NstNoise, SelectorChecksTheGainAndOffAddsNothing) {
     s_t = 0.0;
 }
 
+TEST(NstNoise, AbsentRecordIsRefusedAndChangesNothing) {
+    ASSERT_EQ(TOLVSetNSTNoise(0, 1.0), 0);
+    EXPECT_FALSE(TOLVIsStandardDataAvailable(TOLV_DATA_EM)) << "the EM record is not public";
+    EXPECT_EQ(TOLVSetNSTNoise(1, 2.0), TOLV_TABLE_MISSING);
+    EXPECT_EQ(s_NST_Noise, 0);
+    EXPECT_EQ(s_NST_gain, 1.0);
+    EXPECT_FALSE(TOLVIsStandardDataAvailable(-1));
+    EXPECT_FALSE(TOLVIsStandardDataAvailable(6));
+}
+
 TEST(NstNoise, MuscleArtefactRecordIsReadWhenAvailable) {
     const NOISE_RECORD_VIEW ma = NoiseRecord(3);
+    EXPECT_EQ(TOLVIsStandardDataAvailable(TOLV_DATA_MA), ma.samples != nullptr);
     if (ma.samples == nullptr) GTEST_SKIP() << "the reference data is not available here";
     ASSERT_EQ(ma.length, 650000);
     ASSERT_EQ(TOLVSetNSTNoise(3, 2.0), 0);
