@@ -1,43 +1,66 @@
 #!/usr/bin/env bash
-# The main demonstration: builds the library, the virtual device and the examples, starts a
-# virtual simulator, connects to it, plays a 1 mV 1 Hz sine for three seconds and shows what
-# the simulator would have put on its output (decoded from the stream it received).
+# The main demonstration: builds the library, the virtual device and the examples, then plays
+# three signals through libtolvan and a virtual simulator on the real serial path: a 1 mV 1 Hz
+# sine, the synthetic ECG at 60 beats/min and the AAMI EC13 waveform aami3a. What the simulator
+# would have put on its output (decoded from the stream it received) goes to demo-output/ as
+# CSV files and SVG plots.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target play_sine tolvan-vdev
+cmake --build build -j2 --target play_demo tolvan-vdev
 
+root=$PWD
+out=$root/demo-output
 work=$(mktemp -d /tmp/tolvan-demo-XXXXXX)
-trap 'kill "$vdev" 2>/dev/null || true; wait "$vdev" 2>/dev/null || true; rm -rf "$work"' EXIT
+vdev=""
+cleanup() {
+    if [ -n "$vdev" ]; then
+        kill -INT "$vdev" 2>/dev/null || true
+        wait "$vdev" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 export TOLVAN_DEVICE_PATTERN="$work/ttyACM%d" TOLVAN_LOCK_DIR="$work"
+rm -rf "$out"
+mkdir -p "$out"
 
-echo "=== starting a virtual simulator on port 0"
-build/tools/virtual-device/tolvan-vdev --port 0 --preset current --csv "$work/output.csv" &
-vdev=$!
-for _ in $(seq 50); do [ -e "$work/ttyACM0" ] && break; sleep 0.1; done
+# run NAME TITLE FUNCTION SECONDS [SPECIAL-WAVE]: one virtual simulator per run, own CSV file.
+run() {
+    local name=$1 title=$2 rc=0
+    shift 2
+    echo "=== $name: $title"
+    build/tools/virtual-device/tolvan-vdev --port 0 --preset current --csv "$work/$name.csv" \
+        >"$work/$name.log" &
+    vdev=$!
+    for _ in $(seq 50); do [ -e "$work/ttyACM0" ] && break; sleep 0.1; done
+    (cd "$work" && "$root/build/examples/play_demo" "$@") || rc=$?
+    kill -INT "$vdev"
+    wait "$vdev" || true
+    vdev=""
+    if [ "$rc" -eq 3 ]; then
+        echo "skipped: the reference data was not built in (see scripts/fetch-data.sh)"
+        return 0
+    fi
+    [ "$rc" -eq 0 ] || { echo "play_demo failed ($rc)" >&2; cat "$work/$name.log" >&2; exit 1; }
 
-echo "=== playing a sine through libtolvan"
-(cd "$work" && "$OLDPWD/build/examples/play_sine" 0 3)
+    local stopped
+    stopped=$(grep 'stopped;' "$work/$name.log") || { cat "$work/$name.log" >&2; exit 1; }
+    echo "device:  ${stopped#*stopped; }"
+    case "$stopped" in
+        *" 0 stream errors"*) ;;
+        *) cat "$work/$name.log" >&2; echo "stream errors in $name" >&2; exit 1 ;;
+    esac
+    cp "$work/$name.csv" "$out/$name.csv"
+    printf 'decoded: '
+    python3 tools/plot/plot_csv.py --summary "$out/$name.csv" -o "$out/$name.svg" \
+        --title "$title" --label "$name"
+}
 
-kill -INT "$vdev"
-wait "$vdev" || true
-echo "=== what the simulator played (decoded from the stream)"
-python3 - "$work/output.csv" <<'PY'
-import csv, sys
-rows = list(csv.DictReader(open(sys.argv[1])))
-if not rows:
-    sys.exit("no samples decoded")
-keys = list(rows[0].keys())
-ac = next(k for k in keys if k.lower().startswith("ac") and "mv" in k.lower())
-dc = next(k for k in keys if k.lower().startswith("dc") and "mv" in k.lower())
-acs = [float(r[ac]) for r in rows]
-dcs = [float(r[dc]) for r in rows]
-print(f"{len(rows)} samples at 20000/s ({len(rows)/20000:.2f} s)")
-print(f"AC path: {min(acs):+.3f} .. {max(acs):+.3f} mV   DC path: {min(dcs):+.3f} .. {max(dcs):+.3f} mV")
-step = max(1, len(rows) // 20)
-for r in rows[::step][:20]:
-    v = float(r[ac])
-    bar = " " * int(20 + 36 * v) + "*"
-    print(f"{int(r[keys[0]])/20000:6.3f} s {v:+.3f} mV |{bar}")
-PY
+run sine "1 mV p-p 1 Hz sine (output 1)" 1 3
+run ecg "Synthetic ECG, 60 beats/min, 1 mV (output 7)" 7 4
+run aami3a "AAMI EC13 aami3a (output 8, waveform 0)" 8 6 0
+
+echo "=== plots and decoded samples in demo-output/:"
+ls demo-output

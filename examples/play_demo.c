@@ -1,0 +1,74 @@
+/*
+ * Connects to the simulator on port 0, plays one output function for a few seconds, stops and
+ * disconnects. Used by scripts/demo.sh.
+ *
+ *   play_demo function seconds [special-wave]
+ *
+ * function is an output function number (1 sine, 7 ECG, 8 IEC 60601-2-27 / AAMI EC13, ...);
+ * amplitude 1 mV and frequency 1 Hz (60 beats/min for the ECG). With output 8, special-wave
+ * selects the waveform (0 = AAMI 3A). Exit status: 0 played, 1 failed, 3 the standard waveform
+ * table is not available in this build.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include "tolvan.h"
+
+static volatile long s_samples = 0;
+static volatile double s_min = 0.0;
+static volatile double s_max = 0.0;
+
+static void OnSample(double time, double millivolts) {
+    (void)time;
+    if (s_samples == 0 || millivolts < s_min) s_min = millivolts;
+    if (s_samples == 0 || millivolts > s_max) s_max = millivolts;
+    s_samples = s_samples + 1;
+}
+
+static void SleepSeconds(int seconds) {
+    struct timespec t;
+    t.tv_sec = seconds;
+    t.tv_nsec = 0;
+    nanosleep(&t, NULL);
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: play_demo function seconds [special-wave]\n");
+        return 1;
+    }
+    int function = atoi(argv[1]);
+    int seconds = atoi(argv[2]);
+    if (!TOLVConnect(0, 15000)) {
+        fprintf(stderr, "no simulator on port 0\n");
+        return 1;
+    }
+    printf("connected: serial %s, firmware %s\n", TOLVGetSerialNumber(), TOLVGetFWVersion());
+    if (argc > 3) {
+        int rc = TOLVSetSpecialWave227(atoi(argv[3]));
+        if (rc == TOLV_TABLE_MISSING) {
+            printf("the AAMI EC13 / IEC 60601-2-27 waveforms are not built into this library\n");
+            TOLVFree();
+            return 3;
+        }
+        if (rc != 0) {
+            fprintf(stderr, "TOLVSetSpecialWave227(%s) failed: %d\n", argv[3], rc);
+            TOLVFree();
+            return 1;
+        }
+    }
+    TOLVRegisterOutputSignalCallback(OnSample, 1);
+    if (TOLVSetAmplitude(1.0) != 0 || TOLVSetFrequency(1.0) != 0 ||
+        TOLVSetOutputFunction(function) != 0) {
+        fprintf(stderr, "could not start output function %d\n", function);
+        TOLVFree();
+        return 1;
+    }
+    SleepSeconds(seconds);
+    TOLVSetOutputFunction(OUTPUT_OFF);
+    printf("played output %d for %d s: %ld samples, %.3f .. %.3f mV\n", function, seconds,
+           s_samples, s_min, s_max);
+    TOLVFree();
+    return s_samples > 0 ? 0 : 1;
+}
