@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "link/Device.h"
+#include "link/Monitor.h"
 #include "playback/OutputStage.h"
 #include "playback/Stream.h"
 #include "ppg/ModuleControl.h"
@@ -35,6 +36,7 @@ void Teardown() {
     StopPollingThread();
     DeviceClose();
     ClearDeviceInformation();
+    g_AutoMonitor.PauseMonitor();
     NotifyListener(false);
 }
 
@@ -51,6 +53,10 @@ void* ConnectDeviceThread(void*) {
             // on with a forced configuration.
             ForgetOutputConfig();
             SetRelays(true);
+        }
+        g_AutoMonitor.StartMonitor();
+        {
+            CAutoCriticalSection api(g_APICriticalSection);
             ConnectedPostProcessing();
         }
         NotifyListener(true);

@@ -44,15 +44,17 @@ void CloseIdleReadWindow() {
 
 // One poll while a stream runs: acknowledgements, until playback stops.
 void PollStream() {
-    CEvent* events[] = {&g_hStopReceiveEvent, &g_hReadEvent, &s_hStopPollEvent};
+    // The stop of the poll thread comes first: a read that keeps failing re-arms the read event
+    // at once, and the lowest signalled index wins.
+    CEvent* events[] = {&s_hStopPollEvent, &g_hStopReceiveEvent, &g_hReadEvent};
     for (;;) {
-        unsigned which = WaitForMultipleObjects(3, events, 0, kInfiniteWait);
-        if (which == 0) {
+        const unsigned which = WaitForMultipleObjects(3, events, 0, kInfiniteWait);
+        if (which == 0) return;  // the poll thread is being stopped
+        if (which == 1) {
             g_hProcessRequestEvent.SetEvent();  // let a waiting command through
             return;
         }
-        if (which == 2) return;  // the poll thread is being stopped
-        if (which != 1) continue;
+        if (which != 2) continue;
         unsigned char reply[kReplyLength];
         if (DeviceReadData(reply, kReplyLength) < 1) {
             SleepEx(10);

@@ -1,0 +1,35 @@
+// The hot-plug monitor: wakes the connect thread when the connected simulator goes away.
+//
+// On Linux and macOS a thread started at load probes the port's node about every 1.2 s while a
+// device is connected; four failed probes over 1.5 s close the port and wake the connect thread.
+// On Windows a hidden message window receives the system's device-change broadcasts instead.
+#pragma once
+
+#include "platform/Platform.h"
+
+class CAutoMonitor {
+  public:
+    CAutoMonitor();
+    ~CAutoMonitor();
+    CAutoMonitor(const CAutoMonitor&) = delete;
+    CAutoMonitor& operator=(const CAutoMonitor&) = delete;
+
+    // Monitoring active (after each connect) or paused (at load and after each teardown).
+    void StartMonitor();
+    void PauseMonitor();
+    bool IsMonitored();
+
+    struct State;
+
+  private:
+    State* m_state = nullptr;
+};
+
+// The one monitor of the process, constructed at load.
+extern CAutoMonitor g_AutoMonitor;
+
+// One probe round: a first liveness check, then up to three more, each followed by 500 ms when it
+// fails; alive as soon as one of those says alive, else the first check's answer stands. So a
+// present device costs two listings and a vanished one four over 1.5 s. isAlive and sleep are
+// injected for tests; sleep returns false when the wait was cut short by a stop.
+bool ProbeDeviceAlive(bool (*isAlive)(), bool (*sleep)(unsigned ms));
