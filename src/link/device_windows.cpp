@@ -2,10 +2,10 @@
 // sharing (no lock files), and read and written with overlapped transfers bounded by the
 // read and write budgets.
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
 #include <initguid.h>
 #include <setupapi.h>
 #include <usbiodef.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cwchar>
@@ -24,7 +24,9 @@ namespace {
 std::mutex s_PathMutex;       // guards s_szDevicePath (leaf lock)
 std::wstring s_szDevicePath;  // interface path of the identified device
 
-HANDLE Handle() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(g_hDevice.load())); }
+HANDLE Handle() {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(g_hDevice.load()));
+}
 
 // The COM number in a friendly name such as "USB Serial Device (COM7)"; -1 when none.
 int ComNumber(const wchar_t* friendlyName) {
@@ -130,15 +132,17 @@ int DeviceConnect(int port, int tries) {
 
 int FindDevice(int port) {
     return ForEachUsbInterface([port](const std::wstring& path, int com) {
-               if (!PathMatchesSimulator(path)) return false;
-               if (port != -1 && port != com) return false;
-               return OpenAndIdentify(path);
-           })
+        if (!PathMatchesSimulator(path)) return false;
+        if (port != -1 && port != com) return false;
+        return OpenAndIdentify(path);
+    })
                ? 1
                : 0;
 }
 
-int DoFindDevice(int n) { return FindDevice(n); }
+int DoFindDevice(int n) {
+    return FindDevice(n);
+}
 
 void DeviceClose() {
     CAutoCriticalSection access(g_AccessCriticalSection);
@@ -151,9 +155,13 @@ void DeviceClose() {
     g_hDevice = -1;
 }
 
-bool DeviceIsConnected() { return g_hDevice != -1; }
+bool DeviceIsConnected() {
+    return g_hDevice != -1;
+}
 
-bool DeviceCheckPath(const char*) { return false; }
+bool DeviceCheckPath(const char*) {
+    return false;
+}
 
 std::string DevicePath() {
     std::lock_guard<std::mutex> lock(s_PathMutex);
@@ -162,7 +170,9 @@ std::string DevicePath() {
     return narrow;
 }
 
-std::string DeviceLockFilePath() { return std::string(); }
+std::string DeviceLockFilePath() {
+    return std::string();
+}
 
 bool DeviceIsAlive() {
     std::wstring path;
@@ -200,7 +210,9 @@ void DeviceCancelIO() {
     if (g_hDevice != -1) CancelIo(Handle());
 }
 
-int LockDeviceFile(int) { return 1; }
+int LockDeviceFile(int) {
+    return 1;
+}
 void UnlockDeviceFile() {}
 void UnlockDevice() {}
 
