@@ -5,9 +5,12 @@
 #include <cstdio>
 
 #include "session/Session.h"
+#include "synthesis/WaveformState.h"
 
-// The API lock that the exported loaders take; the session module is not part of these builds.
+// The API lock that the exported loaders take, and the loop switch of the recording (kept with
+// the waveform state); the session and synthesis modules are not part of these builds.
 CSimpleCriticalSection g_APICriticalSection;
+CRelaxed<bool> s_loopFile{true};
 
 std::string WriteFuzzFile(const char* ending, const std::uint8_t* data, std::size_t size) {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
