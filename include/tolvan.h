@@ -476,6 +476,110 @@ TOLV_API bool TOLVReadRLD(double* first, double* second);
  * others need the reference data), nothing changed. */
 TOLV_API int TOLVSetNSTNoise(unsigned record, double gain);
 
+/*
+ * The test setters below follow the common behaviour of the waveform setters (API lock, -1
+ * without a session, inclusive ranges with NaN refused, nothing stored or journaled when
+ * refused). Switching the output function "directly" stores it without restarting the play
+ * time; a function other than 0 starts playback when nothing plays, 0 stops it.
+ */
+
+/*
+ * Baseline-reset (overload) test. mode: 0 off; 1, 2, 3, 4 put 500 mV * sin(2 pi f p) on the DC
+ * path with f = 50, 60, 80, 100 Hz while output function 1 plays; other values are stored and
+ * give 0 mV. A mode different from the current one is reported to the baseline-reset callback
+ * (caller's thread, under the API lock), a non-zero mode switches output function 1 (sine)
+ * directly, and the mode is applied at the next period. The same mode again only writes the
+ * journal line. While the test is on, TOLVSetAmplitude returns -3 and TOLVSetFrequency -4.
+ * The test ends (mode 0, reported to the callback) when playback ends.
+ * Waits 100 ms after releasing the API lock before it returns 0; -1 (at once) no session.
+ */
+TOLV_API int TOLVSetBaselineResetTest(int mode);
+/* Baseline-reset test mode, 0 when off. Takes no lock. */
+TOLV_API int TOLVGetBaselineResetTest(void);
+
+/*
+ * Mains interference of the IEC 60601-2-27 noise test, added to outputs 7, 14 and 17.
+ *   selector: 0 off; 1..8 a sine of 50, 60, 100, 120, 150, 180, 200, 240 Hz; 9 uniform random
+ *             noise; not range-checked (larger values give 0 mV).
+ *   amplitude: mV peak-to-peak, 0.01 .. 5.0.
+ * Applied at the next period. Returns 0; -1 no session; -2 amplitude out of range.
+ */
+TOLV_API int TOLVSetECG2_27_Noise(int selector, double amplitude);
+/* Mains interference selector. Takes no lock. */
+TOLV_API int TOLVGetECG2_27_NoiseFreq(void);
+/* Mains interference amplitude, mV peak-to-peak (0.1 at load). */
+TOLV_API double TOLVGetECG2_27_NoiseAmp(void);
+
+/*
+ * AAMI drift test: a triangle of the drift amplitude (peak-to-peak) and frequency, starting at
+ * 0 and rising, added to outputs 7 and 14. Applied at the next period.
+ * Returns 0; -1 no session.
+ */
+TOLV_API int TOLVSetECG2_27_AAMIDriftTest(bool on);
+/* True while the drift test is on. */
+TOLV_API bool TOLVGetECG2_27_AAMIDriftTest(void);
+/* Drift amplitude, mV peak-to-peak, 1.0 .. 8.0 (4.0 at load); applied at the next period while
+ * the drift test is on, else used when it is switched on.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetECG2_27_AAMIDriftTestAmplitude(double amplitude);
+/* Drift amplitude, mV peak-to-peak. */
+TOLV_API double TOLVGetECG2_27_AAMIDriftTestAmplitude(void);
+/* Drift frequency, Hz, 0.05 .. 2.0 (0.1 at load); applied as the amplitude.
+ * Returns 0; -1 no session; -2 out of range. */
+TOLV_API int TOLVSetECG2_27_AAMIDriftTestFrequency(double frequency);
+/* Drift frequency in Hz (1 / drift period). */
+TOLV_API double TOLVGetECG2_27_AAMIDriftTestFrequency(void);
+
+/*
+ * Dynamic-range test: a sine of `amplitude` mV peak-to-peak (0 .. 10.0) and `frequency` Hz
+ * (1.0 .. 60.0) on top of the triangle (output 2, sum limited to +-5 mV) when `triangle` is
+ * true, else of the square (output 3, limited to +-20 mV). Switches the output function
+ * directly: 2 or 3 when enable is true, 0 (playback stops) when it is false. While the test is
+ * on, a change lowers the amplitude so that form and sine stay within 20 mV peak. Applied at the
+ * next period. Returns 0; -1 no session; -2 amplitude out of range; -3 frequency out of range.
+ */
+TOLV_API int TOLVSetDynamicRangeTest(bool enable, bool triangle, double amplitude,
+                                     double frequency);
+/* True while the dynamic-range test is on. */
+TOLV_API bool TOLVGetDynamicRangeTest(void);
+/* Dynamic-range test sine amplitude, mV peak-to-peak (1.0 at load). */
+TOLV_API double TOLVGetDynamicRangeTestAmplitude(void);
+/* Dynamic-range test sine frequency, Hz (40.0 at load). */
+TOLV_API double TOLVGetDynamicRangeTestFrequency(void);
+
+/*
+ * Sine frequency scan. enable true: output function 1 (sine) directly, reported to the
+ * main-function callback with 1; the frequency starts at `start` Hz and grows (or falls) by the
+ * same step at every sample so that it reaches `stop` Hz after `duration` seconds, the sine
+ * keeping its phase. The frequency callback receives the current frequency once per stream
+ * packet (play thread); when it leaves start..stop the callback receives -1.0, the main-function
+ * callback 0 and playback stops (a start above the stop frequency therefore ends at the first
+ * packet). TOLVSetFrequency returns -3 until playback has ended. enable false: when an output
+ * function is selected, output function 0 directly (reported with 0) and playback stops.
+ * Either way start, stop and duration are stored.
+ *   duration: s, 10 .. 180; start, stop: Hz, 0.67 .. 500.0.
+ * Returns 0; -1 no session; -2 start, -3 stop, -4 duration out of range (tested in this order).
+ */
+TOLV_API int TOLVSetFrequencyScanSine(bool enable, int duration, double start, double stop);
+/* True from the start of a sine scan until playback has ended. */
+TOLV_API bool TOLVGetFrequencyScanSine(void);
+/* Start and stop frequency of the last scan, Hz (0.67 and 150.0 at load; an ECG scan sets 0.05
+ * and 0.5). */
+TOLV_API double TOLVGetFrequencyScanSineStartFrequency(void);
+TOLV_API double TOLVGetFrequencyScanSineStopFrequency(void);
+/* Duration of the sine scan, s (30 at load). */
+TOLV_API int TOLVGetFrequencyScanSineDuration(void);
+
+/*
+ * ECG heart-rate scan. enable true: output function 7 (ECG) directly, reported to the
+ * main-function callback with 7; the rate grows from 0.05 Hz to 0.5 Hz in 30 s, with the
+ * frequency callback and the end as for the sine scan. enable false: output function 0
+ * directly (reported with 0), playback stops. Returns 0; -1 no session.
+ */
+TOLV_API int TOLVSetFrequencyScanECG(bool enable);
+/* True while either scan runs (until playback has ended). */
+TOLV_API bool TOLVGetFrequencyScanECG(void);
+
 /* Tables of reference data that the library can hold. */
 #define TOLV_DATA_IEC227 0   /* IEC 60601-2-27 / AAMI EC13 waveforms */
 #define TOLV_DATA_IEC251 1   /* CTS CAL waveforms (IEC 60601-2-51) */

@@ -17,6 +17,7 @@
 #include "session/Session.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/Synthesizer.h"
+#include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
@@ -103,14 +104,15 @@ void SendOutputOffCommands() {
     SendDynamicLedOff();
 }
 
-// The tests that end with playback: baseline reset and the frequency scans.
+// The tests that end with playback: baseline reset and the frequency scans. The baseline-reset
+// test is switched off through the setter's body (journal line, callback with 0) only when it
+// is on, and without the setter's 100 ms wait.
 void StopTestSignals() {
-    if (g_BaseLineOverload != 0) {
-        g_BaseLineOverload = 0;
-        const TOLV_BASELINE_RESET_CALLBACK callback = g_BaselineResetCB;
-        if (callback != nullptr) callback(0);
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_BaseLineOverload != 0) DoSetBaselineResetTest(0);
     }
-    s_FreqScanOn = false;
+    ClearFrequencyScans();
 }
 
 void PlayPostProcessing() {

@@ -21,6 +21,7 @@
 #include "synthesis/Pacing.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"
+#include "synthesis/TestSignals.h"
 #include "tolvan.h"
 
 namespace {
@@ -41,6 +42,7 @@ CSimpleCriticalSection s_rateLock;
 // One sample's clock step after its codes were stored.
 inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int group,
                          bool markPacing) {
+    FrequencyScanSampleStep();
     _CheckIfChangeRequired(_GetPeriodPosition());
     s_t = s_t + dt;
     s_tg = s_tg + dt;
@@ -108,6 +110,7 @@ void _SendNextPacket(bool /*first*/) {
     SetPacketRecording(nullptr);
     s_ECGGoing = true;
     DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
+    _UpdateFreqScanIfRequired();
 }
 
 void _SendStopPacket() {

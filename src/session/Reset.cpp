@@ -36,6 +36,24 @@ void DoReset(bool leadsOff) {
     if (TOLVGetPacingRate() != 60) TOLVSetPacingRate(60);
     TOLVSetPacingRateSynchronized();
     if (TOLVGetOvershootTimeConstant() != 0) TOLVSetOvershootTimeConstant(0);
+    if (Differs(TOLVGetECG2_27_NoiseAmp(), 0.1) || TOLVGetECG2_27_NoiseFreq() != 0) {
+        TOLVSetECG2_27_Noise(0, 0.1);
+    }
+    if (TOLVGetECG2_27_AAMIDriftTest() || Differs(TOLVGetECG2_27_AAMIDriftTestAmplitude(), 4.0) ||
+        Differs(TOLVGetECG2_27_AAMIDriftTestFrequency(), 0.1)) {
+        TOLVSetECG2_27_AAMIDriftTest(false);
+        TOLVSetECG2_27_AAMIDriftTestAmplitude(4.0);
+        TOLVSetECG2_27_AAMIDriftTestFrequency(0.1);
+    }
+    if (TOLVGetDynamicRangeTest() || Differs(TOLVGetDynamicRangeTestAmplitude(), 1.0) ||
+        Differs(TOLVGetDynamicRangeTestFrequency(), 40.0)) {
+        TOLVSetDynamicRangeTest(false, true, 1.0, 40.0);
+    }
+    if (TOLVGetFrequencyScanSine() || Differs(TOLVGetFrequencyScanSineStartFrequency(), 0.67) ||
+        Differs(TOLVGetFrequencyScanSineStopFrequency(), 150.0) ||
+        TOLVGetFrequencyScanSineDuration() != 30) {
+        TOLVSetFrequencyScanSine(false, 30, 0.67, 150.0);
+    }
     if (Differs(TOLVGetPDuration(), 100.0)) TOLVSetPDuration(100.0);
     if (Differs(TOLVGetPRInterval(), 160.0)) TOLVSetPRInterval(160.0);
     if (Differs(TOLVGetQTInterval(), 350.0)) TOLVSetQTInterval(350.0);
