@@ -27,10 +27,17 @@ namespace {
 
 // Guards the path and lock-file state below. A leaf lock: nothing is called while it is held.
 // Touched by the connect thread (find, close), the hot-plug monitor (liveness) and API calls.
-std::mutex s_PathMutex;
-std::string s_szDevicePath;    // node of the identified port
-std::string s_szLockFilePath;  // lock file this process holds
-int s_nLockFile = -1;
+// Never destroyed: the hot-plug monitor thread may still probe the path while the process exits.
+struct PathState {
+    std::mutex mutex;
+    std::string devicePath;    // node of the identified port
+    std::string lockFilePath;  // lock file this process holds
+    int lockFile = -1;
+};
+PathState& Paths() {
+    static auto* state = new PathState;
+    return *state;
+}
 
 int Descriptor() {
     return static_cast<int>(g_hDevice);
@@ -87,8 +94,8 @@ int DoFindDevice(int n) {
     DeviceCancelIO();
     ConfigureTerminal(fd);
     if (IsTargetDevice()) {
-        std::lock_guard<std::mutex> lock(s_PathMutex);
-        s_szDevicePath = path;
+        std::lock_guard<std::mutex> lock(Paths().mutex);
+        Paths().devicePath = path;
         return 1;
     }
     DeviceClose();
@@ -100,8 +107,8 @@ void DeviceClose() {
     if (g_hDevice == -1) return;
     UnlockDevice();
     {
-        std::lock_guard<std::mutex> lock(s_PathMutex);
-        s_szDevicePath.clear();
+        std::lock_guard<std::mutex> lock(Paths().mutex);
+        Paths().devicePath.clear();
     }
     close(Descriptor());
     g_hDevice = -1;
@@ -113,18 +120,18 @@ bool DeviceIsConnected() {
 
 bool DeviceCheckPath(const char* path) {
     if (path == nullptr) return false;
-    std::lock_guard<std::mutex> lock(s_PathMutex);
-    return !s_szDevicePath.empty() && s_szDevicePath == path;
+    std::lock_guard<std::mutex> lock(Paths().mutex);
+    return !Paths().devicePath.empty() && Paths().devicePath == path;
 }
 
 std::string DevicePath() {
-    std::lock_guard<std::mutex> lock(s_PathMutex);
-    return s_szDevicePath;
+    std::lock_guard<std::mutex> lock(Paths().mutex);
+    return Paths().devicePath;
 }
 
 std::string DeviceLockFilePath() {
-    std::lock_guard<std::mutex> lock(s_PathMutex);
-    return s_szLockFilePath;
+    std::lock_guard<std::mutex> lock(Paths().mutex);
+    return Paths().lockFilePath;
 }
 
 int DeviceReadData(void* buffer, int length) {
@@ -167,9 +174,9 @@ int LockDeviceFile(int n) {
         if (fd >= 0) {
             const std::int32_t pid = static_cast<std::int32_t>(getpid());
             if (write(fd, &pid, sizeof pid) == static_cast<ssize_t>(sizeof pid)) {
-                std::lock_guard<std::mutex> lock(s_PathMutex);
-                s_nLockFile = fd;
-                s_szLockFilePath = path;
+                std::lock_guard<std::mutex> lock(Paths().mutex);
+                Paths().lockFile = fd;
+                Paths().lockFilePath = path;
                 return 1;
             }
             close(fd);
@@ -197,12 +204,12 @@ int LockDeviceFile(int n) {
 }
 
 void UnlockDeviceFile() {
-    std::lock_guard<std::mutex> lock(s_PathMutex);
-    if (s_nLockFile == -1) return;
-    close(s_nLockFile);
-    s_nLockFile = -1;
-    unlink(s_szLockFilePath.c_str());
-    s_szLockFilePath.clear();
+    std::lock_guard<std::mutex> lock(Paths().mutex);
+    if (Paths().lockFile == -1) return;
+    close(Paths().lockFile);
+    Paths().lockFile = -1;
+    unlink(Paths().lockFilePath.c_str());
+    Paths().lockFilePath.clear();
 }
 
 void UnlockDevice() {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -118,10 +119,12 @@ TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
     device->ClearLog();
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
     const auto requests = device->Requests();
-    auto stop = std::find_if(requests.begin(), requests.end(), [](const vdev::TrafficEntry& e) {
-        return IsStreamPacket(e.bytes) && e.bytes[10] == 0 && e.bytes[11] == 0;
-    });
-    ASSERT_NE(stop, requests.end()) << "a packet of AC code 0 everywhere";
+    // The stop packet is the last stream packet (the packet being built when the stop came may
+    // also end in 0 mV).
+    auto last = std::find_if(requests.rbegin(), requests.rend(),
+                             [](const vdev::TrafficEntry& e) { return IsStreamPacket(e.bytes); });
+    ASSERT_NE(last, requests.rend());
+    auto stop = std::prev(last.base());
     const Bytes& packet = stop->bytes;
     const std::uint16_t zero = static_cast<std::uint16_t>((packet[8] << 8) | packet[9]);
     for (int j = 0; j < 50; ++j) {
