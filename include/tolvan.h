@@ -594,6 +594,31 @@ TOLV_API bool TOLVGetFrequencyScanECG(void);
 TOLV_API bool TOLVIsStandardDataAvailable(int table);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Respiration                                                                                */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Switches impedance respiration on or off (the ECG is then divided by the attenuation of the
+ * baseline impedance); off also clears the baseline. Journals "TOLVEnableRespiration(%s);".
+ * Returns true when a device port is open (the change is applied, the relays follow and, with
+ * the external respiration module, its baseline is reset when switching off); false otherwise,
+ * the flag being stored anyway. */
+TOLV_API bool TOLVEnableRespiration(bool enable);
+
+/* Respiratory modulation of the synthetic ECG (outputs 7 and 14): breathing rate 1..200 /min,
+ * exhale-to-inhale ratio 1..5, apnoea 0..60 s at the end of every minute, and the modulation
+ * depths of baseline, amplitude and rate in percent (0..100) of the amplitude and frequency in
+ * force now. Journals "TOLVSetRespirationAlgorithm(%d, %d, %d, %d, %d, %d);" before the range
+ * test. Returns 1 when stored, 0 on a range error (nothing stored). No device check. */
+TOLV_API int TOLVSetRespirationAlgorithm(int rate, int ratio, int apnea, int baselinePercent,
+                                         int amplitudePercent, int frequencyPercent);
+
+/* Switches the respiratory modulation off. Journals "TOLVDisableRespireAlgorithm();". */
+TOLV_API void TOLVDisableRespireAlgorithm(void);
+
+/* True when the external respiration module is attached. */
+TOLV_API bool TOLVRespirationModuleIsConnected(void);
+
+/* ------------------------------------------------------------------------------------------ */
 /* Pacing                                                                                     */
 /* ------------------------------------------------------------------------------------------ */
 

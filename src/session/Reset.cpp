@@ -45,6 +45,8 @@ void DoReset(bool leadsOff) {
         TOLVSetECG2_27_AAMIDriftTestAmplitude(4.0);
         TOLVSetECG2_27_AAMIDriftTestFrequency(0.1);
     }
+    TOLVEnableRespiration(false);
+    TOLVDisableRespireAlgorithm();
     if (TOLVGetDynamicRangeTest() || Differs(TOLVGetDynamicRangeTestAmplitude(), 1.0) ||
         Differs(TOLVGetDynamicRangeTestFrequency(), 40.0)) {
         TOLVSetDynamicRangeTest(false, true, 1.0, 40.0);

@@ -1,4 +1,8 @@
-// Impedance respiration settings read by the output stage.
+// Respiration: the impedance-respiration switch read by the output stage, and the breathing
+// waveform that modulates the baseline, amplitude and rate of the synthetic ECG.
+//
+// Settings are written by API threads under the API lock and read by the play thread once per
+// sample without a lock (every field is a CRelaxed).
 #pragma once
 
 #include "synthesis/WaveformState.h"
@@ -7,3 +11,16 @@
 extern CRelaxed<bool> g_RespirationEnabled;
 // Baseline impedance, ohms.
 extern CRelaxed<int> s_RespBaseline;
+
+// The breathing waveform of the modulation: one breath, its inhalation and exhalation, and the
+// apnoea seconds at the end of every minute (0 = none), all in seconds.
+extern CRelaxed<double> s_OneRespireS;
+extern CRelaxed<double> s_InhaleS;
+extern CRelaxed<double> s_ExhaleS;
+extern CRelaxed<double> s_OneApneaS;
+
+// One breath at x seconds into it: +sin over the inhalation, -sin over the exhalation, then 0.
+double RespirationBreathShape(double x);
+// The modulation value m at play time t, between -1 and 1; 0 during apnoea or while the
+// modulation is off.
+double RespirationModulationAt(double t);

@@ -1,5 +1,5 @@
 // The synthesis parts that other modules provide: the ECG complexes, the standard tables and the
-// recordings. Respiration modulation is not built yet and gives 0.
+// recordings. The respiration modulation lives with respiration.
 #include "synthesis/SynthesisHooks.h"
 
 #include "recordings/Recording.h"
@@ -51,8 +51,4 @@ double _GetStandardWaveformVoltage(int outputFunction, double p) {
 double _GetRecordingVoltage(double p) {
     if (t_packetRecording != nullptr) return t_packetRecording->MillivoltsAtTime(p);
     return CurrentEcgRecording()->MillivoltsAtTime(p);
-}
-
-double GetRespirationVoltage() {
-    return 0.0;
 }

@@ -2,8 +2,7 @@
 // respiration and the recordings. The synthesizer calls them at a change and per sample.
 //
 // SynthesisHooks.cpp delegates to those modules. A table or recording that is absent has length 0
-// (the synthesizer then keeps 1/g_F as the period) and plays 0 mV; the respiration modulation
-// value is 0 until respiration is built.
+// (the synthesizer then keeps 1/g_F as the period) and plays 0 mV.
 #pragma once
 
 // --- Derivation at a change ---------------------------------------------------------------

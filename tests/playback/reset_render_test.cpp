@@ -48,6 +48,8 @@ TEST_F(ResetTest, AtDefaultsOnlyTheAlwaysStepsAndLeadZeroAreJournaled) {
     EXPECT_EQ(Journal(),
               "TOLVReset();\n"
               "TOLVSetPacingRateSynchronized();\n"
+              "TOLVEnableRespiration(false);\n"
+              "TOLVDisableRespireAlgorithm();\n"
               "TOLVEnableECGOutput(true);\n"
               "SetOutputLead(0, true);\n");
 }

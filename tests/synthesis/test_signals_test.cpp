@@ -469,6 +469,8 @@ TEST_F(TestSignals, ResetRestoresTheTestSettingsThroughTheirSetters) {
         "TOLVSetECG2_27_AAMIDriftTest(false);\n",
         "TOLVSetECG2_27_AAMIDriftTestAmplitude(4.0);\n",
         "TOLVSetECG2_27_AAMIDriftTestFrequency(0.10);\n",
+        "TOLVEnableRespiration(false);\n",
+        "TOLVDisableRespireAlgorithm();\n",
         "TOLVSetDynamicRangeTest(false, true, 1.0, 40);\n",
         "TOLVSetFrequencyScanSine(false, 0.67, 150.00, 30);\n",
         "TOLVEnableECGOutput(true);\n",
