@@ -40,12 +40,7 @@ int DeviceWriteData(const void* buffer, int length, int /*drain: no effect on Li
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     int count = 0;
     while (count < length) {
-        int ms = MillisecondsUntil(deadline);
-        if (ms == 0) return 0;
-        pollfd p{fd, POLLOUT, 0};
-        int rc = poll(&p, 1, ms);
-        if (rc < 0 && errno == EINTR) continue;
-        if (rc <= 0) return 0;
+        if (!WaitReady(fd, POLLOUT, deadline)) return 0;
         ssize_t n = write(fd, bytes + count, static_cast<size_t>(length - count));
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -41,20 +41,6 @@ bool PortOfNode(const char* node, int* port) {
     return std::sscanf(node, pattern.c_str(), port) == 1;
 }
 
-// Waits for writability within a fresh write budget.
-bool WaitWritable(int fd) {
-    const std::int64_t deadline =
-        MonotonicNanos() + static_cast<std::int64_t>(g_nDeviceWriteTimeout) * 1000000;
-    for (;;) {
-        int ms = MillisecondsUntil(deadline);
-        if (ms == 0) return false;
-        pollfd p{fd, POLLOUT, 0};
-        int rc = poll(&p, 1, ms);
-        if (rc > 0) return true;
-        if (rc == 0 || errno != EINTR) return false;
-    }
-}
-
 }  // namespace
 
 void EnsureLockDirectory(const std::string& dir) {
@@ -89,7 +75,10 @@ int DeviceWriteData(const void* buffer, int length, int drain) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     int count = 0;
     while (count < length) {
-        if (!WaitWritable(fd)) return 0;
+        // Every wait gets a fresh write budget.
+        const std::int64_t deadline =
+            MonotonicNanos() + static_cast<std::int64_t>(g_nDeviceWriteTimeout) * 1000000;
+        if (!WaitReady(fd, POLLOUT, deadline)) return 0;
         const int piece = length - count < 64 ? length - count : 64;
         ssize_t n = write(fd, bytes + count, static_cast<size_t>(piece));
         if (n < 0) {

@@ -43,19 +43,6 @@ int Descriptor() {
     return static_cast<int>(g_hDevice);
 }
 
-// Waits for the descriptor to become ready for `events` within the budget. True when ready.
-bool WaitReady(int fd, short events, std::int64_t deadlineNs) {
-    for (;;) {
-        int ms = MillisecondsUntil(deadlineNs);
-        if (ms == 0) return false;
-        pollfd p{fd, events, 0};
-        int rc = poll(&p, 1, ms);
-        if (rc > 0) return true;
-        if (rc == 0) return false;
-        if (errno != EINTR) return false;
-    }
-}
-
 void ConfigureTerminal(int fd) {
     termios tio;
     if (tcgetattr(fd, &tio) != 0) return;
@@ -70,6 +57,20 @@ void ConfigureTerminal(int fd) {
 }
 
 }  // namespace
+
+// Waits (poll, repeated after a signal) for the descriptor to become ready for `events` within the
+// budget. True when ready.
+bool WaitReady(int fd, short events, std::int64_t deadlineNs) {
+    for (;;) {
+        int ms = MillisecondsUntil(deadlineNs);
+        if (ms == 0) return false;
+        pollfd p{fd, events, 0};
+        int rc = poll(&p, 1, ms);
+        if (rc > 0) return true;
+        if (rc == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
 
 int DeviceConnect(int port, int tries) {
     for (int i = 0; i < tries; ++i) {
