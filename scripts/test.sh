@@ -17,8 +17,8 @@ run() {  # run <name> <build dir> <ctest args...> -- <cmake args...>
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do ctest_args+=("$1"); shift; done
   shift
   echo "=== $name: configure and build ($dir)"
-  if ! cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1; then
-    cat "$dir.configure.log"; status=1; summary+=("$name: configure FAILED"); return
+  if ! cmake -S . -B "$dir" "$@" >"$dir/configure.log" 2>&1; then
+    cat "$dir/configure.log"; status=1; summary+=("$name: configure FAILED"); return
   fi
   if ! cmake --build "$dir" -j"$jobs"; then
     status=1; summary+=("$name: build FAILED"); return
