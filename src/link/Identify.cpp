@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
+#include "protocol/ModuleCommands.h"
 #include "protocol/QueryCommands.h"
 #include "session/Poll.h"
 
@@ -21,11 +22,20 @@ void DrainLink() {
     }
 }
 
+// Stops photodiode sampling of a PPG module. A module left sampling (by a process that ended
+// without stopping it) keeps sending reports into the port, and nothing here can know, so the
+// stop is sent unconditionally; the reply (none without a module) is read and ignored.
+void StopModuleSampling() {
+    CDeviceCommand command;
+    if (!command.Ready()) return;
+    std::uint8_t reply[kCommandReplyLength];
+    ExchangeCommand(BuildConverterSelect(kConverterStop), 0, reply, sizeof reply);
+}
+
 }  // namespace
 
 bool IsTargetDevice() {
-    // Photodiode sampling cannot be running on a port that is being identified: sampling is
-    // started only through an identified session, and every disconnect ends it.
+    StopModuleSampling();
     DrainLink();
     CDeviceCommand command;
     if (!command.Ready()) return false;

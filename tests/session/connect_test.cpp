@@ -14,6 +14,7 @@
 #include "protocol/DeviceInformation.h"
 #include "support/DeviceFixture.h"
 #include "tolvan.h"
+#include "vdev/SerialClient.h"
 
 namespace {
 
@@ -96,11 +97,12 @@ TEST_F(ConnectTest, ConnectTimeTrafficOfACurrentDeviceIsExactAndInOrder) {
     auto* device = StartDevice(0);
     ASSERT_TRUE(TOLVConnect(0, 5000));
     const std::vector<Bytes> expected = {
-        {0x55, 0x00, 0x00},           // Identify
-        StorageReadFrame(1, 12, 0),   // model image
-        {0xAA, 0x02},                 // HardwareVersionQuery
-        {0xAA, 0x03},                 // FirmwareVersionQuery
-        StorageReadFrame(19, 12, 0),  // module image: no module, refused
+        {0xAD, 0xFF, 0x00, 0x00, 0x00},  // ConverterSelect 0: photodiode sampling off
+        {0x55, 0x00, 0x00},              // Identify
+        StorageReadFrame(1, 12, 0),      // model image
+        {0xAA, 0x02},                    // HardwareVersionQuery
+        {0xAA, 0x03},                    // FirmwareVersionQuery
+        StorageReadFrame(19, 12, 0),     // module image: no module, refused
     };
     auto requests = RequestBytes(*device);
     ASSERT_GE(requests.size(), expected.size());
@@ -113,16 +115,36 @@ TEST_F(ConnectTest, OldDeviceLoadsOnlyItsFlashRecord) {
     auto* device = StartDevice(0, vdev::Preset::kOld);
     // The old calibration table is migrated at this first connect, which takes seconds.
     ASSERT_TRUE(TOLVConnect(0, 60000));
-    const std::vector<Bytes> expected = {{0x55, 0x00, 0x00}, StorageReadFrame(1, 12, 0)};
+    const std::vector<Bytes> expected = {
+        {0xAD, 0xFF, 0x00, 0x00, 0x00}, {0x55, 0x00, 0x00}, StorageReadFrame(1, 12, 0)};
     auto requests = RequestBytes(*device);
-    ASSERT_GE(requests.size(), 2u);
-    requests.resize(2);
+    ASSERT_GE(requests.size(), 3u);
+    requests.resize(3);
     EXPECT_EQ(requests, expected);
     EXPECT_EQ(device->CountRequests([](const Bytes& r) { return r[0] == 0xAA; }), 0u)
         << "a 1.2 device is never asked for its versions";
     EXPECT_STREQ(TOLVGetFWVersion(), "1.2.00.00");
     EXPECT_STREQ(TOLVGetHWVersion(), "1.0");
     EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260112");
+}
+
+TEST_F(ConnectTest, AModuleLeftSamplingFallsSilentBeforeIdentification) {
+    auto* device = StartDevice(0, vdev::Preset::kPpg2112);
+    {
+        // An earlier process selected photodiode inputs 0 and 1 and ended without a stop.
+        vdevtest::SerialClient earlier(NodePath(0));
+        ASSERT_TRUE(earlier.ok());
+        earlier.Exchange({0xAD, 0xFF, 0x00, 0x00, 0x03}, 64);
+    }
+    ASSERT_TRUE(Eventually([&] { return device->IsSampling(); }));
+    device->ClearLog();
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    EXPECT_FALSE(device->IsSampling());
+    const auto requests = RequestBytes(*device);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0], (Bytes{0xAD, 0xFF, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(requests[1], (Bytes{0x55, 0x00, 0x00}));
+    EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260815");
 }
 
 struct PpgCase {
