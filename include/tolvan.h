@@ -376,6 +376,13 @@ TOLV_API void TOLVSetFileLoop(bool loop);
  */
 TOLV_API int TOLVSetSampleRate(int samplesPerSecond);
 
+/*
+ * The sample rate playback uses, samples/s: 5000 with the external respiration module, else
+ * the PPG sample rate (10000) while any PPG output is enabled, else the ECG sample rate of
+ * TOLVSetSampleRate. Works without a session.
+ */
+TOLV_API int TOLVGetSampleRate(void);
+
 /* Register the synchronisation callbacks (NULL unregisters). Work without a session. */
 TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback);
 TOLV_API void TOLVRegisterSyncDCOffsetCB(TOLV_SYNC_DC_OFFSET_CALLBACK callback);

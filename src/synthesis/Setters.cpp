@@ -220,6 +220,11 @@ TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
     });
 }
 
+TOLV_API int TOLVGetSampleRate(void) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    return _GetSampleRate();
+}
+
 TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback) {
     CAutoCriticalSection api(g_APICriticalSection);
     g_SyncFreqCB = callback;

@@ -14,6 +14,8 @@
 
 #include "playback/Play.h"
 #include "playback/PlayState.h"
+#include "ppg/PpgChannels.h"
+#include "protocol/DeviceInformation.h"
 #include "session/Session.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
@@ -184,6 +186,20 @@ TEST_F(Setters, SampleRate) {
     EXPECT_EQ(TOLVSetSampleRate(10000), -3);
     s_ECGGoing = false;
     EXPECT_EQ(s_sampleRate, 25000);
+}
+
+TEST_F(Setters, EffectiveSampleRateFollowsTheModuleAndThePpgOutputs) {
+    ASSERT_EQ(TOLVSetSampleRate(12345), 0);
+    EXPECT_EQ(TOLVGetSampleRate(), 12345);
+    g_bPPGOutputEnabled[2] = true;
+    EXPECT_EQ(TOLVGetSampleRate(), 10000);
+    g_PPGModelInfo.Letter1 = 'E';
+    g_PPGModelInfo.Letter2 = 'R';
+    EXPECT_EQ(TOLVGetSampleRate(), 5000);
+    g_bPPGOutputEnabled[2] = false;
+    EXPECT_EQ(TOLVGetSampleRate(), 5000);
+    g_PPGModelInfo = MODEL_INFORMATION{};
+    EXPECT_EQ(TOLVGetSampleRate(), 12345);
 }
 
 TEST_F(Setters, JournalLinesAreWrittenAsTheCalls) {
