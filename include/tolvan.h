@@ -395,7 +395,10 @@ TOLV_API void TOLVRegisterSyncMainFunctionCB(TOLV_SYNC_MAIN_FUNCTION_CALLBACK ca
 /*
  * Selects what the simulator plays (OutputFunction_E; any value is stored, unknown ones play
  * 0 mV). A non-zero function starts playback from time 0 (without a device the same engine
- * runs on a timer and drives the callbacks in real time); 0 stops playback and returns only
+ * runs on a timer and drives the callbacks in real time, writing nothing to any port; a
+ * simulator that connects meanwhile takes over at the next packet, the play time carrying on
+ * without a jump or a repeat, and its acknowledgements pace playback from then on; playback
+ * that loses its simulator waits for it to return); 0 stops playback and returns only
  * after the play thread has ended, so it must not be called from a library callback.
  * Journals "TOLVSetOutputFunction(%d);". Returns 0; -1 without a session.
  */

@@ -40,13 +40,16 @@ CManualResetEvent* g_PlaySyncEvent = nullptr;  // start signal, API lock
 std::atomic<bool> s_deferOffCommands{false};
 // A stop was requested: the rest of the packet being built is not shown to the callbacks.
 std::atomic<bool> s_stopRequested{false};
-TIMER_HANDLE s_SimulationTimer = nullptr;  // change lock or play thread
-CSimpleCriticalSection s_TimerLock;        // guards s_SimulationTimer
+// The simulation timer. At most one packet source runs at any time: the timer exists only while
+// no connected simulator paces playback (g_bDevicePacesPlayback, which changes under this lock).
+TIMER_HANDLE s_SimulationTimer = nullptr;
+CSimpleCriticalSection s_TimerLock;
 
 void SimulationTimer_Tick(void*) {
-    // Ticks are serialised with the play thread and device commands by the interrupt lock.
+    // Ticks are serialised with the play thread and device commands by the interrupt lock. A
+    // tick that was already due when a simulator took over playback sends nothing.
     CAutoCriticalSection interrupt(g_InterruptCriticalSection);
-    if (!s_ECGGoing) return;
+    if (!s_ECGGoing || g_bDevicePacesPlayback) return;
     _SendNextPacket(false);
 }
 
@@ -61,9 +64,10 @@ int _CalculateTimerPeriod() {
     return 56 / (4 * channels) * 50000 / (rate > 0 ? rate : 1);
 }
 
+// Starts the timer unless one runs or a connected simulator paces playback.
 void _StartSimulationTimer() {
     CAutoCriticalSection lock(s_TimerLock);
-    if (s_SimulationTimer != nullptr) return;
+    if (s_SimulationTimer != nullptr || g_bDevicePacesPlayback) return;
     s_SimulationTimer = StartTickTimer(_CalculateTimerPeriod(), SimulationTimer_Tick, nullptr);
 }
 
@@ -126,11 +130,14 @@ void PlayPostProcessing() {
 
 void* StartPlayThread(void*) {
     RaiseThreadPriority();
-    if (!TOLVIsConnected()) _StartSimulationTimer();
+    _StartSimulationTimer();
     ResetPacketClockDrift();
     bool started = false;
     if (WaitExternalSynchronizationSignal()) {
+        // Under the interrupt lock too, so that a connection taking over playback sees either no
+        // first packet or one that already went where the pace of its time said.
         CAutoCriticalSection api(g_APICriticalSection);
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
         // A stop that came before the first packet ends playback here.
         if (g_hStopPlayEvent.WaitTimeout(0) != 0) {
             _SendNextPacket(true);
@@ -169,6 +176,34 @@ bool IsPlaybackRunning() {
 
 bool PlaybackStopRequested() {
     return s_stopRequested;
+}
+
+void HandPlaybackToDevice(void (*atHandover)()) {
+    TIMER_HANDLE timer = nullptr;
+    {
+        CAutoCriticalSection api(g_APICriticalSection);
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+        CAutoCriticalSection lock(s_TimerLock);
+        if (atHandover != nullptr) atHandover();
+        if (g_bDevicePacesPlayback) return;
+        g_bDevicePacesPlayback = true;
+        timer = s_SimulationTimer;
+        s_SimulationTimer = nullptr;
+        if (s_ECGGoing) {
+            // No packet of this playback is in flight to the new connection (the timer's went to
+            // nobody; a lost device's acknowledgement never comes): release the next one. The
+            // packet clock carries on where the last packet left it.
+            g_hReadEvent.ResetEvent();
+            g_hSendEvent.SetEvent();
+        }
+    }
+    // A tick that is running now sees the flag and sends nothing.
+    StopTickTimer(timer);
+}
+
+void PlaybackDeviceLost() {
+    CAutoCriticalSection lock(s_TimerLock);
+    g_bDevicePacesPlayback = false;
 }
 
 int _GetSampleRate() {

@@ -25,6 +25,16 @@ void _CheckIfChangeRequired(double p);
 // by every operation that switches the output function. It does not wait for the play thread.
 void SetOutputFunction(int function);
 
+// A connection is ready to stream (identified, configured, the application told): from now on
+// the simulator paces playback. A playback that the simulation timer drove (or that waited across
+// a lost connection) goes on at the next packet without a jump or a repeated sample; the timer is
+// stopped. Called by the connect thread, before the poll thread starts, with no lock held;
+// atHandover (may be null) runs at the moment of the handover, under the API and interrupt locks.
+void HandPlaybackToDevice(void (*atHandover)());
+// The connection is gone: packets are no longer written. A playback that runs waits for the next
+// connection; one started meanwhile runs on the simulation timer.
+void PlaybackDeviceLost();
+
 // Effective sample rate: 5000 with the external respiration module, the PPG rate when any PPG
 // output is enabled, else the ECG sample rate.
 int _GetSampleRate();

@@ -10,6 +10,11 @@
 
 // Playback is running: set when a stream packet has been written, cleared by a stop.
 extern std::atomic<bool> s_ECGGoing;
+// A connected simulator paces playback: stream packets are written to it and each one waits for
+// its acknowledgement. Otherwise the simulation timer paces playback and packets go to nobody.
+// Set by the connect thread when it hands playback to a new connection, cleared when the
+// connection is lost.
+extern std::atomic<bool> g_bDevicePacesPlayback;
 // PPG photodiode sampling is running.
 extern std::atomic<bool> g_bPPGSamplingRunning;
 

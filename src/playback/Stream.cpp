@@ -109,7 +109,7 @@ void _SendNextPacket(bool /*first*/) {
     SetPacketBuilderThread(false);
     SetPacketRecording(nullptr);
     s_ECGGoing = true;
-    DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
+    if (g_bDevicePacesPlayback) DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
     _UpdateFreqScanIfRequired();
 }
 
@@ -120,7 +120,9 @@ void _SendStopPacket() {
     CDeviceCommand command;
     PausePollingThread();
     s_ECGGoing = false;
-    if (!command.Ready()) return;
+    // Without a connection that paces playback the stream went to nobody, and so does its stop
+    // (a port that is still being identified must not see it).
+    if (!command.Ready() || !g_bDevicePacesPlayback) return;
     std::uint8_t reply[kCommandReplyLength];
     // The stop may have ended the poll thread's streaming loop before it read the last
     // packet's acknowledgement; read it here, or it would pass as the reply of the next command.

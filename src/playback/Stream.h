@@ -8,7 +8,8 @@
 
 #include <cstdint>
 
-// Builds the next packet, marks playback running and writes it. The result of the write is not
+// Builds the next packet, marks playback running and writes it when a connected simulator paces
+// playback (otherwise the packet only drives the callbacks). The result of the write is not
 // examined; no reply is read here.
 void _SendNextPacket(bool first);
 // Fills the fifty sub-packets of a 3200-byte buffer for the current operate mode.

@@ -4,6 +4,7 @@
 #include "link/Device.h"
 #include "link/Monitor.h"
 #include "playback/OutputStage.h"
+#include "playback/Play.h"
 #include "playback/Stream.h"
 #include "ppg/ModuleControl.h"
 #include "protocol/Calibration.h"
@@ -33,6 +34,7 @@ void NotifyListener(bool state) {
 }
 
 void Teardown() {
+    PlaybackDeviceLost();
     StopPollingThread();
     DeviceClose();
     ClearDeviceInformation();
@@ -59,6 +61,10 @@ void* ConnectDeviceThread(void*) {
             CAutoCriticalSection api(g_APICriticalSection);
             ConnectedPostProcessing();
         }
+        // The simulator paces playback from here on, and the session counts as connected from the
+        // same moment, so that commands wait for the stream's gaps and a playback started by the
+        // application's callback goes to the device from its first packet.
+        HandPlaybackToDevice([] { g_bConnected = 1; });
         NotifyListener(true);
         StartPollingThread();
         for (;;) {

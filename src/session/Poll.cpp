@@ -130,9 +130,6 @@ void StartPollingThread() {
     s_bStopPool = 0;
     s_hStopPollEvent.ResetEvent();
     g_hPollingEvent.SetEvent();
-    // A stream that outlived a reconnect is waiting for an acknowledgement that the lost device
-    // never sent: release its next packet.
-    if (s_ECGGoing) g_hSendEvent.SetEvent();
     THREAD_HANDLE thread = 0;
     if (CreateThread(&thread, USBDataPollThread, nullptr)) s_pPollingThread = thread;
 }

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -166,6 +168,89 @@ TEST_F(PlaybackTest, WithoutADeviceTheTimerDrivesTheCallbacksInRealTime) {
     const auto points = Points();
     for (std::size_t i = 1; i < points.size() && i < 5000; ++i) {
         ASSERT_GT(points[i].first, points[i - 1].first - 1e-9);
+    }
+}
+
+// A playback started before the simulator is found runs on the timer; when the simulator
+// connects, its acknowledgements take over. Exactly one source sends packets: the device sees
+// the real sample rate, consecutive sequence numbers and, from its first sample on, exactly the
+// samples the callbacks showed, without a jump or a repeat. Repeated, since the handover races
+// with the timer's ticks (TOLVAN_HANDOVER_RUNS sets the count for a stress run).
+TEST_F(PlaybackTest, ATimerDrivenPlaybackHandsOverToTheDeviceThatConnects) {
+    const char* runsText = std::getenv("TOLVAN_HANDOVER_RUNS");
+    const int runs = runsText != nullptr ? std::max(1, std::atoi(runsText)) : 5;
+    const double dt = 1.0 / 20000.0;
+    for (int run = 0; run < runs; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        {
+            std::lock_guard<std::mutex> lock(m_captured.mutex);
+            m_captured.points.clear();
+        }
+        ASSERT_TRUE(TOLVInit(NoConnection));  // no device yet
+        TOLVRegisterOutputSignalCallback(Capture, 1);
+        ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
+        ASSERT_EQ(TOLVSetFrequency(1.0), 0);
+        ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SINE), 0);
+        ASSERT_TRUE(Eventually([this] { return Points().size() > 2000; }));
+
+        vdev::Options options;
+        options.port = 0;
+        options.config = vdev::MakePreset(vdev::Preset::kCurrent);  // acknowledged at real pace
+        auto* device = StartDevice(options);
+        ASSERT_NE(device, nullptr);
+        ASSERT_TRUE(device->WaitForPackets(30, std::chrono::milliseconds(8000)));
+        ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+        TOLVFree();
+
+        const auto stats = device->Stats();
+        EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
+        // Pace: packets 3 .. n-1 (the device holds one in reserve, the last is the stop packet).
+        std::vector<vdev::Clock::time_point> times;
+        for (const auto& e : device->Requests()) {
+            if (IsStreamPacket(e.bytes)) times.push_back(e.time);
+        }
+        ASSERT_GE(times.size(), 30u);
+        const double seconds =
+            std::chrono::duration<double>(times[times.size() - 2] - times[2]).count();
+        const double rate = 700.0 * static_cast<double>(times.size() - 4) / seconds;
+        EXPECT_NEAR(rate, 20000.0, 200.0) << "samples per second on the wire";
+
+        // The callbacks: one continuous clock from 0; the drift compensation repeats one time
+        // point in 33,334.
+        const auto points = Points();
+        ASSERT_GT(points.size(), 20000u);
+        EXPECT_EQ(points.front().first, 0.0);
+        std::size_t repeats = 0;
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            const double step = points[i].first - points[i - 1].first;
+            if (step == 0.0) {
+                ++repeats;
+                continue;
+            }
+            ASSERT_NEAR(step, dt, 1e-9) << "sample " << i;
+        }
+        EXPECT_EQ(repeats, points.size() / 33334);
+        // The device's samples (without the stop packet) are the callbacks' samples from a
+        // packet boundary on.
+        auto samples = device->DecodedSamples();
+        ASSERT_GT(samples.size(), 1400u);
+        samples.resize(samples.size() - 700);
+        std::size_t first = 0;
+        auto matchesFrom = [&](std::size_t offset, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                if (offset + i >= points.size()) return false;
+                if (std::fabs(samples[i].acMillivolts - points[offset + i].second) > 1.0 / 1600) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        while (first < points.size() && !matchesFrom(first, 700)) first += 700;
+        ASSERT_LT(first, points.size()) << "the device's first packet continues the callbacks";
+        const std::size_t common = std::min(samples.size(), points.size() - first);
+        EXPECT_GT(common, 15000u);
+        EXPECT_TRUE(matchesFrom(first, common));
+        m_devices.clear();
     }
 }
 

@@ -193,8 +193,8 @@ TEST_P(PpgModuleTest, ModuleRecordsCapabilitiesAndTrafficFollowItsModel) {
         {0xB0, 0xFF, 0x03, 0x00, 0x00},  // dynamic LED strength off
     };
     auto requests = RequestBytes(*device);
-    ASSERT_GE(requests.size(), 8u);
-    EXPECT_EQ(std::vector<Bytes>(requests.begin() + 4, requests.begin() + 8), tail);
+    ASSERT_GE(requests.size(), 9u);
+    EXPECT_EQ(std::vector<Bytes>(requests.begin() + 5, requests.begin() + 9), tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, PpgModuleTest,
