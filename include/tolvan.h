@@ -872,15 +872,27 @@ TOLV_API bool TOLVGetFPGAReport(double* report);
 /*
  * Reads the four header lines of a text recording (see TOLVLoadECGtxt) and returns its column
  * count. When names is not NULL it must have room for that many pointers: slot i receives a new
- * 128-byte buffer (allocated with C++ array new; the caller releases each with delete[]) holding
- * the i-th comma-separated name of line 4, cut to 127 characters and without end-of-line
- * characters, or NULL when line 4 has fewer names. Call once with NULL to learn the count.
+ * 128-byte buffer holding the i-th comma-separated name of line 4, cut to 127 characters and
+ * without end-of-line characters, or NULL when line 4 has fewer names. Call once with NULL to
+ * learn the count. The array names belongs to the caller, and so do the buffers put into it:
+ * release them with ReleaseECGTxtChannelNames (they are made with C++ array new, so C++ callers
+ * may instead delete[] each one). A failed call puts nothing into names.
  * The current recording is not changed. The rate is not range-checked here.
  * Returns the column count, or -1 the file cannot be opened; -2 line 1 missing or rate 0;
  * -3 line 2 missing or count not positive; -4 line 3 missing or column count not positive;
  * -5 line 4 missing.
  */
 TOLV_API int CheckECGTxtChannel(const char* path, char** names);
+
+/*
+ * Releases the name buffers that a successful CheckECGTxtChannel put into names, and sets
+ * slots 0 .. count-1 to NULL (NULL slots are skipped, so a second call is harmless). Only the
+ * buffers are released: the array names stays the caller's, and slots from count on are not
+ * touched. Releasing a buffer that did not come from CheckECGTxtChannel is undefined.
+ *   names: the array passed to CheckECGTxtChannel; NULL does nothing.
+ *   count: the column count that CheckECGTxtChannel returned; nothing is done when below 1.
+ */
+TOLV_API void ReleaseECGTxtChannelNames(char** names, int count);
 
 /*
  * Loads a big-endian binary recording: rate (unsigned 16-bit, 30 .. 5000 Hz), count (signed

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "recordings/FileReading.h"
 #include "recordings/Recording.h"
@@ -304,6 +305,18 @@ TOLV_API int CheckECGTxtChannel(const char* path, char** names) {
     } catch (...) {
         return -1;
     }
+}
+
+TOLV_API void ReleaseECGTxtChannelNames(char** names, int count) {
+    NoThrow(0, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (names == nullptr) return 0;
+        for (int i = 0; i < count; ++i) {
+            delete[] names[i];  // made with new char[] by DoCheckECGTxtChannel
+            names[i] = nullptr;
+        }
+        return 0;
+    });
 }
 
 TOLV_API int LoadECGBin(const char* path) {

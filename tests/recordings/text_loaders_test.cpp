@@ -150,6 +150,25 @@ TEST(CheckECGTxtChannel, CutsNamesTo127Characters) {
     delete[] names[0];
 }
 
+// Under the leak checker a buffer left behind fails the test.
+TEST(CheckECGTxtChannel, ReleaseFreesTheNamesAndNothingElse) {
+    ScratchDir dir;
+    std::string path = dir.Write("rec.txt", "500\n5\n3\nI,II\n");
+    char sentinel = 0;
+    char* names[4] = {nullptr, nullptr, nullptr, &sentinel};
+    ASSERT_EQ(CheckECGTxtChannel(path.c_str(), names), 3);
+    ASSERT_NE(names[0], nullptr);
+    ASSERT_NE(names[1], nullptr);
+    ASSERT_EQ(names[2], nullptr);  // only two names: a NULL slot to skip
+    ReleaseECGTxtChannelNames(names, 3);
+    EXPECT_EQ(names[0], nullptr);
+    EXPECT_EQ(names[1], nullptr);
+    EXPECT_EQ(names[3], &sentinel);       // beyond the count: untouched
+    ReleaseECGTxtChannelNames(names, 3);  // a second release finds only NULL slots
+    ReleaseECGTxtChannelNames(nullptr, 3);
+    ReleaseECGTxtChannelNames(names, -1);
+}
+
 TEST(CheckECGTxtChannel, HeaderCodes) {
     ScratchDir dir;
     EXPECT_EQ(CheckECGTxtChannel("/nonexistent", nullptr), -1);
