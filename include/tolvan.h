@@ -710,9 +710,15 @@ TOLV_API int TOLVLoadECGtxt(const char* path, int channel);
 
 /*
  * Loads one signal of an EDF or EDF+ file (EDF+D records are read as if contiguous). Physical
- * values are taken as microvolts whatever the file's unit, converted to millivolts and clamped
- * to -20 .. +20 mV. The rate is the signal's samples per record divided by the record duration
- * in whole seconds, in whole-number division.
+ * values are converted to millivolts by the signal's physical dimension field, compared after
+ * its trailing spaces are removed and without regard to the case of ASCII letters:
+ *   "uV", or the micro sign and "V" (micro sign as UTF-8 C2 B5, Latin-1 B5 or Greek mu CE BC):
+ *        times 0.001 (microvolts);
+ *   "mV": times 1;
+ *   "V":  times 1000;
+ *   any other unit, the empty field included: read as microvolts, times 0.001.
+ * The millivolts are then clamped to -20 .. +20 mV. The rate is the signal's samples per record
+ * divided by the record duration in whole seconds, in whole-number division.
  *   path:    the file (UTF-8); must not be NULL.
  *   channel: 0-based signal index, 0 .. signals - 1; not the "EDF Annotations" signal.
  * Returns the number of samples loaded, or

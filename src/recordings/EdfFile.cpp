@@ -132,6 +132,18 @@ int ParseTime(const char* text, const char* pattern) {
     return hour * 10000 + minute * 100 + second;
 }
 
+double EdfMillivoltsPerUnit(const std::string& dimension) {
+    constexpr double kMicrovolts = 0.001;
+    std::string unit = dimension;
+    for (char& c : unit) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // ASCII only
+    }
+    if (unit == "mv") return 1.0;
+    if (unit == "v") return 1000.0;
+    // "uv", the micro sign + "v" (UTF-8, Latin-1, Greek mu) and every unknown unit alike.
+    return kMicrovolts;
+}
+
 bool EdfLocalPatientIdentification::Parse(const std::string& field) {
     std::vector<std::string> parts = Subfields(field);
     if (parts.size() < 4) return false;

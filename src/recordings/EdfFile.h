@@ -19,6 +19,13 @@ int ParseTime(const char* text, const char* pattern);
 // Three-letter English month name, any case, into 1 .. 12; 0 for anything else.
 int iMMMtoMonth(const char* text);
 
+// Millivolts per physical unit of a signal whose physical dimension field (trailing spaces
+// removed) reads `dimension`, compared without regard to the case of ASCII letters: 0.001 for
+// "uV" or the micro sign and "V" (micro sign as UTF-8 C2 B5, Latin-1 B5 or Greek mu CE BC),
+// 1 for "mV", 1000 for "V". Anything else, the empty field included, is read as microvolts:
+// 0.001.
+double EdfMillivoltsPerUnit(const std::string& dimension);
+
 // The EDF+ patient identification subfields (header bytes 8 .. 87).
 struct EdfLocalPatientIdentification {
     std::string code;

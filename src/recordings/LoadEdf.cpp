@@ -12,7 +12,6 @@
 namespace {
 constexpr int kMinRate = 100;
 constexpr int kMaxRate = 40000;
-constexpr double kMicrovoltsToMillivolts = 0.001;
 }  // namespace
 
 int DoLoadECGedf(const char* path, int channel) {
@@ -27,13 +26,16 @@ int DoLoadECGedf(const char* path, int channel) {
     // Whole-number division, as the device's rate is set in whole samples per second.
     const int rate = signal.samplesPerRecord / header.durationOfDataRecord;
     InstallEmptyEcgRecording(rate > 0 ? rate : kClearedRecordingRate);
+    // The signal's physical dimension gives the scale (unknown units read as microvolts); the
+    // clamp applies to the scaled millivolts.
+    const double millivoltsPerUnit = EdfMillivoltsPerUnit(signal.physicalDimension);
     std::vector<double> samples;
     try {
         int count = edf.visitSignalSampleValues(
             channel, [&](long long n) { samples.reserve(static_cast<std::size_t>(n)); },
             [&](const float* values, std::size_t n) {
                 for (std::size_t i = 0; i < n; ++i) {
-                    samples.push_back(ClampMillivolts(values[i] * kMicrovoltsToMillivolts));
+                    samples.push_back(ClampMillivolts(values[i] * millivoltsPerUnit));
                 }
             });
         if (count < 0) return count == -1 ? -3 : -2;

@@ -11,6 +11,7 @@ namespace rectest {
 
 struct EdfTestSignal {
     std::string label = "ECG I";
+    std::string dimension = "uV";  // physical dimension, written as these bytes
     std::string physMin = "-3276.8";
     std::string physMax = "3276.7";
     std::string digMin = "-32768";
@@ -51,7 +52,7 @@ inline std::string BuildEdf(const EdfTestFile& f) {
     };
     group([](const EdfTestSignal& s) { return s.label; }, 16);
     group([](const EdfTestSignal&) { return std::string("AgAgCl electrode"); }, 80);
-    group([](const EdfTestSignal&) { return std::string("uV"); }, 8);
+    group([](const EdfTestSignal& s) { return s.dimension; }, 8);
     group([](const EdfTestSignal& s) { return s.physMin; }, 8);
     group([](const EdfTestSignal& s) { return s.physMax; }, 8);
     group([](const EdfTestSignal& s) { return s.digMin; }, 8);

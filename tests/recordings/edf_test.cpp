@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,65 @@ TEST(LoadECGedf, EqualPhysicalLimitsGiveThatValue) {
     ASSERT_EQ(Load(f, 0), 1000);
     for (double v : CurrentSamples()) ASSERT_DOUBLE_EQ(v, 1.5);
 }
+
+// --- Physical dimension ---------------------------------------------------------------------
+
+// Digital d is physical d / 1000 (0.001 per step): 0, 1.5, -0.004, 0.025, -32.768.
+const std::vector<std::int16_t> kUnitDigital = {0, 1500, -4, 25, -32768};
+
+// The loaded millivolts when those physical values are read in one unit (clamped to 20), and
+// the tolerance that the float physical limits (32.767 is not exact in a float) call for.
+struct UnitReading {
+    std::vector<double> millivolts;
+    double tolerance;
+};
+const UnitReading kReadAsMicrovolts = {{0.0, 0.0015, -0.000004, 0.000025, -0.032768}, 1e-8};
+const UnitReading kReadAsMillivolts = {{0.0, 1.5, -0.004, 0.025, -20.0}, 1e-5};
+const UnitReading kReadAsVolts = {{0.0, 20.0, -4.0, 20.0, -20.0}, 1e-2};
+
+struct UnitCase {
+    const char* name;
+    const char* dimension;  // the field's bytes, before the writer pads them with spaces
+    const UnitReading* expected;
+};
+
+class EdfPhysicalDimension : public ::testing::TestWithParam<UnitCase> {};
+
+TEST_P(EdfPhysicalDimension, ScalesToMillivoltsBeforeTheClamp) {
+    EdfTestFile f;
+    EdfTestSignal s;
+    s.dimension = GetParam().dimension;
+    s.physMin = "-32.768";
+    s.physMax = "32.767";
+    s.samplesPerRecord = "100";
+    s.samples = kUnitDigital;
+    f.signals = {RampSignal(100, 100), s};  // the unit of the selected signal counts
+    f.signals[0].dimension = "V";
+    f.records = "1";
+    ASSERT_EQ(Load(f, 1), 100);
+    std::vector<double> v = CurrentSamples();
+    const UnitReading& expected = *GetParam().expected;
+    for (std::size_t i = 0; i < expected.millivolts.size(); ++i) {
+        EXPECT_NEAR(v[i], expected.millivolts[i], expected.tolerance) << "sample " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EdfPhysicalDimension,
+    ::testing::Values(
+        UnitCase{"uV", "uV", &kReadAsMicrovolts}, UnitCase{"UV", "UV", &kReadAsMicrovolts},
+        UnitCase{"microUtf8", "\xC2\xB5V", &kReadAsMicrovolts},
+        UnitCase{"microUtf8LowerV", "\xC2\xB5v", &kReadAsMicrovolts},
+        UnitCase{"microLatin1", "\xB5V", &kReadAsMicrovolts},
+        UnitCase{"greekMuUtf8", "\xCE\xBCV", &kReadAsMicrovolts},
+        UnitCase{"mV", "mV", &kReadAsMillivolts}, UnitCase{"MV", "MV", &kReadAsMillivolts},
+        UnitCase{"mv", "mv", &kReadAsMillivolts}, UnitCase{"V", "V", &kReadAsVolts},
+        UnitCase{"v", "v", &kReadAsVolts}, UnitCase{"empty", "", &kReadAsMicrovolts},
+        UnitCase{"mmHg", "mmHg", &kReadAsMicrovolts}, UnitCase{"nV", "nV", &kReadAsMicrovolts},
+        UnitCase{"kV", "kV", &kReadAsMicrovolts},
+        UnitCase{"mVWithSuffix", "mV/s", &kReadAsMicrovolts},
+        UnitCase{"leadingSpace", " mV", &kReadAsMicrovolts}),
+    [](const ::testing::TestParamInfo<UnitCase>& info) { return info.param.name; });
 
 TEST(LoadECGedf, ShortFileYieldsTheSamplesPresent) {
     EdfTestFile f = TwoSignalFile();

@@ -20,6 +20,7 @@ struct SignalPlan {
     int samplesPerRecord;
     double physMin, physMax;
     int digMin, digMax;
+    const char* dimension = "uV";
 };
 
 // Writes `records` one-second records of every planned signal (a sine plus a ramp, in the
@@ -35,7 +36,7 @@ bool WriteWithEdflib(const std::string& path, const std::vector<SignalPlan>& pla
             edf_set_physical_maximum(h, s, p.physMax) ||
             edf_set_physical_minimum(h, s, p.physMin) || edf_set_digital_maximum(h, s, p.digMax) ||
             edf_set_digital_minimum(h, s, p.digMin) || edf_set_label(h, s, p.label) ||
-            edf_set_physical_dimension(h, s, "uV")) {
+            edf_set_physical_dimension(h, s, p.dimension)) {
             edfclose_file(h);
             return false;
         }
@@ -72,6 +73,29 @@ std::vector<double> ReadWithEdflib(const std::string& path, int signal) {
     return out;
 }
 
+// Loads `signal` through the API and compares it with EDFlib's physical values times
+// `mvPerUnit`, clamped to 20 mV. Returns how many samples were clamped.
+int ExpectLoadedAsMillivolts(const std::string& path, int signal, int rate,
+                             const std::vector<double>& theirs, double mvPerUnit) {
+    EXPECT_EQ(TOLVLoadECGedf(path.c_str(), signal), static_cast<int>(theirs.size()));
+    EcgRecordingPtr rec = CurrentEcgRecording();
+    EXPECT_EQ(rec->SampleRate(), rate);
+    if (rec->Count() != static_cast<long long>(theirs.size())) return 0;
+    const double tolerance = std::fmax(1e-6, 1e-5 * mvPerUnit);  // our values pass a float
+    int clamped = 0;
+    for (std::size_t i = 0; i < theirs.size(); ++i) {
+        double expected = std::fmax(-20.0, std::fmin(20.0, theirs[i] * mvPerUnit));
+        clamped += std::fabs(expected) == 20.0;
+        double ours = rec->MillivoltsAt(static_cast<long long>(i));
+        if (std::fabs(ours - expected) > tolerance) {
+            ADD_FAILURE() << "signal " << signal << " sample " << i << ": " << ours << " mV, "
+                          << expected << " expected";
+            return clamped;
+        }
+    }
+    return clamped;
+}
+
 TEST(EdflibRoundTrip, SamplesMatchEdflibsOwnReading) {
     const std::vector<SignalPlan> plan = {
         {"ECG I", 500, -5000, 5000, -32768, 32767},
@@ -99,15 +123,30 @@ TEST(EdflibRoundTrip, SamplesMatchEdflibsOwnReading) {
             ASSERT_NEAR(ours[i], theirs[i], tolerance) << "signal " << s << " sample " << i;
         }
         // Through the API: microvolts become clamped millivolts at the record's rate.
-        ASSERT_EQ(TOLVLoadECGedf(path.c_str(), s), 4 * plan[s].samplesPerRecord);
-        EcgRecordingPtr rec = CurrentEcgRecording();
-        EXPECT_EQ(rec->SampleRate(), plan[s].samplesPerRecord);
-        for (std::size_t i = 0; i < theirs.size(); i += 13) {
-            double expected = std::fmax(-20.0, std::fmin(20.0, theirs[i] * 0.001));
-            ASSERT_NEAR(rec->MillivoltsAt(static_cast<long long>(i)), expected, 1e-6);
-        }
+        ExpectLoadedAsMillivolts(path, s, plan[s].samplesPerRecord, theirs, 0.001);
     }
     EXPECT_EQ(TOLVLoadECGedf(path.c_str(), 3), -3);  // the annotation signal
+}
+
+// The physical dimension written by EDFlib: mV is read as millivolts, V as volts (a +-30 mV
+// range, so the 20 mV clamp applies after the scaling).
+TEST(EdflibRoundTrip, MillivoltAndVoltSignalsAreScaled) {
+    std::vector<SignalPlan> plan = {
+        {"ECG mV", 250, -10, 10, -32768, 32767},
+        {"ECG V", 250, -0.03, 0.03, -32768, 32767},
+    };
+    plan[0].dimension = "mV";
+    plan[1].dimension = "V";
+    ScratchDir dir;
+    std::string path = dir.Path("units.edf");
+    ASSERT_TRUE(WriteWithEdflib(path, plan, 2));
+
+    std::vector<double> mv = ReadWithEdflib(path, 0);
+    ASSERT_EQ(mv.size(), 500u);
+    EXPECT_EQ(ExpectLoadedAsMillivolts(path, 0, 250, mv, 1.0), 0);
+    std::vector<double> volts = ReadWithEdflib(path, 1);
+    ASSERT_EQ(volts.size(), 500u);
+    EXPECT_GT(ExpectLoadedAsMillivolts(path, 1, 250, volts, 1000.0), 0);
 }
 
 }  // namespace
