@@ -22,6 +22,7 @@
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/Stream.h"
+#include "recordings/Recording.h"
 #include "session/Session.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
@@ -454,31 +455,26 @@ TEST_F(TestSignals, ScanWithStartAboveStopEndsAtTheFirstPacketAndStops) {
 
 // --- Output 15 through the packet builder -----------------------------------------------------
 
-// One run of output 15: per sample the play time and AC value (output-signal callback), the DC
-// value (output recorder) and the DC code on the wire; each DC-offset report with the index of
-// the sample that made it.
+// One run of output 15: per sample the play time, the AC and DC values (output recorder) and the
+// DC code on the wire; each DC-offset report with the index of the sample that made it.
 struct InputRangeRun {
     std::vector<double> t, ac, dc;
     std::vector<int> dcCode;
     std::vector<std::pair<std::size_t, int>> reports;
 };
 InputRangeRun* s_inputRangeRun = nullptr;
-void OnInputRangeSample(double t, double mv) {
-    s_inputRangeRun->t.push_back(t);
-    s_inputRangeRun->ac.push_back(mv);
-}
 void OnInputRangeDCOffset(int mv) {
-    // Reported while the sample is built, before its output-signal callback.
-    s_inputRangeRun->reports.emplace_back(s_inputRangeRun->t.size(), mv);
+    // Reported while the sample is built, before the recorder stores it.
+    s_inputRangeRun->reports.emplace_back(static_cast<std::size_t>(RecorderIndex()), mv);
 }
 
 // DC level of output 15 due at play time t: -300 mV outside 20 s .. 1220 s; -300.5 mV from the
-// 20 s instant and 0.5 mV lower from each later half second, a sample up to 0.05 ms early
-// belonging to the instant (instants are taken to 0.1 ms).
+// 20 s instant and 0.5 mV lower from each later half second up to 1219.5 s, a sample up to
+// 0.05 ms early belonging to the instant (instants are taken to 0.1 ms).
 double InputRangeLevel(double t) {
     if (t < 20.0 || t >= 1220.0) return -300.0;
     const double later = std::floor((t - 20.0 + 0.00005) / 0.5);
-    return -300.5 - 0.5 * std::min(later, 2399.0);  // the last step is at 1219.5 s
+    return -300.5 - 0.5 * std::min(later, 2399.0);
 }
 
 struct InputRangeCase {
@@ -492,7 +488,8 @@ struct InputRangeCase {
 // Plays output 15 through the packet builder (ECG-only packets, the sample clock with its drift
 // correction) and checks every sample, the wire's DC codes and every DC-offset report. The first
 // row starts where the correction repeats the time point of the 20.5 s step and no sample lies on
-// a half tick; the second runs the whole test at a low rate.
+// a half tick; the second runs the whole test at a low rate, with samples on 20 s and 1220 s
+// give or take the clock's rounding.
 TEST_F(TestSignals, InputDynamicRangeStepsAtEveryHalfSecondFromTwentySeconds) {
     const InputRangeCase cases[] = {
         {"20000/s around 20 s", 20000, 20.49998 - 33333 * 0.00005, 21.2, 20.5},
@@ -501,47 +498,55 @@ TEST_F(TestSignals, InputDynamicRangeStepsAtEveryHalfSecondFromTwentySeconds) {
     ASSERT_NE(GetPacketDCValue(-300.0), GetPacketDCValue(-300.5)) << "the codes resolve a step";
     for (const InputRangeCase& c : cases) {
         SCOPED_TRACE(c.name);
+        const double dt = 1.0 / c.rate;
         InputRangeRun run;
-        s_inputRangeRun = &run;
-        std::vector<double> recordedAc(static_cast<std::size_t>((c.until - c.start) * c.rate) +
-                                       2000);
-        run.dc.assign(recordedAc.size(), kNaN);
-        ASSERT_TRUE(
-            EnableRecordRaw(recordedAc.data(), run.dc.data(), static_cast<int>(run.dc.size())));
+        const std::size_t capacity = static_cast<std::size_t>((c.until - c.start) * c.rate) + 2000;
+        run.ac.assign(capacity, kNaN);
+        run.dc.assign(capacity, kNaN);
         ASSERT_EQ(TOLVSetSampleRate(c.rate), 0);
-        TOLVRegisterOutputSignalCallback(OnInputRangeSample, 1);
         TOLVRegisterSyncDCOffsetCB(OnInputRangeDCOffset);
+        s_inputRangeRun = &run;
+        const std::uint8_t mode = g_OperateMode;
         {
             CAutoCriticalSection api(g_APICriticalSection);
+            ASSERT_TRUE(EnableRecordRaw(run.ac.data(), run.dc.data(), static_cast<int>(capacity)));
             g_MainOutput = OUTPUT_INPUT_DYNAMIC_RANGE;
             DeriveSynthesisValues();
             s_t = c.start;
             s_tg = c.start;
             ResetPacketClockDrift();
-        }
-        const std::uint8_t mode = g_OperateMode;
-        g_OperateMode = 3;  // ECG only: 14 samples per sub-packet
-        std::vector<std::uint8_t> packet(3200, 0);
-        while (s_t < c.until) {
-            DoSendNextPacket(packet.data());
-            for (std::size_t j = 0; j < 50; ++j) {
-                for (int k = 0; k < 14; ++k) {
-                    const std::uint8_t* group = packet.data() + 64 * j + 8 + 4 * k;
-                    run.dcCode.push_back((group[0] << 8) | group[1]);
+            g_OperateMode = 3;  // ECG only: 14 samples per sub-packet
+            std::vector<std::uint8_t> packet(3200, 0);
+            double t = c.start;
+            double drift = 0.0;
+            while (s_t < c.until) {
+                DoSendNextPacket(packet.data());
+                for (std::size_t j = 0; j < 50; ++j) {
+                    for (int k = 0; k < 14; ++k) {
+                        const std::uint8_t* group = packet.data() + 64 * j + 8 + 4 * k;
+                        run.dcCode.push_back((group[0] << 8) | group[1]);
+                        // The builder's clock: a sample period per sample, and one period back
+                        // each time the drift accumulator has gathered a whole period.
+                        run.t.push_back(t);
+                        t = t + dt;
+                        drift += 0.00003 / c.rate;
+                        if (drift >= 1.0 / c.rate) {
+                            drift -= 1.0 / c.rate;
+                            t = t - dt;
+                        }
+                    }
                 }
+                ASSERT_EQ(t, static_cast<double>(s_t)) << "sample times followed exactly";
             }
+            DisableRecordRaw();
+            g_OperateMode = mode;
+            g_MainOutput = OUTPUT_OFF;  // the next rate change must not start playback
         }
-        DisableRecordRaw();
-        g_OperateMode = mode;
-        g_MainOutput = OUTPUT_OFF;  // the next rate change must not start playback
-        TOLVRegisterOutputSignalCallback(nullptr, 1);
         TOLVRegisterSyncDCOffsetCB(nullptr);
         s_inputRangeRun = nullptr;
-        ASSERT_EQ(run.t.size(), run.dcCode.size());
 
         // Levels and codes; the AC ramp falls by 1/R per sample inside the window and restarts
         // after the sample that stepped (the step sample still shows the ramp's last value).
-        const double dt = 1.0 / c.rate;
         std::size_t report = 0;
         for (std::size_t i = 0; i < run.t.size() && run.t[i] < c.until; ++i) {
             const double t = run.t[i];
