@@ -1,5 +1,6 @@
 #include "synthesis/Synthesizer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -20,20 +21,26 @@ constexpr double kDecayTimeConstant = 0.05;
 constexpr double kDynamicRangePeak = 20.0;
 constexpr double kTriangleTestLimit = 5.0;
 constexpr double kSquareTestLimit = 20.0;
-// Output 15 works on play time taken to a 0.1 ms grid: the test window from 20 s to 1220 s,
-// a DC step every half second, and the -300 mV level outside the window.
+// Output 15: the test window from 20 s to 1220 s of play time, tested on the play time itself;
+// inside it a DC step at each half second, the instants taken on a 0.1 ms grid so that the
+// stepping does not depend on where the samples fall; -300 mV outside the window.
+constexpr double kInputRangeStart = 20.0;
+constexpr double kInputRangeEnd = 1220.0;
 constexpr long long kInputRangeTicksPerSecond = 10000;
-constexpr long long kInputRangeStartTicks = 20 * kInputRangeTicksPerSecond;
-constexpr long long kInputRangeEndTicks = 1220 * kInputRangeTicksPerSecond;
 constexpr long long kInputRangeStepTicks = kInputRangeTicksPerSecond / 2;
+// Half-second indices (two instants per second) of the last instant before the window (the
+// 20 s instant is the first to step) and of the last instant inside it (1219.5 s: a sample that
+// the summed play clock leaves a hair short of 1220 s takes no step towards the end).
+constexpr int kInputRangeIndexBeforeWindow = static_cast<int>(2.0 * kInputRangeStart) - 1;
+constexpr int kInputRangeLastIndex = static_cast<int>(2.0 * kInputRangeEnd) - 1;
 constexpr double kInputRangeLevel = -300.0;
 constexpr double kInputRangeStep = 0.5;
 // Baseline-reset test: DC sine amplitude in mV.
 constexpr double kBaselineResetAmplitude = 500.0;
 
-// Output 15 bookkeeping between samples: the half-second index of the last DC step, and
-// whether the -300 mV level has been reported before and after the window.
-CRelaxed<int> s_InputDynamicRangeStepIndex{40};
+// Output 15 bookkeeping between samples: the half-second index of the last instant stepped,
+// and whether the -300 mV level has been reported before and after the window.
+CRelaxed<int> s_InputDynamicRangeStepIndex{kInputRangeIndexBeforeWindow};
 CRelaxed<bool> s_InputDynamicRangeStartReported{false};
 CRelaxed<bool> s_InputDynamicRangeEndReported{false};
 
@@ -124,12 +131,13 @@ long long InputRangeTicks(double t) {
     return static_cast<long long>(0.5 + static_cast<double>(kInputRangeTicksPerSecond) * t);
 }
 
-// Output 15, AC path: a ramp of -1 mV/s inside the window, restarted at every DC step.
+// Output 15, AC path: a ramp of -1 mV/s inside the window, restarted at every DC step (+1 mV/s
+// on a sample that falls exactly on the window's start).
 double InputDynamicRangeAC() {
-    const long long ticks = InputRangeTicks(s_t);
-    if (ticks < kInputRangeStartTicks || ticks >= kInputRangeEndTicks) return 0.0;
+    const double t = s_t;
+    if (t < kInputRangeStart || t >= kInputRangeEnd) return 0.0;
     const double step = 1.0 / s_SynthesisRate;
-    s_InputDynamicRangeAC += ticks <= kInputRangeStartTicks ? step : -step;
+    s_InputDynamicRangeAC += t <= kInputRangeStart ? step : -step;
     return s_InputDynamicRangeAC;
 }
 
@@ -237,7 +245,7 @@ void DeriveSynthesisValuesAt(int sampleRate) {
 
     s_InputDynamicRangeDC = kInputRangeLevel;
     s_InputDynamicRangeAC = 0.0;
-    s_InputDynamicRangeStepIndex = static_cast<int>(kInputRangeStartTicks / kInputRangeStepTicks);
+    s_InputDynamicRangeStepIndex = kInputRangeIndexBeforeWindow;
     s_InputDynamicRangeStartReported = false;
     s_InputDynamicRangeEndReported = false;
 
@@ -393,10 +401,10 @@ double getYY1079DynamicRangeVoltage(double p) {
 }
 
 double _GetInputDynamicRangeDC() {
-    const long long ticks = InputRangeTicks(s_t);
-    if (ticks < kInputRangeStartTicks || ticks >= kInputRangeEndTicks) {
-        CRelaxed<bool>& reported = ticks < kInputRangeStartTicks ? s_InputDynamicRangeStartReported
-                                                                 : s_InputDynamicRangeEndReported;
+    const double t = s_t;
+    if (t < kInputRangeStart || t >= kInputRangeEnd) {
+        CRelaxed<bool>& reported = t < kInputRangeStart ? s_InputDynamicRangeStartReported
+                                                        : s_InputDynamicRangeEndReported;
         if (!reported) {
             reported = true;
             if (TOLV_SYNC_DC_OFFSET_CALLBACK callback = g_SyncDCOffsetCB) {
@@ -405,12 +413,17 @@ double _GetInputDynamicRangeDC() {
         }
         return kInputRangeLevel;
     }
-    // One step at the first sample at or after each half second of play time.
-    const int index = static_cast<int>(ticks / kInputRangeStepTicks);
+    // One step at the first sample at or after each half-second instant from 20 s to 1219.5 s;
+    // a sample that repeats a time point finds its instant already stepped. After a change
+    // inside the window the instants already passed are stepped at once, so the level resumes
+    // where the staircase stands.
+    const int index =
+        std::min(static_cast<int>(InputRangeTicks(t) / kInputRangeStepTicks), kInputRangeLastIndex);
     const int last = s_InputDynamicRangeStepIndex;
     if (index > last) {
         s_InputDynamicRangeStepIndex = index;
-        s_InputDynamicRangeDC -= kInputRangeStep * (index - last);
+        const double step = t <= kInputRangeStart ? kInputRangeStep : -kInputRangeStep;
+        s_InputDynamicRangeDC += step * static_cast<double>(index - last);
         s_InputDynamicRangeAC = 0.0;
         if (TOLV_SYNC_DC_OFFSET_CALLBACK callback = g_SyncDCOffsetCB) {
             callback(static_cast<int>(std::trunc(s_InputDynamicRangeDC)));

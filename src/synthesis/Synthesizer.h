@@ -77,7 +77,8 @@ double _GetBaselineOverload(double p);
 // falls back.
 double getYY1079DynamicRangeVoltage(double p);
 // Output 15, DC path: -300 mV outside 20 s .. 1220 s of play time; in between a staircase that
-// steps down by 0.5 mV at each half second (reporting each step to the DC-offset callback).
+// steps down by 0.5 mV at each half second from the 20 s instant on (up, on a sample exactly at
+// 20 s), reporting each step to the DC-offset callback and restarting the AC ramp.
 // Called by the DC path of the sample builder once per sample, after the AC value.
 double _GetInputDynamicRangeDC();
 

@@ -390,7 +390,7 @@ TEST_F(Synthesizer, InputDynamicRangeFallsOneMillivoltPerSecond) {
         const double ac = At(_GetPeriodPosition());
         const double dc = _GetInputDynamicRangeDC();
         const double t = s_t;
-        if (t < 20.0 - dt / 2) {
+        if (t < 20.0) {
             ASSERT_EQ(ac, 0.0) << t;
             ASSERT_EQ(dc, -300.0) << t;
         }
@@ -399,16 +399,18 @@ TEST_F(Synthesizer, InputDynamicRangeFallsOneMillivoltPerSecond) {
         if (i == 1221 * rate) dcAt1221 = dc + ac;
         AdvanceSynthesisTime(dt);
     }
-    EXPECT_NEAR(sumAt100, -300.0 - 80.25, 2 * dt);
-    EXPECT_DOUBLE_EQ(dcAt20_6, -300.5);
+    // The first step is at 20 s: -300.5 mV, then 160 further steps by 100 s, and a quarter
+    // second of the ramp.
+    EXPECT_NEAR(sumAt100, -300.5 - 80.0 - 0.25, 2 * dt);
+    EXPECT_DOUBLE_EQ(dcAt20_6, -301.0);
     EXPECT_DOUBLE_EQ(dcAt1221, -300.0);
-    // -300 once at the start, one report per half second from 20.5 s to 1219.5 s, -300 at the
+    // -300 once at the start, one report per half second from 20 s to 1219.5 s, -300 at the
     // end of the window.
-    ASSERT_EQ(g_dcReports.size(), 1u + 2399u + 1u);
+    ASSERT_EQ(g_dcReports.size(), 1u + 2400u + 1u);
     EXPECT_EQ(g_dcReports.front(), -300);
-    EXPECT_EQ(g_dcReports[1], -300);      // -300.5
-    EXPECT_EQ(g_dcReports[2], -301);      // -301.0
-    EXPECT_EQ(g_dcReports[2399], -1499);  // -1499.5 at 1219.5 s
+    EXPECT_EQ(g_dcReports[1], -300);      // -300.5 at 20 s
+    EXPECT_EQ(g_dcReports[2], -301);      // -301.0 at 20.5 s
+    EXPECT_EQ(g_dcReports[2400], -1500);  // -1500.0 at 1219.5 s
     EXPECT_EQ(g_dcReports.back(), -300);
 }
 

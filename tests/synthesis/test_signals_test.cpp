@@ -16,11 +16,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/Stream.h"
+#include "recordings/Recording.h"
 #include "session/Session.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
@@ -449,6 +451,143 @@ TEST_F(TestSignals, ScanWithStartAboveStopEndsAtTheFirstPacketAndStops) {
     EXPECT_EQ(f[1], -1.0);
     EXPECT_EQ(TOLVGetOutputFunction(), OUTPUT_OFF);
     EXPECT_FALSE(TOLVGetFrequencyScanSine());
+}
+
+// --- Output 15 through the packet builder -----------------------------------------------------
+
+// One run of output 15: per sample the play time, the AC and DC values (output recorder) and the
+// DC code on the wire; each DC-offset report with the index of the sample that made it.
+struct InputRangeRun {
+    std::vector<double> t, ac, dc;
+    std::vector<int> dcCode;
+    std::vector<std::pair<std::size_t, int>> reports;
+};
+InputRangeRun* s_inputRangeRun = nullptr;
+void OnInputRangeDCOffset(int mv) {
+    // Reported while the sample is built, before the recorder stores it.
+    s_inputRangeRun->reports.emplace_back(static_cast<std::size_t>(RecorderIndex()), mv);
+}
+
+// DC level of output 15 due at play time t: -300 mV outside 20 s .. 1220 s; -300.5 mV from the
+// 20 s instant and 0.5 mV lower from each later half second up to 1219.5 s, a sample up to
+// 0.05 ms early belonging to the instant (instants are taken to 0.1 ms).
+double InputRangeLevel(double t) {
+    if (t < 20.0 || t >= 1220.0) return -300.0;
+    const double later = std::floor((t - 20.0 + 0.00005) / 0.5);
+    return -300.5 - 0.5 * std::min(later, 2399.0);
+}
+
+struct InputRangeCase {
+    const char* name;
+    int rate;
+    double start;           // play time of the first sample, s
+    double until;           // checked up to this play time, s
+    double repeatAtStepOf;  // instant whose step sample the clock correction repeats (0: none)
+};
+
+// Plays output 15 through the packet builder (ECG-only packets, the sample clock with its drift
+// correction) and checks every sample, the wire's DC codes and every DC-offset report. The first
+// row starts where the correction repeats the time point of the 20.5 s step and no sample lies on
+// a half tick; the second runs the whole test at a low rate, with samples on 20 s and 1220 s
+// give or take the clock's rounding.
+TEST_F(TestSignals, InputDynamicRangeStepsAtEveryHalfSecondFromTwentySeconds) {
+    const InputRangeCase cases[] = {
+        {"20000/s around 20 s", 20000, 20.49998 - 33333 * 0.00005, 21.2, 20.5},
+        {"100/s whole test", 100, 0.0, 1221.2, 0.0},
+    };
+    ASSERT_NE(GetPacketDCValue(-300.0), GetPacketDCValue(-300.5)) << "the codes resolve a step";
+    for (const InputRangeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double dt = 1.0 / c.rate;
+        InputRangeRun run;
+        const std::size_t capacity = static_cast<std::size_t>((c.until - c.start) * c.rate) + 2000;
+        run.ac.assign(capacity, kNaN);
+        run.dc.assign(capacity, kNaN);
+        ASSERT_EQ(TOLVSetSampleRate(c.rate), 0);
+        TOLVRegisterSyncDCOffsetCB(OnInputRangeDCOffset);
+        s_inputRangeRun = &run;
+        const std::uint8_t mode = g_OperateMode;
+        {
+            CAutoCriticalSection api(g_APICriticalSection);
+            ASSERT_TRUE(EnableRecordRaw(run.ac.data(), run.dc.data(), static_cast<int>(capacity)));
+            g_MainOutput = OUTPUT_INPUT_DYNAMIC_RANGE;
+            DeriveSynthesisValues();
+            s_t = c.start;
+            s_tg = c.start;
+            ResetPacketClockDrift();
+            g_OperateMode = 3;  // ECG only: 14 samples per sub-packet
+            std::vector<std::uint8_t> packet(3200, 0);
+            double t = c.start;
+            double drift = 0.0;
+            while (s_t < c.until) {
+                DoSendNextPacket(packet.data());
+                for (std::size_t j = 0; j < 50; ++j) {
+                    for (int k = 0; k < 14; ++k) {
+                        const std::uint8_t* group = packet.data() + 64 * j + 8 + 4 * k;
+                        run.dcCode.push_back((group[0] << 8) | group[1]);
+                        // The builder's clock: a sample period per sample, and one period back
+                        // each time the drift accumulator has gathered a whole period.
+                        run.t.push_back(t);
+                        t = t + dt;
+                        drift += 0.00003 / c.rate;
+                        if (drift >= 1.0 / c.rate) {
+                            drift -= 1.0 / c.rate;
+                            t = t - dt;
+                        }
+                    }
+                }
+                ASSERT_EQ(t, static_cast<double>(s_t)) << "sample times followed exactly";
+            }
+            DisableRecordRaw();
+            g_OperateMode = mode;
+            g_MainOutput = OUTPUT_OFF;  // the next rate change must not start playback
+        }
+        TOLVRegisterSyncDCOffsetCB(nullptr);
+        s_inputRangeRun = nullptr;
+
+        // Levels and codes; the AC ramp falls by 1/R per sample inside the window and restarts
+        // after the sample that stepped (the step sample still shows the ramp's last value).
+        std::size_t report = 0;
+        for (std::size_t i = 0; i < run.t.size() && run.t[i] < c.until; ++i) {
+            const double t = run.t[i];
+            ASSERT_EQ(run.dc[i], InputRangeLevel(t)) << "t=" << t;
+            ASSERT_EQ(run.dcCode[i], GetPacketDCValue(run.dc[i])) << "t=" << t;
+            const bool inside = t >= 20.0 && t < 1220.0;
+            const bool steppedBefore =
+                report > 0 && run.reports[report - 1].first == i - 1 && run.t[i - 1] >= 20.0;
+            const double expectedAc = !inside ? 0.0
+                                      : i == 0 || run.t[i - 1] < 20.0 || steppedBefore
+                                          ? -dt
+                                          : run.ac[i - 1] - dt;
+            ASSERT_NEAR(run.ac[i], expectedAc, 1e-9) << "t=" << t;
+            while (report < run.reports.size() && run.reports[report].first <= i) ++report;
+        }
+
+        // Reports: -300 at the start, trunc of the new level at each instant from 20 s, -300 at
+        // 1220 s; each at the first sample at or after its instant (0.05 ms early counts).
+        std::vector<std::pair<double, int>> expected;
+        if (c.start == 0.0) expected.emplace_back(0.0, -300);
+        for (double instant = 20.0; instant < std::min(c.until, 1220.0); instant += 0.5) {
+            expected.emplace_back(instant, static_cast<int>(std::trunc(InputRangeLevel(instant))));
+        }
+        if (c.until > 1220.0) expected.emplace_back(1220.0, -300);
+        std::vector<std::pair<std::size_t, int>> seen;
+        for (const auto& r : run.reports) {
+            const double t = run.t.at(r.first);
+            if (t < c.until && (t >= 20.0 || t < 0.0003)) seen.push_back(r);
+        }
+        ASSERT_EQ(seen.size(), expected.size());
+        for (std::size_t n = 0; n < seen.size(); ++n) {
+            const double t = run.t[seen[n].first];
+            EXPECT_EQ(seen[n].second, expected[n].second) << "report " << n << " at t=" << t;
+            EXPECT_GE(t, expected[n].first - (expected[n].first > 20.0 ? 0.00005 : 0.0) - 1e-9)
+                << "report " << n;
+            EXPECT_LE(t, expected[n].first + dt + 1e-9) << "report " << n;
+            if (c.repeatAtStepOf > 0.0 && expected[n].first == c.repeatAtStepOf) {
+                EXPECT_EQ(run.t.at(seen[n].first + 1), t) << "the step's time point repeats";
+            }
+        }
+    }
 }
 
 // --- Reset ------------------------------------------------------------------------------------
