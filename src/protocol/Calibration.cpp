@@ -34,22 +34,16 @@ constexpr std::uint16_t kRejectedCacheValue = 255;
 char s_calibrationPath[kCalibrationPathSize] = "";
 std::uint16_t* g_CalibrationCache = nullptr;
 // Serial-number text of the device whose table is in force; empty for the built-in table or a
-// table of no known device. Guarded by the API lock.
-std::string s_liveTableDevice;
+// table of no known device. Guarded by the API lock. A plain array, like the path: nothing to
+// construct or destroy, whatever thread still runs at load or unload.
+char s_liveTableDevice[kCalibrationIdMaxBytes + 1] = "";
 
-void StoreLiveTable(const std::uint16_t* table) {
-    for (std::size_t i = 0; i < kDcCalibrationWords; ++i) {
-        g_ECGDCVariableCalibrationData[i].store(table[i], std::memory_order_relaxed);
-    }
-}
-
-// Before the first connect the output stage uses the built-in table. (Static construction: the
-// API lock of another unit may not exist yet, and no other thread runs.)
+// Before the first connect the output stage uses the built-in table (of no device).
 struct DefaultTableInstaller {
     DefaultTableInstaller() {
         std::uint16_t table[kDcCalibrationWords];
         FillDefaultDCCalibrationTable(table);
-        StoreLiveTable(table);
+        SetLiveDCCalibrationTable(table);
     }
 } s_defaultTableInstaller;
 
@@ -168,13 +162,12 @@ std::string DecodeCalibrationId(const std::uint8_t* bytes, std::size_t size) {
 // ---- Live table ---------------------------------------------------------------------------
 
 void SetLiveDCCalibrationTable(const std::uint16_t* table, const std::string& device) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    StoreLiveTable(table);
-    s_liveTableDevice = device;
-}
-
-const std::string& LiveDCCalibrationDevice() {
-    return s_liveTableDevice;
+    for (std::size_t i = 0; i < kDcCalibrationWords; ++i) {
+        g_ECGDCVariableCalibrationData[i].store(table[i], std::memory_order_relaxed);
+    }
+    const std::size_t length = std::min(device.size(), kCalibrationIdMaxBytes);
+    std::memcpy(s_liveTableDevice, device.data(), length);
+    s_liveTableDevice[length] = '\0';
 }
 
 void CopyLiveDCCalibrationTable(std::uint16_t* table) {
@@ -254,7 +247,7 @@ int DoSaveCalibrationData(const char* directory) {
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) return -1;
     // A table of no known device is saved without a companion: no device will apply it.
-    if (s_liveTableDevice.empty()) return 0;
+    if (s_liveTableDevice[0] == '\0') return 0;
     const std::string id = EncodeCalibrationId(s_liveTableDevice);
     if (WriteFileBinaryData(idPath.c_str(), reinterpret_cast<const unsigned char*>(id.data()),
                             static_cast<unsigned int>(id.size()))) {

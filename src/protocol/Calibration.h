@@ -67,12 +67,10 @@ std::string DecodeCalibrationId(const std::uint8_t* bytes, std::size_t size);
 // ---- Live table ---------------------------------------------------------------------------
 // Puts table in force. device is the serial-number text of the simulator whose calibration it
 // is (empty: the built-in table, or a table of no known device); the cache file written from
-// the live table names that device. Takes the API lock.
+// the live table names that device. Caller holds the API lock (every caller in the
+// library does; a single-threaded test need not).
 void SetLiveDCCalibrationTable(const std::uint16_t* table, const std::string& device = {});
 void CopyLiveDCCalibrationTable(std::uint16_t* table);
-// The serial-number text of the device whose table is in force; empty when none is known.
-// Caller holds the API lock.
-const std::string& LiveDCCalibrationDevice();
 
 // ---- Flash records (caller holds the access discipline) -----------------------------------
 // Channel 18, address 0, 4001 words.
