@@ -965,15 +965,33 @@ TOLV_API void DisableRecordRaw(void);
 /*
  * The DC calibration table: 4001 DAC codes, entry i for (i - 2000) mV. At every connect the
  * library loads it from the cache file "calibration.dat" (8002 bytes: the 4001 words, 16-bit
- * little-endian), else moves it from the simulator's old flash location to the current one,
- * else reads the current location, else uses its built-in table. The functions below serve
- * calibration tools. None of them writes to the call journal.
+ * little-endian) when that file is the connected simulator's cache (below), else moves it from
+ * the simulator's old flash location to the current one, else reads the current location, else
+ * uses its built-in table. The functions below serve calibration tools. None of them writes to
+ * the call journal.
+ *
+ * Which simulator a cache belongs to: every calibration table is particular to one simulator,
+ * and "calibration.dat" holds nothing that says which. So whenever the library writes
+ * "calibration.dat" (after loading the table from the flash at connect, in
+ * WriteDCCalibrationData and in SaveCalibrationData) it also writes "calibration.id" beside it:
+ * one line of text, the serial number of the simulator whose table the file holds, as
+ * TOLVGetSerialNumber gives it (for example "QPS0130-260815"), ended by a line feed. A table
+ * that belongs to no known simulator (the built-in table, a table whose entries for -500..+500
+ * mV include an erased 0xFFFF, a table put in force while the serial number was unknown) is
+ * written without "calibration.id", and any older "calibration.id" there is deleted first.
+ * A cache is applied (at connect and by LoadCalibrationData) only when "calibration.id" exists
+ * and its first line, without surrounding white space, equals the connected simulator's serial
+ * number. A cache without "calibration.id" (written by an earlier version of this library, or
+ * copied by hand) or naming another simulator is treated as no cache: it is left alone until
+ * the table has been read from the simulator's flash, and then both files are rewritten for
+ * this simulator. To apply a table of unknown origin on purpose, write it to the simulator
+ * with WriteDCCalibrationData.
  */
 
 /*
- * Sets the directory of the cache file. The text is put unchanged in front of "calibration.dat",
- * so it must end with a path separator ("/var/lib/tolvan/"). NULL or "" selects the current
- * directory.
+ * Sets the directory of the cache file and of "calibration.id" beside it. The text is put
+ * unchanged in front of the file names, so it must end with a path separator
+ * ("/var/lib/tolvan/"). NULL or "" selects the current directory.
  * Returns 0, or -2 when directory is 512 bytes or longer (the directory is then unchanged).
  */
 TOLV_API int SetCalibrationDataPath(const char* directory);
@@ -988,8 +1006,9 @@ TOLV_API bool ReadDCCalibrationData(void);
 /*
  * Writes a new table to the simulator's flash (which is not erased first; see
  * ClearDCCalibrationData) and, once the flash has acknowledged every part, makes it the table in
- * force and saves it to the cache file (when the file cannot be written, an older file is
- * removed so that it is not preferred at the next connect).
+ * force and saves it to the cache file with "calibration.id" naming this simulator (when the
+ * files cannot be written, older ones are removed so that they are not preferred at the next
+ * connect).
  *   values: count codes, each 0..65535; the caller keeps ownership.
  *   count:  must be 4001.
  * Returns true on success; false when values is NULL, count is not 4001, a value exceeds 65535,
@@ -1003,28 +1022,36 @@ TOLV_API bool ValidateDCCalibrationData(void);
 /*
  * Erases the table from the simulator's flash (current and old location; the manufacturing
  * text record that shares the old location's last sector is kept), frees the copy returned by
- * GetCalibrationCache and deletes the cache file. The table in force stays until the next
- * connect. Returns true when everything was cleared (a cache file that did not exist counts as
- * cleared); false without a device or when a step failed.
+ * GetCalibrationCache and deletes the cache file and "calibration.id". The table in force stays
+ * until the next connect. Returns true when everything was cleared (a file that did not exist
+ * counts as cleared); false without a device or when a step failed.
  */
 TOLV_API bool ClearDCCalibrationData(void);
 
 /*
  * Writes the table in force to "calibration.dat" in directory (same rule as
- * SetCalibrationDataPath; "" is the current directory), replacing the file.
- * Returns 0; -1 when the file cannot be opened or written; -2 when directory is NULL.
+ * SetCalibrationDataPath; "" is the current directory), replacing the file, and beside it
+ * "calibration.id" naming the simulator the table belongs to (see above; none for a table of
+ * no known simulator). The table keeps the simulator it was loaded from or written to, also
+ * after that simulator was disconnected.
+ * Returns 0; -1 when a file cannot be opened or written, or an older "calibration.id" cannot be
+ * deleted (then "calibration.dat" is left as it was); -2 when directory is NULL.
  */
 TOLV_API int SaveCalibrationData(const char* directory);
 
 /*
- * Makes the cache file's table the table in force.
+ * Makes the cache file's table the table in force, under the same rule as the load at connect:
+ * only when "calibration.id" names the connected simulator.
  * Returns 0 on success; -1 when the file is missing or not exactly 8002 bytes (the table in
- * force is unchanged) or when any entry 1000..2999 is 255 (the built-in table is then in force).
+ * force is unchanged); -3 when no simulator is connected or "calibration.id" is missing or names
+ * another simulator (the table in force is unchanged); -1 when any entry 1000..2999 is 255 (the
+ * built-in table is then in force).
  */
 TOLV_API int LoadCalibrationData(void);
 
 /*
- * Reads the cache file into a copy owned by the library and returns it. The copy stays valid
+ * Reads the cache file into a copy owned by the library and returns it, whichever simulator it
+ * belongs to ("calibration.id" is not consulted). The copy stays valid
  * until the next GetCalibrationCache, ClearCalibrationCache or ClearDCCalibrationData (the
  * loads at connect do not touch it).
  *   count: receives 4001 on success, 0 otherwise; may be NULL.
@@ -1033,15 +1060,17 @@ TOLV_API int LoadCalibrationData(void);
 TOLV_API const uint16_t* GetCalibrationCache(int* count);
 
 /*
- * Copies the cache file's 4001 words into buffer (owned by the caller).
+ * Copies the cache file's 4001 words into buffer (owned by the caller), whichever simulator it
+ * belongs to.
  *   capacity: words buffer can take; must be at least 4001.
  * Returns 4001; 0 when buffer is NULL, capacity is too small, no directory was set with
  * SetCalibrationDataPath, or the file is missing or not exactly 8002 bytes.
  */
 TOLV_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity);
 
-/* Frees the copy returned by GetCalibrationCache and deletes the cache file.
- * Returns 0 when the file was deleted, -1 when it could not be (for example it did not exist). */
+/* Frees the copy returned by GetCalibrationCache and deletes the cache file and
+ * "calibration.id". Returns 0 when the cache file was deleted, -1 when it could not be (for
+ * example it did not exist). */
 TOLV_API int ClearCalibrationCache(void);
 
 /*

@@ -7,6 +7,7 @@
 
 #include "link/Device.h"
 #include "platform/Text.h"
+#include "protocol/DeviceInformation.h"
 #include "protocol/MfgInfo.h"
 #include "protocol/Storage.h"
 #include "session/Poll.h"
@@ -18,6 +19,7 @@ std::atomic<std::uint16_t> g_ECGDCVariableCalibrationData[kDcCalibrationWords];
 namespace {
 
 constexpr const char kCalibrationFileName[] = "calibration.dat";
+constexpr const char kCalibrationIdFileName[] = "calibration.id";
 constexpr std::size_t kCalibrationPathSize = 512;
 constexpr std::uint16_t kErasedWord = 0xFFFF;
 // Entries 1500..2500 (-500..+500 mV) decide whether a table is usable.
@@ -31,8 +33,12 @@ constexpr std::uint16_t kRejectedCacheValue = 255;
 // Cache file state, guarded by the API lock.
 char s_calibrationPath[kCalibrationPathSize] = "";
 std::uint16_t* g_CalibrationCache = nullptr;
+// Serial-number text of the device whose table is in force; empty for the built-in table or a
+// table of no known device. Guarded by the API lock. A plain array, like the path: nothing to
+// construct or destroy, whatever thread still runs at load or unload.
+char s_liveTableDevice[kCalibrationIdMaxBytes + 1] = "";
 
-// Before the first connect the output stage uses the built-in table.
+// Before the first connect the output stage uses the built-in table (of no device).
 struct DefaultTableInstaller {
     DefaultTableInstaller() {
         std::uint16_t table[kDcCalibrationWords];
@@ -57,6 +63,18 @@ bool FileExists(const std::string& path) {
     return true;
 }
 
+// Removes a file; true when it is gone afterwards (also when it never existed).
+bool RemoveFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0 || !FileExists(path);
+}
+
+// The device a table read from or written to the connected simulator's flash belongs to: the
+// simulator's serial-number text, unless the table is not usable (erased entries), which is
+// nobody's calibration.
+std::string DeviceOfFlashTable(const std::uint16_t* table) {
+    return IsValidDCCalibrationTable(table) ? SerialNumberText(g_ModelInfo) : std::string();
+}
+
 // Channel 18 reads back exactly as table.
 bool Channel18Holds(const std::uint16_t* table) {
     std::uint16_t readBack[kDcCalibrationWords];
@@ -68,6 +86,7 @@ bool Channel18Holds(const std::uint16_t* table) {
 // file so that the next connect does not prefer a stale copy over the flash.
 void RefreshCalibrationFile() {
     if (DoSaveCalibrationData(s_calibrationPath) != 0) {
+        RemoveFile(CalibrationIdPath(s_calibrationPath));
         std::remove(CalibrationFilePath(s_calibrationPath).c_str());
     }
 }
@@ -119,12 +138,36 @@ std::string CalibrationFilePath(const char* directory) {
     return path;
 }
 
+std::string CalibrationIdPath(const char* directory) {
+    std::string path = directory != nullptr ? directory : "";
+    path += kCalibrationIdFileName;
+    return path;
+}
+
+std::string EncodeCalibrationId(const std::string& serial) {
+    return serial + "\n";
+}
+
+std::string DecodeCalibrationId(const std::uint8_t* bytes, std::size_t size) {
+    if (bytes == nullptr || size > kCalibrationIdMaxBytes) return {};
+    std::string text(reinterpret_cast<const char*>(bytes), size);
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end != std::string::npos) text.resize(end);
+    const auto notSpace = [](char c) { return !IsTextSpace(c); };
+    text.erase(std::find_if(text.rbegin(), text.rend(), notSpace).base(), text.end());
+    text.erase(text.begin(), std::find_if(text.begin(), text.end(), notSpace));
+    return text;
+}
+
 // ---- Live table ---------------------------------------------------------------------------
 
-void SetLiveDCCalibrationTable(const std::uint16_t* table) {
+void SetLiveDCCalibrationTable(const std::uint16_t* table, const std::string& device) {
     for (std::size_t i = 0; i < kDcCalibrationWords; ++i) {
         g_ECGDCVariableCalibrationData[i].store(table[i], std::memory_order_relaxed);
     }
+    const std::size_t length = std::min(device.size(), kCalibrationIdMaxBytes);
+    std::memcpy(s_liveTableDevice, device.data(), length);
+    s_liveTableDevice[length] = '\0';
 }
 
 void CopyLiveDCCalibrationTable(std::uint16_t* table) {
@@ -194,12 +237,24 @@ int DoSaveCalibrationData(const char* directory) {
     CopyLiveDCCalibrationTable(table);
     std::uint8_t bytes[kCalibrationFileBytes];
     EncodeCalibrationFile(table, bytes);
+    // A companion that named the file's earlier table must be gone before the table changes.
+    const std::string idPath = CalibrationIdPath(directory);
+    if (!RemoveFile(idPath)) return -1;
     const std::string path = CalibrationFilePath(directory);
     std::FILE* file = OpenFileUtf8(path.c_str(), "wb");
     if (file == nullptr) return -1;
     const bool written = std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes;
     const bool closed = std::fclose(file) == 0;
-    return written && closed ? 0 : -1;
+    if (!written || !closed) return -1;
+    // A table of no known device is saved without a companion: no device will apply it.
+    if (s_liveTableDevice[0] == '\0') return 0;
+    const std::string id = EncodeCalibrationId(s_liveTableDevice);
+    if (WriteFileBinaryData(idPath.c_str(), reinterpret_cast<const unsigned char*>(id.data()),
+                            static_cast<unsigned int>(id.size()))) {
+        return 0;
+    }
+    RemoveFile(idPath);  // a partly written companion names nobody
+    return -1;
 }
 
 bool ReadCalibrationFile(std::uint16_t* table) {
@@ -216,15 +271,29 @@ bool ReadCalibrationFile(std::uint16_t* table) {
     return ok;
 }
 
-int DoLoadCalibrationData() {
+std::string ReadCalibrationId() {
+    const std::string path = CalibrationIdPath(s_calibrationPath);
+    const long long size = GetFileSizeUtf8(path.c_str());
+    if (size < 0 || size > static_cast<long long>(kCalibrationIdMaxBytes)) return {};
+    unsigned char* data = nullptr;
+    unsigned int got = 0;
+    if (!ReadFileBinaryData(path.c_str(), &data, &got)) return {};
+    std::string id = DecodeCalibrationId(data, got);
+    delete[] data;
+    return id;
+}
+
+int DoLoadCalibrationData(const std::string& device) {
     std::uint16_t table[kDcCalibrationWords];
     if (!ReadCalibrationFile(table)) return -1;
+    // The cache of another simulator, or of none known, is not this device's calibration.
+    if (device.empty() || ReadCalibrationId() != device) return -3;
     if (!IsAcceptableCachedTable(table)) {
         FillDefaultDCCalibrationTable(table);
         SetLiveDCCalibrationTable(table);
         return -1;
     }
-    SetLiveDCCalibrationTable(table);
+    SetLiveDCCalibrationTable(table, device);
     return 0;
 }
 
@@ -236,11 +305,12 @@ void FreeCalibrationCache() {
 DCCalibrationSource SetECGDCVariableCalibrationData() {
     // The table in force is replaced only by a complete one, never zeroed on the way: a stream
     // that goes on across a reconnect keeps sending sound DC codes.
-    if (DoLoadCalibrationData() == 0) return DCCalibrationSource::kCacheFile;
+    const std::string device = SerialNumberText(g_ModelInfo);
+    if (DoLoadCalibrationData(device) == 0) return DCCalibrationSource::kCacheFile;
 
     std::uint16_t table[kDcCalibrationWords];
     if (ReadFlashCalibrationData(table) && IsValidDCCalibrationTable(table)) {
-        SetLiveDCCalibrationTable(table);
+        SetLiveDCCalibrationTable(table, device);
         DoSaveCalibrationData(s_calibrationPath);
         // The old copy is removed only once the new location is known to hold the table.
         if (WriteDCVariableCalibrationData(table) && Channel18Holds(table)) {
@@ -249,7 +319,7 @@ DCCalibrationSource SetECGDCVariableCalibrationData() {
         return DCCalibrationSource::kMigratedFromOldLocation;
     }
     if (ReadDCVariableCalibrationData(table) && IsValidDCCalibrationTable(table)) {
-        SetLiveDCCalibrationTable(table);
+        SetLiveDCCalibrationTable(table, device);
         DoSaveCalibrationData(s_calibrationPath);
         return DCCalibrationSource::kChannel18;
     }
@@ -293,7 +363,7 @@ TOLV_API bool ReadDCCalibrationData(void) {
         if (!command.Ready()) return false;
         std::uint16_t table[kDcCalibrationWords];
         if (!ReadDCVariableCalibrationData(table)) return false;
-        SetLiveDCCalibrationTable(table);
+        SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
         return true;
     });
 }
@@ -310,7 +380,7 @@ TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
         CDeviceCommand command;
         if (!command.Ready()) return false;
         if (!WriteDCVariableCalibrationData(table)) return false;
-        SetLiveDCCalibrationTable(table);
+        SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
         RefreshCalibrationFile();
         return true;
     });
@@ -331,9 +401,9 @@ TOLV_API bool ClearDCCalibrationData(void) {
         bool ok = ClearDCVariableCalibrationData();
         ok = ClearFlashCalibrationData() && ok;
         FreeCalibrationCache();
-        const std::string path = CalibrationFilePath(s_calibrationPath);
         // No file left is what was asked for; a file that stays is a failure.
-        if (std::remove(path.c_str()) != 0 && FileExists(path)) ok = false;
+        if (!RemoveFile(CalibrationIdPath(s_calibrationPath))) ok = false;
+        if (!RemoveFile(CalibrationFilePath(s_calibrationPath))) ok = false;
         return ok;
     });
 }
@@ -346,7 +416,7 @@ TOLV_API int SaveCalibrationData(const char* directory) {
 
 TOLV_API int LoadCalibrationData(void) {
     CAutoCriticalSection api(g_APICriticalSection);
-    return NoThrow(-1, [] { return DoLoadCalibrationData(); });
+    return NoThrow(-1, [] { return DoLoadCalibrationData(SerialNumberText(g_ModelInfo)); });
 }
 
 TOLV_API const uint16_t* GetCalibrationCache(int* count) {
@@ -376,6 +446,7 @@ TOLV_API int ClearCalibrationCache(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     FreeCalibrationCache();
     return NoThrow(-1, [] {
+        RemoveFile(CalibrationIdPath(s_calibrationPath));
         return std::remove(CalibrationFilePath(s_calibrationPath).c_str()) == 0 ? 0 : -1;
     });
 }

@@ -154,6 +154,15 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// Serial-number texts of the preset simulators: 'Q', letters "PS", model 01 30, serial group 26,
+// then the serial sequence of the identify reply.
+constexpr const char kCurrentSerial[] = "QPS0130-260815";
+constexpr const char kOldSerial[] = "QPS0130-260112";
+
 constexpr std::uint32_t kOldTable = 102400;
 constexpr std::uint32_t kMfg = 115712;
 constexpr std::size_t kOldRegionBytes = 14 * 1024;
@@ -170,6 +179,13 @@ class CalibrationTest : public DeviceFixture {
     }
 
     std::string CachePath() const { return m_dir + "/calibration.dat"; }
+    std::string IdPath() const { return m_dir + "/calibration.id"; }
+
+    // A cache file with its companion naming serial (none when serial is null).
+    void WriteCache(const Bytes& file, const char* serial) {
+        WriteFile(CachePath(), file);
+        if (serial != nullptr) WriteFile(IdPath(), Text(serial));
+    }
 
     vdev::VirtualDevice* StartWith(vdev::Preset preset, bool table18 = true) {
         vdev::Options options;
@@ -199,17 +215,20 @@ TEST_F(CalibrationTest, Channel18TableIsLoadedInChunksAndCached) {
 
 TEST_F(CalibrationTest, ValidCacheFileIsUsedWithoutTouchingTheFlash) {
     const Table cached = Shifted(vdev::PresetDcTable(), 9);
-    WriteFile(CachePath(), LittleEndianFile(cached));
+    WriteCache(LittleEndianFile(cached), kCurrentSerial);
     auto* device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
+    ASSERT_STREQ(TOLVGetSerialNumber(), kCurrentSerial);
     EXPECT_EQ(LiveTable(), cached);
     EXPECT_TRUE(StorageRequests(*device).empty());
+    EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(cached));
+    EXPECT_EQ(ReadFile(IdPath()), Text(kCurrentSerial));
 }
 
 TEST_F(CalibrationTest, CacheFileOf8000BytesIsIgnoredAndReplaced) {
     Bytes shortFile = LittleEndianFile(Shifted(vdev::PresetDcTable(), 9));
     shortFile.resize(8000);
-    WriteFile(CachePath(), shortFile);
+    WriteCache(shortFile, kCurrentSerial);
     StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
@@ -219,7 +238,7 @@ TEST_F(CalibrationTest, CacheFileOf8000BytesIsIgnoredAndReplaced) {
 TEST_F(CalibrationTest, CachedEntryOf255GivesTheDefaultWhenTheFlashHoldsNothing) {
     Table cached = vdev::PresetDcTable();
     cached[1500] = 255;
-    WriteFile(CachePath(), LittleEndianFile(cached));
+    WriteCache(LittleEndianFile(cached), kCurrentSerial);
     auto* device = StartWith(vdev::Preset::kCurrent, /*table18=*/false);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(LiveTable(), DefaultTable());
@@ -229,7 +248,7 @@ TEST_F(CalibrationTest, CachedEntryOf255GivesTheDefaultWhenTheFlashHoldsNothing)
 TEST_F(CalibrationTest, CachedEntryOf255FallsBackToTheDeviceTable) {
     Table cached = vdev::PresetDcTable();
     cached[1000] = 255;
-    WriteFile(CachePath(), LittleEndianFile(cached));
+    WriteCache(LittleEndianFile(cached), kCurrentSerial);
     StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
@@ -263,6 +282,7 @@ TEST_F(CalibrationTest, OldTableIsMigratedVerifiedAndItsRegionErasedKeepingTheMf
     const Table table = vdev::PresetDcTable();
     EXPECT_EQ(LiveTable(), table);
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(table));
+    EXPECT_EQ(ReadFile(IdPath()), Text(std::string(kOldSerial) + "\n"));
     EXPECT_EQ(device->DcTableInFlash(), table);
 
     // Channel 3 from 102400: 14 sectors erased; only the manufacturing text was written back.
@@ -315,6 +335,87 @@ TEST_F(CalibrationTest, CacheHandedOutSurvivesTheLoadAtConnect) {
     StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(Table(cache, cache + 4001), cached);
+}
+
+// A cache is applied only to the simulator its companion "calibration.id" names.
+struct CompanionCase {
+    const char* name;
+    const char* companion;  // content of calibration.id; null: no companion
+    bool applied;
+};
+
+class CacheCompanionTest : public CalibrationTest,
+                           public ::testing::WithParamInterface<CompanionCase> {};
+
+TEST_P(CacheCompanionTest, DecidesWhetherTheCacheIsApplied) {
+    const Table cached = Shifted(vdev::PresetDcTable(), 300);
+    WriteCache(LittleEndianFile(cached), GetParam().companion);
+    auto* device = StartWith(vdev::Preset::kCurrent);
+    ASSERT_TRUE(TOLVConnect(0, 20000));
+    if (GetParam().applied) {
+        EXPECT_EQ(LiveTable(), cached);
+        EXPECT_TRUE(StorageRequests(*device).empty());
+        EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(cached));
+        return;
+    }
+    // No cache: the device's own table, read from its flash and cached with its companion.
+    EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
+    std::vector<Bytes> expected;
+    AppendTableReads(&expected, 3, 104400, 16);
+    AppendTableReads(&expected, 18, 0, 4001);
+    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(vdev::PresetDcTable()));
+    EXPECT_EQ(ReadFile(IdPath()), Text(std::string(kCurrentSerial) + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Companions, CacheCompanionTest,
+    ::testing::Values(CompanionCase{"ThisDeviceWithCrLf", "QPS0130-260815\r\n", true},
+                      CompanionCase{"None", nullptr, false}, CompanionCase{"Empty", "", false},
+                      CompanionCase{"OtherSerialSequence", "QPS0130-260816\n", false},
+                      CompanionCase{"OtherSerialGroup", "QPS0130-250815\n", false}),
+    [](const ::testing::TestParamInfo<CompanionCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_F(CalibrationTest, SecondSimulatorGetsItsOwnTableNotTheFirstOnesCache) {
+    // Simulator A (serial sequence 816) carries a table 300 codes off simulator B's.
+    vdev::Options a;
+    a.port = 0;
+    a.config = vdev::MakePreset(vdev::Preset::kCurrent);
+    a.config.model.serialSequence = 816;
+    a.config.identifySerialSequence = 816;
+    a.config.dcTable = Shifted(vdev::PresetDcTable(), 300);
+    a.fastAck = true;
+    ASSERT_NE(StartDevice(a), nullptr);
+    vdev::Options b = a;
+    b.port = 1;
+    b.config = vdev::MakePreset(vdev::Preset::kCurrent);
+    auto* deviceB = StartDevice(b);
+    ASSERT_NE(deviceB, nullptr);
+
+    ASSERT_TRUE(TOLVConnect(0, 20000));
+    ASSERT_EQ(LiveTable(), a.config.dcTable);
+    const Bytes cacheOfA = ReadFile(CachePath());
+    const Bytes idOfA = ReadFile(IdPath());
+    EXPECT_EQ(cacheOfA, LittleEndianFile(a.config.dcTable));
+    EXPECT_EQ(idOfA, Text("QPS0130-260816\n"));
+    TOLVFree();
+
+    ASSERT_TRUE(TOLVConnect(1, 20000));
+    EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
+    EXPECT_EQ(GetECGDCCalibrationEntry(2100), vdev::PresetDcTable()[2100]) << "+100 mV";
+    EXPECT_EQ(deviceB->CountRequests([](const Bytes& r) { return r[0] == 0x12 && r[5] == 18; }),
+              251u)
+        << "B's table was read from B's flash";
+    EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(vdev::PresetDcTable()));
+    EXPECT_EQ(ReadFile(IdPath()), Text(std::string(kCurrentSerial) + "\n"));
+
+    // Asked for explicitly, A's cache is refused on B as well.
+    WriteFile(CachePath(), cacheOfA);
+    WriteFile(IdPath(), idOfA);
+    EXPECT_EQ(LoadCalibrationData(), -3);
+    EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
 }
 
 // ---- Chunking and failures -------------------------------------------------------------------
@@ -471,6 +572,7 @@ TEST_F(CalibrationTest, WrittenTableRoundTripsThroughFlashLiveTableAndCacheFile)
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     EXPECT_EQ(SaveCalibrationData(sub.c_str()), 0);
     EXPECT_EQ(ReadFile(sub + "calibration.dat"), LittleEndianFile(other));
+    EXPECT_EQ(ReadFile(sub + "calibration.id"), Text(std::string(kCurrentSerial) + "\n"));
     EXPECT_EQ(SaveCalibrationData((m_dir + "/missing/").c_str()), -1);
     EXPECT_EQ(SaveCalibrationData(nullptr), -2);
 
@@ -489,8 +591,10 @@ TEST_F(CalibrationTest, WrittenTableRoundTripsThroughFlashLiveTableAndCacheFile)
     EXPECT_EQ(LoadCalibrationData(), 0);
     EXPECT_EQ(LiveTable(), written);
 
+    ASSERT_TRUE(Exists(IdPath()));
     EXPECT_EQ(ClearCalibrationCache(), 0);
     EXPECT_FALSE(Exists(CachePath()));
+    EXPECT_FALSE(Exists(IdPath()));
     EXPECT_EQ(ClearCalibrationCache(), -1);
     EXPECT_EQ(GetCalibrationCache(&count), nullptr);
     EXPECT_EQ(count, 0);
@@ -503,6 +607,7 @@ TEST_F(CalibrationTest, ClearErasesBothLocationsAndTheCacheButKeepsTheMfgText) {
     auto* device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     ASSERT_TRUE(Exists(CachePath()));
+    ASSERT_TRUE(Exists(IdPath()));
     const Bytes mfg = device->ReadFlash(3, kMfg, 64);
     device->ClearLog();
     ASSERT_TRUE(ClearDCCalibrationData());
@@ -519,6 +624,7 @@ TEST_F(CalibrationTest, ClearErasesBothLocationsAndTheCacheButKeepsTheMfgText) {
     EXPECT_EQ(device->ReadFlash(3, kMfg, 64), mfg);
     EXPECT_EQ(device->ReadFlash(3, kOldTable, kMfg - kOldTable), Bytes(kMfg - kOldTable, 0xFF));
     EXPECT_FALSE(Exists(CachePath()));
+    EXPECT_FALSE(Exists(IdPath()));
 
     ASSERT_TRUE(ReadDCCalibrationData());
     EXPECT_FALSE(ValidateDCCalibrationData()) << "the erased table reads as 0xFFFF";

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "protocol/Calibration.h"
@@ -121,6 +122,25 @@ TEST(CalibrationFile, DirectoryIsPutUnchangedInFront) {
     EXPECT_EQ(CalibrationFilePath("/var/lib/x"), "/var/lib/xcalibration.dat");
     EXPECT_EQ(CalibrationFilePath(""), "calibration.dat");
     EXPECT_EQ(CalibrationFilePath(nullptr), "calibration.dat");
+}
+
+TEST(CalibrationId, NamesTheDeviceOnTheFirstLineOfAShortText) {
+    EXPECT_EQ(CalibrationIdPath("/var/lib/x/"), "/var/lib/x/calibration.id");
+    EXPECT_EQ(EncodeCalibrationId("QPS0130-260815"), "QPS0130-260815\n");
+    const struct {
+        std::string bytes;
+        std::string serial;
+    } cases[] = {
+        {"QPS0130-260815\n", "QPS0130-260815"},
+        {" QPS0130-260815\t\r\nQPS0130-260816\n", "QPS0130-260815"},
+        {"\nQPS0130-260815\n", ""},
+        {"QPS0130-260815" + std::string(51, ' '), ""},  // 65 bytes: not a companion
+    };
+    for (const auto& c : cases) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+        EXPECT_EQ(DecodeCalibrationId(bytes, c.bytes.size()), c.serial) << c.bytes;
+    }
+    EXPECT_EQ(DecodeCalibrationId(nullptr, 0), "");
 }
 
 TEST(RespirationRecord, CarriesTheMarkThenFourLittleEndianDoubles) {
