@@ -6,6 +6,7 @@
 
 #include "playback/OutputStage.h"
 #include "ppg/PpgChannels.h"
+#include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
 #include "synthesis/Noise.h"
@@ -14,63 +15,74 @@
 
 namespace {
 
+using namespace defaults;
+
 // A NaN counts as different.
 bool Differs(double value, double wanted) {
     return std::isnan(value) || value != wanted;
 }
 
 void DoReset(bool leadsOff) {
-    if (TOLVGetOutputFunction() != OUTPUT_OFF) TOLVSetOutputFunction(OUTPUT_OFF);
-    if (Differs(TOLVGetAmplitude(), 1.0)) TOLVSetAmplitude(1.0);
-    if (Differs(TOLVGetFrequency(), 1.0)) TOLVSetFrequency(1.0);
-    if (TOLVGetDCOffset() != 0) TOLVSetDCOffset(0);
-    if (!TOLVGetDCOffsetVariableMode()) TOLVSetDCOffsetVariableMode(true);
-    if (TOLVGetDCOffsetCommonMode()) TOLVSetDCOffsetCommonMode(false);
-    if (Differs(TOLVGetPulseWidth(), 100.0)) TOLVSetPulseWidth(100.0);
-    if (!TOLVGetInputImpedanceMode()) TOLVSetInputImpedanceMode(true);
-    if (TOLVGetPacingPulseMode() != 0) TOLVSetPacingPulseMode(0);
-    if (Differs(TOLVGetQRSDuration(), 100.0)) TOLVSetQRSDuration(100.0);
-    if (Differs(TOLVGetTWave(), 0.2)) TOLVSetTWave(0.2);
-    if (Differs(TOLVGetPacingAmplitude(), 0.0)) TOLVSetPacingAmplitude(0.0);
-    if (Differs(TOLVGetPacingDuration(), 2.0)) TOLVSetPacingDuration(2.0);
-    if (TOLVGetPacingRate() != 60) TOLVSetPacingRate(60);
-    TOLVSetPacingRateSynchronized();
-    if (TOLVGetOvershootTimeConstant() != 0) TOLVSetOvershootTimeConstant(0);
-    if (Differs(TOLVGetECG2_27_NoiseAmp(), 0.1) || TOLVGetECG2_27_NoiseFreq() != 0) {
-        TOLVSetECG2_27_Noise(0, 0.1);
+    if (TOLVGetOutputFunction() != kOutputFunction) TOLVSetOutputFunction(kOutputFunction);
+    if (Differs(TOLVGetAmplitude(), kAmplitude)) TOLVSetAmplitude(kAmplitude);
+    if (Differs(TOLVGetFrequency(), kFrequency)) TOLVSetFrequency(kFrequency);
+    if (TOLVGetDCOffset() != kDCOffset) TOLVSetDCOffset(kDCOffset);
+    if (TOLVGetDCOffsetVariableMode() != kDCOffsetVariable) {
+        TOLVSetDCOffsetVariableMode(kDCOffsetVariable);
     }
-    if (TOLVGetECG2_27_AAMIDriftTest() || Differs(TOLVGetECG2_27_AAMIDriftTestAmplitude(), 4.0) ||
-        Differs(TOLVGetECG2_27_AAMIDriftTestFrequency(), 0.1)) {
+    if (TOLVGetDCOffsetCommonMode() != kDCOffsetCommon) TOLVSetDCOffsetCommonMode(kDCOffsetCommon);
+    if (Differs(TOLVGetPulseWidth(), kPulseWidth)) TOLVSetPulseWidth(kPulseWidth);
+    if (TOLVGetInputImpedanceMode() != kInputImpedance) TOLVSetInputImpedanceMode(kInputImpedance);
+    if (TOLVGetPacingPulseMode() != kPacingPulseMode) TOLVSetPacingPulseMode(kPacingPulseMode);
+    if (Differs(TOLVGetQRSDuration(), kQRSDuration)) TOLVSetQRSDuration(kQRSDuration);
+    if (Differs(TOLVGetTWave(), kTWave)) TOLVSetTWave(kTWave);
+    if (Differs(TOLVGetPacingAmplitude(), kPacingAmplitude))
+        TOLVSetPacingAmplitude(kPacingAmplitude);
+    if (Differs(TOLVGetPacingDuration(), kPacingDuration)) TOLVSetPacingDuration(kPacingDuration);
+    if (TOLVGetPacingRate() != kPacingRate) TOLVSetPacingRate(kPacingRate);
+    TOLVSetPacingRateSynchronized();
+    if (TOLVGetOvershootTimeConstant() != kOvershootTimeConstant) {
+        TOLVSetOvershootTimeConstant(kOvershootTimeConstant);
+    };
+    if (Differs(TOLVGetECG2_27_NoiseAmp(), kMainsNoiseAmplitude) ||
+        TOLVGetECG2_27_NoiseFreq() != kMainsNoiseFrequency) {
+        TOLVSetECG2_27_Noise(kMainsNoiseFrequency, kMainsNoiseAmplitude);
+    }
+    if (TOLVGetECG2_27_AAMIDriftTest() ||
+        Differs(TOLVGetECG2_27_AAMIDriftTestAmplitude(), kDriftAmplitude) ||
+        Differs(TOLVGetECG2_27_AAMIDriftTestFrequency(), kDriftFrequency)) {
         TOLVSetECG2_27_AAMIDriftTest(false);
-        TOLVSetECG2_27_AAMIDriftTestAmplitude(4.0);
-        TOLVSetECG2_27_AAMIDriftTestFrequency(0.1);
+        TOLVSetECG2_27_AAMIDriftTestAmplitude(kDriftAmplitude);
+        TOLVSetECG2_27_AAMIDriftTestFrequency(kDriftFrequency);
     }
     TOLVEnableRespiration(false);
     TOLVDisableRespireAlgorithm();
-    if (TOLVGetDynamicRangeTest() || Differs(TOLVGetDynamicRangeTestAmplitude(), 1.0) ||
-        Differs(TOLVGetDynamicRangeTestFrequency(), 40.0)) {
-        TOLVSetDynamicRangeTest(false, true, 1.0, 40.0);
+    if (TOLVGetDynamicRangeTest() ||
+        Differs(TOLVGetDynamicRangeTestAmplitude(), kDynamicRangeAmplitude) ||
+        Differs(TOLVGetDynamicRangeTestFrequency(), kDynamicRangeFrequency)) {
+        TOLVSetDynamicRangeTest(false, true, kDynamicRangeAmplitude, kDynamicRangeFrequency);
     }
-    if (TOLVGetFrequencyScanSine() || Differs(TOLVGetFrequencyScanSineStartFrequency(), 0.67) ||
-        Differs(TOLVGetFrequencyScanSineStopFrequency(), 150.0) ||
-        TOLVGetFrequencyScanSineDuration() != 30) {
-        TOLVSetFrequencyScanSine(false, 30, 0.67, 150.0);
+    if (TOLVGetFrequencyScanSine() ||
+        Differs(TOLVGetFrequencyScanSineStartFrequency(), kScanStartFrequency) ||
+        Differs(TOLVGetFrequencyScanSineStopFrequency(), kScanStopFrequency) ||
+        TOLVGetFrequencyScanSineDuration() != kScanDuration) {
+        TOLVSetFrequencyScanSine(false, kScanDuration, kScanStartFrequency, kScanStopFrequency);
     }
-    if (Differs(TOLVGetPDuration(), 100.0)) TOLVSetPDuration(100.0);
-    if (Differs(TOLVGetPRInterval(), 160.0)) TOLVSetPRInterval(160.0);
-    if (Differs(TOLVGetQTInterval(), 350.0)) TOLVSetQTInterval(350.0);
-    if (Differs(TOLVGetPWave(), 0.2)) TOLVSetPWave(0.2);
-    if (Differs(TOLVGetSTDeviation(), 0.0)) TOLVSetSTDeviation(0.0);
+    if (Differs(TOLVGetPDuration(), kPDuration)) TOLVSetPDuration(kPDuration);
+    if (Differs(TOLVGetPRInterval(), kPRInterval)) TOLVSetPRInterval(kPRInterval);
+    if (Differs(TOLVGetQTInterval(), kQTInterval)) TOLVSetQTInterval(kQTInterval);
+    if (Differs(TOLVGetPWave(), kPWave)) TOLVSetPWave(kPWave);
+    if (Differs(TOLVGetSTDeviation(), kSTDeviation)) TOLVSetSTDeviation(kSTDeviation);
     {
         CAutoCriticalSection api(g_APICriticalSection);
-        SpecialWaveFormNo = 0;
-        ANE20000ChannelNo = 0;
-        s_NST_Noise = 0;
-        s_NST_gain = 1.0;
+        SpecialWaveFormNo = kSpecialWaveform;
+        ANE20000ChannelNo = kANE20000Lead;
+        s_NST_Noise = kNSTNoise;
+        s_NST_gain = kNSTGain;
         for (auto& enabled : g_bPPGOutputEnabled) enabled = false;
     }
     if (leadsOff) SetAllOutputLead(0);
-    TOLVSetSpecialWaveformLoop(true);
+    TOLVSetSpecialWaveformLoop(kLoop);
     TOLVEnableECGOutput(true);
 }
 

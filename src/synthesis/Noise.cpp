@@ -4,14 +4,15 @@
 
 #include "platform/NoThrow.h"
 #include "playback/Play.h"
+#include "session/Defaults.h"
 #include "session/Session.h"
 #include "synthesis/NoiseRecords.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
-CRelaxed<int> s_NST_Noise{0};
-CRelaxed<double> s_NST_gain{1.0};
+CRelaxed<int> s_NST_Noise{defaults::kNSTNoise};
+CRelaxed<double> s_NST_gain{defaults::kNSTGain};
 
 namespace {
 // The selected record's samples, taken when the selection changes (the records live for the

@@ -11,6 +11,7 @@
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
 #include "protocol/ModuleCommands.h"
+#include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
@@ -21,11 +22,11 @@
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
-CRelaxed<double> g_PacingDuration{2.0};
-CRelaxed<unsigned> g_PacingRate{60};
+CRelaxed<double> g_PacingDuration{defaults::kPacingDuration};
+CRelaxed<unsigned> g_PacingRate{defaults::kPacingRate};
 CRelaxed<bool> g_pacingSynchronized{true};
-CRelaxed<unsigned> g_PacingPulse{0};
-CRelaxed<unsigned> g_PacingOvershootTC{0};
+CRelaxed<unsigned> g_PacingPulse{defaults::kPacingPulseMode};
+CRelaxed<unsigned> g_PacingOvershootTC{defaults::kOvershootTimeConstant};
 CRelaxed<double> g_POA{0.0};
 
 CRelaxed<int> s_PulsesRequired{0};

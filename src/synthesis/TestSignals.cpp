@@ -2,6 +2,7 @@
 
 #include "platform/NoThrow.h"
 #include "playback/Play.h"
+#include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
 #include "synthesis/SetterPattern.h"
@@ -9,9 +10,6 @@
 
 namespace {
 // Values at load of the scan fields.
-constexpr double kScanStart = 0.67;
-constexpr double kScanStop = 150.0;
-constexpr int kScanDuration = 30;
 // The ECG scan: 0.05 Hz (3 beats/min) to 0.5 Hz (30 beats/min) in 30 s.
 constexpr double kEcgScanStart = 0.05;
 constexpr double kEcgScanStop = 0.5;
@@ -44,17 +42,17 @@ int Setter(F body) {
 }
 }  // namespace
 
-CRelaxed<double> g_Fstart{kScanStart};
-CRelaxed<double> g_Ffinal{kScanStop};
-CRelaxed<int> g_Fduration{kScanDuration};
+CRelaxed<double> g_Fstart{defaults::kScanStartFrequency};
+CRelaxed<double> g_Ffinal{defaults::kScanStopFrequency};
+CRelaxed<int> g_Fduration{defaults::kScanDuration};
 CRelaxed<bool> g_FreqScan1{false};
 CRelaxed<bool> g_FreqScan3{false};
 CRelaxed<double> s_Fd{0.0};
 
 void ResetTestSignalState() {
-    g_Fstart = kScanStart;
-    g_Ffinal = kScanStop;
-    g_Fduration = kScanDuration;
+    g_Fstart = defaults::kScanStartFrequency;
+    g_Ffinal = defaults::kScanStopFrequency;
+    g_Fduration = defaults::kScanDuration;
     g_FreqScan1 = false;
     g_FreqScan3 = false;
     s_FreqScanOn = false;
