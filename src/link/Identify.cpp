@@ -5,8 +5,8 @@
 #include "platform/Clock.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
-#include "protocol/QueryCommands.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/QueryCommands.h"
 #include "session/Poll.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "link/Device.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
+#include "protocol/commands/ModuleCommands.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "tolvan.h"

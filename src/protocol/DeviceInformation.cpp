@@ -6,8 +6,8 @@
 #include "platform/Platform.h"
 #include "ppg/ModuleControl.h"
 #include "protocol/Exchange.h"
-#include "protocol/QueryCommands.h"
 #include "protocol/Storage.h"
+#include "protocol/commands/QueryCommands.h"
 #include "session/Session.h"
 
 MODEL_INFORMATION g_ModelInfo{};

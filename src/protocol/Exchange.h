@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/CommandTypes.h"
+#include "protocol/commands/CommandTypes.h"
 
 // Result of an exchange whose write was short: no reply was read.
 constexpr int kShortWrite = -1;

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "protocol/Bytes.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Storage.h"
+#include "protocol/commands/Bytes.h"
 #include "session/Session.h"
 #include "tolvan.h"
 

@@ -10,7 +10,7 @@
 #include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
+#include "protocol/commands/ModuleCommands.h"
 #include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Poll.h"

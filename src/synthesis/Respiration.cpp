@@ -8,7 +8,7 @@
 #include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/SettingCommands.h"
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
