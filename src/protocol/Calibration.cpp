@@ -6,12 +6,12 @@
 #include <new>
 
 #include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/MfgInfo.h"
 #include "protocol/Storage.h"
-#include "session/Poll.h"
-#include "session/Session.h"
 #include "tolvan.h"
 
 std::atomic<std::uint16_t> g_ECGDCVariableCalibrationData[kDcCalibrationWords];
@@ -46,15 +46,6 @@ struct DefaultTableInstaller {
         SetLiveDCCalibrationTable(table);
     }
 } s_defaultTableInstaller;
-
-template <typename R, typename F>
-R NoThrow(R fallback, F f) {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
-}
 
 bool FileExists(const std::string& path) {
     std::FILE* file = OpenFileUtf8(path.c_str(), "rb");

@@ -4,8 +4,8 @@
 
 #include "link/Device.h"
 #include "platform/NoThrow.h"
+#include "protocol/Discipline.h"
 #include "protocol/Storage.h"
-#include "session/Poll.h"
 #include "tolvan.h"
 
 bool ReadECGMfgInfo(std::uint8_t* bytes, std::size_t n) {

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Storage.h"
 #include "protocol/commands/Bytes.h"
-#include "session/Session.h"
 #include "tolvan.h"
 
 FACTORY_SETTING g_PPGFactorySettings = {};

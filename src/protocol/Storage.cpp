@@ -10,11 +10,7 @@ namespace {
 // A write chunk: send, wait, judge the acknowledge, pause after a good reply.
 template <std::size_t N>
 bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
-    if (!request) return false;
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(*request, kStorageWriteReplyWaitMs, reply, sizeof reply);
-    if (got < 0 ||
-        CheckStorageWriteReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+    if (!request || !TransactOk(*request, CheckStorageWriteReply, kStorageWriteReplyWaitMs)) {
         return false;
     }
     SleepEx(kStorageWritePauseMs);
@@ -24,9 +20,9 @@ bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
 // A storage read's reply repeats the request header: channel (byte 5), count (byte 7) and
 // address (bytes 8..11). A reply that names another chunk (a late answer to an earlier,
 // timed-out request) is refused instead of being stored as this chunk's data.
-bool EchoesRequest(const std::uint8_t* reply, int got,
+bool EchoesRequest(const std::uint8_t* reply, std::size_t received,
                    const CommandRequest<kStorageRequestLength>& request) {
-    if (got != static_cast<int>(kCommandReplyLength)) return true;  // judged by the parser
+    if (received != kCommandReplyLength) return true;  // judged by the parser
     return reply[5] == request[5] && reply[7] == request[7] &&
            std::equal(request.begin() + 8, request.begin() + 12, reply + 8);
 }
@@ -41,13 +37,12 @@ bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* byte
         const StorageChunk chunk = ByteRecordChunk(address, count, i);
         auto request = BuildStorageRead(channel, chunk.address, chunk.elements);
         if (!request) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 || !EchoesRequest(reply, got, *request) ||
-            ParseStorageReadReply(reply, static_cast<std::size_t>(got), bytes + chunk.first,
-                                  chunk.elements) != ReplyStatus::kOk) {
-            return false;
-        }
+        const bool read = Transact(*request, [&](const std::uint8_t* reply, std::size_t got) {
+            return EchoesRequest(reply, got, *request) &&
+                   ParseStorageReadReply(reply, got, bytes + chunk.first, chunk.elements) ==
+                       ReplyStatus::kOk;
+        });
+        if (!read) return false;
         SleepEx(kStorageRecordReadPauseMs);
     }
     return true;
@@ -68,10 +63,7 @@ bool FlashWrite(StorageChannel channel, std::uint32_t address, const std::uint8_
 }
 
 bool FlashErase(StorageChannel channel, std::uint32_t address) {
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildStorageErase(channel, address), kStorageEraseReplyWaitMs, reply,
-                              sizeof reply);
-    return got >= 0 && CheckReplyComplete(static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    return Transact(BuildStorageErase(channel, address), kStorageEraseReplyWaitMs).complete();
 }
 
 bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* words,
@@ -83,13 +75,12 @@ bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* w
         const StorageChunk chunk = WordTableChunk(address, count, i);
         auto request = BuildStorageReadWords(channel, chunk.address, chunk.elements);
         if (!request) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 || !EchoesRequest(reply, got, *request) ||
-            ParseStorageReadWordsReply(reply, static_cast<std::size_t>(got), words + chunk.first,
-                                       chunk.elements) != ReplyStatus::kOk) {
-            return false;
-        }
+        const bool read = Transact(*request, [&](const std::uint8_t* reply, std::size_t got) {
+            return EchoesRequest(reply, got, *request) &&
+                   ParseStorageReadWordsReply(reply, got, words + chunk.first, chunk.elements) ==
+                       ReplyStatus::kOk;
+        });
+        if (!read) return false;
     }
     return true;
 }

@@ -9,14 +9,13 @@
 #include "link/Device.h"
 #include "platform/NoThrow.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
+#include "protocol/Identify.h"
 #include "protocol/commands/ModuleCommands.h"
 #include "protocol/commands/SettingCommands.h"
-#include "session/Poll.h"
 #include "session/Session.h"
 #include "tolvan.h"
-
-bool ConnectWithTimeout(int port, unsigned timeoutMs);
 
 namespace {
 
@@ -175,10 +174,7 @@ TOLV_API int TOLVGetUSBBusVoltage(void) {
         if (!DeviceIsConnected()) return 0;
         CDeviceCommand command;
         if (!command.Ready()) return 0;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildBusVoltageRead(), 0, reply, sizeof reply);
-        if (got < 0) return 0;
-        return static_cast<int>(ParseBusVoltageReadReply(reply, static_cast<std::size_t>(got)));
+        return static_cast<int>(Transact(BuildBusVoltageRead(), ParseBusVoltageReadReply));
     });
 }
 
@@ -186,12 +182,9 @@ TOLV_API bool TOLVEnableFPGASampling(int enable) {
     return NoThrow(false, [&] {
         if (!DeviceIsConnected()) return false;
         CDeviceCommand command;
-        if (!command.Ready()) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)), 0,
-                                  reply, sizeof reply);
-        return got >= 0 && CheckSignalStrengthEnableReply(reply, static_cast<std::size_t>(got)) ==
-                               ReplyStatus::kOk;
+        return command.Ready() &&
+               TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)),
+                          CheckSignalStrengthEnableReply);
     });
 }
 
@@ -201,10 +194,7 @@ TOLV_API bool TOLVGetFPGAReport(double* report) {
         if (!DeviceIsConnected()) return false;
         CDeviceCommand command;
         if (!command.Ready()) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildSamplingStatusRead(), 0, reply, sizeof reply);
-        if (got < 0) return false;
-        auto record = ParseSamplingStatusReadReply(reply, static_cast<std::size_t>(got));
+        auto record = Transact(BuildSamplingStatusRead(), ParseSamplingStatusReadReply);
         if (!record.ok()) return false;
         BuildFPGAReport(record.value.data(), &g_FPGA_PDRatio[0][0], report);
         return true;

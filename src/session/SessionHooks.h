@@ -1,0 +1,43 @@
+// The turning points of the session at which the parts of the library above it act: playback
+// switches the relays on and takes the stream over at a connect and gives it up at a loss; the
+// PPG module control switches dynamic LED strength off; TOLVFree switches the output off; the
+// reset puts the waveform selections and PPG outputs back. The session declares the points and
+// runs them; each of those parts registers its own work at load, from a namespace-scope
+// registrar object in its own folder. A point with nothing registered does nothing (the part
+// that would act is not in the program), except the handover, which then only runs atHandover.
+//
+// Registration happens during static initialisation only, before any thread of the library
+// runs; afterwards the lists are only read (connect thread, TOLVFree, the reset).
+#pragma once
+
+enum class SessionPoint {
+    // A port was identified and opened; the API lock is held. (Relays on, forced.)
+    kDeviceOpened,
+    // The load after a connect found a PPG module with its own microcontroller (0x2112), before
+    // its factory settings are read; the command discipline is held. (Default transmission rate.)
+    kMcuModuleConnected,
+    // The load after a connect is complete; the command discipline is held. (Dynamic LED off.)
+    kDeviceLoaded,
+    // The connection is lost or closed: first step of the teardown, no lock held.
+    kDeviceLost,
+    // TOLVFree begins, no lock held. (Output off, which stops playback and waits for it.)
+    kSessionEnding,
+    // The reset assigns the selections that it does not restore through setters; the API lock
+    // is held. (Standard waveform and noise selections, PPG outputs.)
+    kReset,
+};
+
+using SessionHook = void (*)();
+// Adds hook to the point's list; the lists run in registration order. At most four per point.
+void RegisterSessionHook(SessionPoint point, SessionHook hook);
+void RunSessionHooks(SessionPoint point);
+// Number of hooks registered at the point.
+int SessionHookCount(SessionPoint point);
+
+// The moment a connection starts to pace playback. The registered handover runs atHandover
+// under the API and interrupt locks at the moment of the handover, then lets the simulator pace
+// a running playback; it is called by the connect thread before the poll thread starts, with no
+// lock held.
+using PlaybackHandover = void (*)(void (*atHandover)());
+void RegisterPlaybackHandover(PlaybackHandover handover);
+void HandOverPlayback(void (*atHandover)());
