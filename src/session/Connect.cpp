@@ -13,7 +13,6 @@
 std::atomic<int> g_nPortNumber{-1};
 std::atomic<ConnectedCallback> g_ConnectedCallback{nullptr};
 CAutoResetEvent g_hConnectedEvent;
-CAutoResetEvent g_hReconnectEvent;
 
 namespace {
 
@@ -91,10 +90,6 @@ bool DoInit(ConnectedCallback callback) {
     if (!CreateThread(&thread, ConnectDeviceThread, nullptr)) return false;
     g_hConnectDeviceThread = thread;
     return true;
-}
-
-void ReconnectDevice() {
-    g_hReconnectEvent.SetEvent();
 }
 
 void ConnectedPostProcessing() {

@@ -20,8 +20,6 @@ extern std::atomic<ConnectedCallback> g_ConnectedCallback;
 
 // Set when TOLVConnect's own listener is told of a connect.
 extern CAutoResetEvent g_hConnectedEvent;
-// Wakes the connected phase of the connect thread.
-extern CAutoResetEvent g_hReconnectEvent;
 
 // The first test of every setter: a session exists when a device is open or a listener is
 // registered. Setters return -1 otherwise.
@@ -30,8 +28,6 @@ bool SessionStarted();
 // Stores the listener, then starts the connect thread unless one runs. False when the thread
 // could not be created.
 bool DoInit(ConnectedCallback callback);
-// Wakes the connect thread (after TOLVFree or a hot-plug change).
-void ReconnectDevice();
 // Loads device-resident data after every connect, under the API lock.
 void ConnectedPostProcessing();
 // Ends the session: output off, connect and poll threads stopped, settings reset.
