@@ -348,10 +348,7 @@ TOLV_API int SetCalibrationDataPath(const char* directory) {
 }
 
 TOLV_API bool ReadDCCalibrationData(void) {
-    return NoThrow(false, [] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [] {
         std::uint16_t table[kDcCalibrationWords];
         if (!ReadDCVariableCalibrationData(table)) return false;
         SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
@@ -366,10 +363,7 @@ TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
         if (values[i] > 0xFFFF) return false;  // not a 16-bit DAC code: refused, not cut
         table[i] = static_cast<std::uint16_t>(values[i]);
     }
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [&] {
         if (!WriteDCVariableCalibrationData(table)) return false;
         SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
         RefreshCalibrationFile();
@@ -385,10 +379,7 @@ TOLV_API bool ValidateDCCalibrationData(void) {
 }
 
 TOLV_API bool ClearDCCalibrationData(void) {
-    return NoThrow(false, [] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [] {
         bool ok = ClearDCVariableCalibrationData();
         ok = ClearFlashCalibrationData() && ok;
         FreeCalibrationCache();

@@ -29,6 +29,8 @@
 
 #include <atomic>
 
+#include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "platform/Platform.h"
 
 // ---- Locks -----------------------------------------------------------------------------------
@@ -122,3 +124,16 @@ class CDeviceCommand {
     bool m_api;
     bool m_ready = true;
 };
+
+// The frame of an exported device operation: command() runs under the access discipline of one
+// device command; fallback when no port is open, when the link cannot be had, or when anything
+// is thrown.
+template <typename R, typename F>
+R RunDeviceCommand(R fallback, F command) noexcept {
+    return NoThrow(fallback, [&]() -> R {
+        if (!DeviceIsConnected()) return fallback;
+        CDeviceCommand discipline;
+        if (!discipline.Ready()) return fallback;
+        return command();
+    });
+}

@@ -27,6 +27,17 @@ bool EchoesRequest(const std::uint8_t* reply, std::size_t received,
            std::equal(request.begin() + 8, request.begin() + 12, reply + 8);
 }
 
+// A read chunk: send, read, refuse a reply that answers another chunk, then parse(reply,
+// received) stores the data and judges it.
+template <typename Parse>
+bool ReadChunk(const std::optional<CommandRequest<kStorageRequestLength>>& request, Parse parse) {
+    if (!request) return false;
+    return Transact(*request, [&](const std::uint8_t* reply, std::size_t received) {
+        return EchoesRequest(reply, received, *request) &&
+               parse(reply, received) == ReplyStatus::kOk;
+    });
+}
+
 }  // namespace
 
 bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* bytes,
@@ -35,14 +46,12 @@ bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* byte
     const std::size_t chunks = StorageChunkCount(count, kStorageRecordChunkBytes);
     for (std::size_t i = 0; i < chunks; ++i) {
         const StorageChunk chunk = ByteRecordChunk(address, count, i);
-        auto request = BuildStorageRead(channel, chunk.address, chunk.elements);
-        if (!request) return false;
-        const bool read = Transact(*request, [&](const std::uint8_t* reply, std::size_t got) {
-            return EchoesRequest(reply, got, *request) &&
-                   ParseStorageReadReply(reply, got, bytes + chunk.first, chunk.elements) ==
-                       ReplyStatus::kOk;
-        });
-        if (!read) return false;
+        const auto parse = [&](const std::uint8_t* reply, std::size_t received) {
+            return ParseStorageReadReply(reply, received, bytes + chunk.first, chunk.elements);
+        };
+        if (!ReadChunk(BuildStorageRead(channel, chunk.address, chunk.elements), parse)) {
+            return false;
+        }
         SleepEx(kStorageRecordReadPauseMs);
     }
     return true;
@@ -73,14 +82,12 @@ bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* w
     const std::size_t chunks = StorageChunkCount(count, kStorageTableChunkWords);
     for (std::size_t i = 0; i < chunks; ++i) {
         const StorageChunk chunk = WordTableChunk(address, count, i);
-        auto request = BuildStorageReadWords(channel, chunk.address, chunk.elements);
-        if (!request) return false;
-        const bool read = Transact(*request, [&](const std::uint8_t* reply, std::size_t got) {
-            return EchoesRequest(reply, got, *request) &&
-                   ParseStorageReadWordsReply(reply, got, words + chunk.first, chunk.elements) ==
-                       ReplyStatus::kOk;
-        });
-        if (!read) return false;
+        const auto parse = [&](const std::uint8_t* reply, std::size_t received) {
+            return ParseStorageReadWordsReply(reply, received, words + chunk.first, chunk.elements);
+        };
+        if (!ReadChunk(BuildStorageReadWords(channel, chunk.address, chunk.elements), parse)) {
+            return false;
+        }
     }
     return true;
 }

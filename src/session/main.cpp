@@ -111,20 +111,12 @@ TOLV_API bool TOLVGetPPGHWInformation(HW_INFORMATION* info) {
 
 TOLV_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info) {
     if (info == nullptr) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        return command.Ready() && SetModelInfo(info);
-    });
+    return RunDeviceCommand(false, [&] { return SetModelInfo(info); });
 }
 
 TOLV_API bool TOLVSetHWInformation(int major, int minor) {
     if (major < 0 || major > 255 || minor < 0 || minor > 255) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        return command.Ready() && SetHWInfo(major, minor);
-    });
+    return RunDeviceCommand(false, [&] { return SetHWInfo(major, minor); });
 }
 
 TOLV_API const char* TOLVGetSerialNumber(void) {
@@ -170,30 +162,21 @@ TOLV_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature) {
 }
 
 TOLV_API int TOLVGetUSBBusVoltage(void) {
-    return NoThrow(0, [] {
-        if (!DeviceIsConnected()) return 0;
-        CDeviceCommand command;
-        if (!command.Ready()) return 0;
+    return RunDeviceCommand(0, [] {
         return static_cast<int>(Transact(BuildBusVoltageRead(), ParseBusVoltageReadReply));
     });
 }
 
 TOLV_API bool TOLVEnableFPGASampling(int enable) {
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        return command.Ready() &&
-               TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)),
+    return RunDeviceCommand(false, [&] {
+        return TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)),
                           CheckSignalStrengthEnableReply);
     });
 }
 
 TOLV_API bool TOLVGetFPGAReport(double* report) {
     if (report == nullptr) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [&] {
         auto record = Transact(BuildSamplingStatusRead(), ParseSamplingStatusReadReply);
         if (!record.ok()) return false;
         BuildFPGAReport(record.value.data(), &g_FPGA_PDRatio[0][0], report);
