@@ -27,10 +27,6 @@ void RunSessionHooks(SessionPoint point) {
     for (int i = 0; i < s_HookCount[p]; ++i) s_Hooks[p][i]();
 }
 
-int SessionHookCount(SessionPoint point) {
-    return s_HookCount[static_cast<int>(point)];
-}
-
 void RegisterPlaybackHandover(PlaybackHandover handover) {
     s_PlaybackHandover = handover;
 }

@@ -3,8 +3,13 @@
 // PPG module control switches dynamic LED strength off; TOLVFree switches the output off; the
 // reset puts the waveform selections and PPG outputs back. The session declares the points and
 // runs them; each of those parts registers its own work at load, from a namespace-scope
-// registrar object in its own folder. A point with nothing registered does nothing (the part
-// that would act is not in the program), except the handover, which then only runs atHandover.
+// registrar object beside the code it registers. A point with nothing registered does nothing
+// (the part that would act is not in the program), except the handover, which then only runs
+// atHandover.
+//
+// A registrar sits in a file that the part's exported functions pull into any program, even one
+// linked from the static archive (Play.cpp holds TOLVSetOutputFunction, which the reset calls),
+// so whatever links the session links the registrations too.
 //
 // Registration happens during static initialisation only, before any thread of the library
 // runs; afterwards the lists are only read (connect thread, TOLVFree, the reset).
@@ -28,11 +33,10 @@ enum class SessionPoint {
 };
 
 using SessionHook = void (*)();
-// Adds hook to the point's list; the lists run in registration order. At most four per point.
+// Adds hook to the point's list; at most four per point. A list runs in registration order,
+// which across files is not fixed: the hooks of one point do not depend on each other.
 void RegisterSessionHook(SessionPoint point, SessionHook hook);
 void RunSessionHooks(SessionPoint point);
-// Number of hooks registered at the point.
-int SessionHookCount(SessionPoint point);
 
 // The moment a connection starts to pace playback. The registered handover runs atHandover
 // under the API and interrupt locks at the moment of the handover, then lets the simulator pace
