@@ -60,6 +60,9 @@ void UnlockDevice();
 // Stores both budgets, then waits once for readability and once for writability.
 void SetDeviceTimeoutSetting(unsigned readMs, unsigned writeMs);
 
-// Identification of the device on the open port: true when it is the simulator (then its
-// information records have been loaded).
-bool IsTargetDevice();
+// Identification of the device on the open port, which DoFindDevice runs on every port it opens:
+// true when it is the simulator (then its information records have been loaded). The protocol
+// layer registers it at load (IsTargetDevice); with none registered no port is the simulator.
+using PortIdentification = bool (*)();
+void SetPortIdentification(PortIdentification identify);
+bool IdentifyPort();

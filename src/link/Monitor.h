@@ -28,6 +28,12 @@ class CAutoMonitor {
 // The one monitor of the process, constructed at load.
 extern CAutoMonitor g_AutoMonitor;
 
+// Auto-reset: wakes the connected phase of the connect thread, which then checks whether the
+// device is still there. Set by the monitor (or the Windows device-change message) and by
+// TOLVFree.
+extern CAutoResetEvent g_hReconnectEvent;
+void ReconnectDevice();
+
 // One probe round: a first liveness check, then up to three more, each followed by 500 ms when it
 // fails; alive as soon as one of those says alive, else the first check's answer stands. So a
 // present device costs two listings and a vanished one four over 1.5 s. isAlive and sleep are

@@ -94,7 +94,7 @@ int DoFindDevice(int n) {
     }
     DeviceCancelIO();
     ConfigureTerminal(fd);
-    if (IsTargetDevice()) {
+    if (IdentifyPort()) {
         std::lock_guard<std::mutex> lock(Paths().mutex);
         Paths().devicePath = path;
         return 1;

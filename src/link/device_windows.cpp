@@ -90,7 +90,7 @@ bool OpenAndIdentify(const std::wstring& path) {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(h));
     }
-    if (IsTargetDevice()) {
+    if (IdentifyPort()) {
         std::lock_guard<std::mutex> lock(s_PathMutex);
         s_szDevicePath = path.substr(0, 512);
         return true;

@@ -3,7 +3,6 @@
 
 #include "link/Device.h"
 #include "link/Monitor.h"
-#include "session/Session.h"
 
 struct CAutoMonitor::State {
     CManualResetEvent active;  // set = monitoring, clear = paused

@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "link/Monitor.h"
-#include "session/Session.h"
 
 namespace {
 

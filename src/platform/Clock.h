@@ -6,10 +6,6 @@
 // Nanoseconds on a clock that never jumps with the wall clock.
 std::int64_t MonotonicNanos();
 
-inline std::int64_t MonotonicMillis() {
-    return MonotonicNanos() / 1000000;
-}
-
 // Whole milliseconds left until a monotonic deadline, rounded up; 0 once it has passed.
 inline int MillisecondsUntil(std::int64_t deadlineNs) {
     const std::int64_t left = deadlineNs - MonotonicNanos();

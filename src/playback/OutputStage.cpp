@@ -8,13 +8,13 @@
 #include "ppg/PpgChannels.h"
 #include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
-#include "protocol/OutputCommands.h"
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/OutputCommands.h"
+#include "protocol/commands/SettingCommands.h"
 #include "recordings/Recording.h"
 #include "session/Journal.h"
-#include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Noise.h"
 #include "synthesis/Pacing.h"
@@ -61,11 +61,9 @@ std::uint32_t LeadBits(std::uint32_t leads) {
 
 // Sends the short OutputConfig with the current relay word; true when 64 bytes came back.
 bool SendShortOutputConfig() {
-    std::uint8_t reply[kCommandReplyLength];
     const auto request = BuildOutputConfigShort(static_cast<std::uint32_t>(_GetSampleRate()),
                                                 static_cast<std::uint32_t>(g_nRelayControl.load()));
-    int got = ExchangeCommand(request, 0, reply, sizeof reply);
-    return got >= 0 && CheckReplyComplete(static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    return Transact(request).complete();
 }
 
 // The play thread sends its own commands while it builds a packet: it holds the interrupt
@@ -263,8 +261,7 @@ bool SetRelays(bool force) {
     bool sent = true;
     if (s_outputConfigFilter.MustSend(request, force)) {
         CDeviceCommand command(api);
-        std::uint8_t reply[kCommandReplyLength];
-        if (!command.Ready() || ExchangeCommand(request, 0, reply, sizeof reply) == kShortWrite) {
+        if (!command.Ready() || !Transact(request).written) {
             sent = false;
         } else {
             s_outputConfigFilter.RecordWritten(request);
@@ -322,14 +319,11 @@ TOLV_API int TOLVSetOutputLead(int lead, bool on) {
     if (ExtRespIsAvailable() && DeviceIsConnected()) {
         CDeviceCommand command;
         if (command.Ready()) {
-            std::uint8_t reply[kCommandReplyLength];
-            int got = ExchangeCommand(BuildRespBaselineRead(), 0, reply, sizeof reply);
-            auto baseline =
-                ParseRespBaselineReadReply(reply, got < 0 ? 0 : static_cast<std::size_t>(got));
+            auto baseline = Transact(BuildRespBaselineRead(), ParseRespBaselineReadReply);
             if (baseline.ok()) {
                 RespBaseline next = baseline.value;
                 next.leadCode = RespBaselineLeadCode(g_OutputLead, g_RespirationEnabled);
-                ExchangeCommand(BuildRespBaselineWrite(next), 0, reply, sizeof reply);
+                Transact(BuildRespBaselineWrite(next));
             }
         }
     }
@@ -400,11 +394,7 @@ TOLV_API bool TOLVMeasureRLD(bool on) {
     CDeviceCommand command;
     if (!command.Ready()) return false;
     _outputLog("TOLVMeasureRLD(%s);", JournalBool(on));
-    const auto request = BuildConverterSelect(on ? 0x10 : 0x00);
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(request, 5, reply, sizeof reply);
-    if (got < 0 ||
-        CheckConverterSelectReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+    if (!TransactOk(BuildConverterSelect(on ? 0x10 : 0x00), CheckConverterSelectReply, 5)) {
         return false;
     }
     std::uint32_t word = static_cast<std::uint32_t>(g_nRelayControl.load());
@@ -419,9 +409,7 @@ TOLV_API bool TOLVReadRLD(double* first, double* second) {
     if (!DeviceIsConnected()) return false;
     CDeviceCommand command;
     if (!command.Ready()) return false;
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildRLDRead(), 0, reply, sizeof reply);
-    auto reading = ParseRLDReadReply(reply, got < 0 ? 0 : static_cast<std::size_t>(got));
+    auto reading = Transact(BuildRLDRead(), ParseRLDReadReply);
     if (!reading.ok()) return false;
     *first = reading.value.firstVolts;
     *second = reading.value.secondVolts;

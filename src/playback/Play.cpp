@@ -15,6 +15,7 @@
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
+#include "session/SessionHooks.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
@@ -371,3 +372,27 @@ TOLV_API void TOLVSynchronizationSignalResetEvent(void* signal) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// Playback's part in the session: the relays on at every connect, the default transmission rate
+// of a module with its own microcontroller, the stream handed to each new connection and taken
+// back at a loss, and the output switched off when the session ends.
+struct SessionHooksRegistrar {
+    SessionHooksRegistrar() {
+        RegisterSessionHook(SessionPoint::kDeviceOpened, [] {
+            ForgetOutputConfig();
+            SetRelays(true);
+        });
+        RegisterSessionHook(SessionPoint::kMcuModuleConnected, [] {
+            ForgetTransmissionRates();
+            UpdateMCUTransmissionRate(800, 1023, 800, 1023);
+        });
+        RegisterPlaybackHandover(HandPlaybackToDevice);
+        RegisterSessionHook(SessionPoint::kDeviceLost, PlaybackDeviceLost);
+        RegisterSessionHook(SessionPoint::kSessionEnding,
+                            [] { TOLVSetOutputFunction(OUTPUT_OFF); });
+    }
+} s_sessionHooksRegistrar;
+
+}  // namespace

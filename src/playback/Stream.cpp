@@ -8,15 +8,15 @@
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
-#include "protocol/Bytes.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
 #include "protocol/ModuleTables.h"
-#include "protocol/OutputCommands.h"
-#include "protocol/QueryCommands.h"
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/Bytes.h"
+#include "protocol/commands/OutputCommands.h"
+#include "protocol/commands/QueryCommands.h"
+#include "protocol/commands/SettingCommands.h"
 #include "recordings/Recording.h"
-#include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/SynthesisHooks.h"
@@ -131,21 +131,18 @@ void _SendStopPacket() {
     DeviceReadData(reply, sizeof reply);
 }
 
-bool UpdateMCUTransmissionRate(unsigned short a1, unsigned short b1, unsigned short a2,
-                               unsigned short b2) {
+bool UpdateMCUTransmissionRate(unsigned short channel1First, unsigned short channel1Second,
+                               unsigned short channel2First, unsigned short channel2Second) {
     if (GetPPGFullModelNumber() != kPpgModelWithMcu) return true;
     const std::uint8_t ids[4] = {kSettingRateA1, kSettingRateA2, kSettingRateB1, kSettingRateB2};
-    const unsigned short values[4] = {a1, a2, b1, b2};
+    const unsigned short values[4] = {channel1First, channel2First, channel1Second, channel2Second};
     CDeviceCommand command;
     if (!command.Ready()) return false;
     CAutoCriticalSection lock(s_rateLock);
     for (int i = 0; i < 4; ++i) {
         if (s_rateCache.value[i] == values[i]) continue;
         SleepEx(kSettingWriteLeadMs);
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildSettingWrite16(ids[i], values[i]), 0, reply, sizeof reply);
-        if (got < 0 ||
-            CheckSettingWriteReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+        if (!TransactOk(BuildSettingWrite16(ids[i], values[i]), CheckSettingWriteReply)) {
             return false;
         }
         SleepEx(kSettingWritePauseMs);

@@ -23,8 +23,10 @@ void ResetPacketClockDrift();
 std::uint16_t StreamSequence();
 
 // Writes the transmission-rate settings of the 0x2112 module that differ from the values last
-// written; true for any other module. The first failing write returns false.
-bool UpdateMCUTransmissionRate(unsigned short a1, unsigned short b1, unsigned short a2,
-                               unsigned short b2);
+// written; true for any other module. The first failing write returns false. The first and
+// second rate values of PPG channels 1 and 2, taken in this order, are written as settings 1
+// (channel 1 first), 2 (channel 2 first), 25 (channel 1 second) and 26 (channel 2 second).
+bool UpdateMCUTransmissionRate(unsigned short channel1First, unsigned short channel1Second,
+                               unsigned short channel2First, unsigned short channel2Second);
 // Forgets the values last written (a new connection).
 void ForgetTransmissionRates();

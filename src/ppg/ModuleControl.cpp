@@ -3,17 +3,14 @@
 #include <cstdint>
 
 #include "link/Device.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
-#include "session/Poll.h"
-#include "session/Session.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "session/SessionHooks.h"
 #include "tolvan.h"
 
 bool EnableDynamicLEDStrength(int enable) {
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildDynamicLEDEnable(enable != 0), 0, reply, sizeof reply);
-    return got >= 0 &&
-           CheckDynamicLEDEnableReply(reply, static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    return TransactOk(BuildDynamicLEDEnable(enable != 0), CheckDynamicLEDEnableReply);
 }
 
 extern "C" TOLV_API bool TOLVEnableDynamicLEDStrength(bool enable) {
@@ -22,3 +19,14 @@ extern "C" TOLV_API bool TOLVEnableDynamicLEDStrength(bool enable) {
     CDeviceCommand command;
     return command.Ready() && EnableDynamicLEDStrength(enable ? 1 : 0);
 }
+
+namespace {
+
+// Once the device's data is loaded at a connect, dynamic LED strength goes off.
+struct SessionHooksRegistrar {
+    SessionHooksRegistrar() {
+        RegisterSessionHook(SessionPoint::kDeviceLoaded, [] { EnableDynamicLEDStrength(0); });
+    }
+} s_sessionHooksRegistrar;
+
+}  // namespace

@@ -1,5 +1,7 @@
 #include "ppg/PpgChannels.h"
 
+#include "session/SessionHooks.h"
+
 std::atomic<bool> g_bPPGOutputEnabled[kPPGChannels] = {};
 std::atomic<std::uint8_t> g_PPG_led_sync[kPPGChannels] = {};
 std::atomic<std::uint8_t> g_ACCalMode[kPPGChannels] = {};
@@ -11,3 +13,16 @@ bool AnyPPGOutputEnabled() {
     }
     return false;
 }
+
+namespace {
+
+// The reset switches every PPG output off.
+struct SessionHooksRegistrar {
+    SessionHooksRegistrar() {
+        RegisterSessionHook(SessionPoint::kReset, [] {
+            for (auto& enabled : g_bPPGOutputEnabled) enabled = false;
+        });
+    }
+} s_sessionHooksRegistrar;
+
+}  // namespace

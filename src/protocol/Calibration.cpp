@@ -6,12 +6,12 @@
 #include <new>
 
 #include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/MfgInfo.h"
 #include "protocol/Storage.h"
-#include "session/Poll.h"
-#include "session/Session.h"
 #include "tolvan.h"
 
 std::atomic<std::uint16_t> g_ECGDCVariableCalibrationData[kDcCalibrationWords];
@@ -46,15 +46,6 @@ struct DefaultTableInstaller {
         SetLiveDCCalibrationTable(table);
     }
 } s_defaultTableInstaller;
-
-template <typename R, typename F>
-R NoThrow(R fallback, F f) {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
-}
 
 bool FileExists(const std::string& path) {
     std::FILE* file = OpenFileUtf8(path.c_str(), "rb");
@@ -357,10 +348,7 @@ TOLV_API int SetCalibrationDataPath(const char* directory) {
 }
 
 TOLV_API bool ReadDCCalibrationData(void) {
-    return NoThrow(false, [] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [] {
         std::uint16_t table[kDcCalibrationWords];
         if (!ReadDCVariableCalibrationData(table)) return false;
         SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
@@ -375,10 +363,7 @@ TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
         if (values[i] > 0xFFFF) return false;  // not a 16-bit DAC code: refused, not cut
         table[i] = static_cast<std::uint16_t>(values[i]);
     }
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [&] {
         if (!WriteDCVariableCalibrationData(table)) return false;
         SetLiveDCCalibrationTable(table, DeviceOfFlashTable(table));
         RefreshCalibrationFile();
@@ -394,10 +379,7 @@ TOLV_API bool ValidateDCCalibrationData(void) {
 }
 
 TOLV_API bool ClearDCCalibrationData(void) {
-    return NoThrow(false, [] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
+    return RunDeviceCommand(false, [] {
         bool ok = ClearDCVariableCalibrationData();
         ok = ClearFlashCalibrationData() && ok;
         FreeCalibrationCache();

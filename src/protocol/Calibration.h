@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/StorageCommands.h"
 
 // Entry i is the DC DAC code of (i - 2000) mV, i = 0..4000.
 extern std::atomic<std::uint16_t> g_ECGDCVariableCalibrationData[kDcCalibrationWords];

@@ -3,12 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/Platform.h"
-#include "ppg/ModuleControl.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/QueryCommands.h"
 #include "protocol/Storage.h"
-#include "session/Session.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/QueryCommands.h"
 
 MODEL_INFORMATION g_ModelInfo{};
 MODEL_INFORMATION g_PPGModelInfo{};
@@ -59,9 +58,9 @@ static_assert(sizeof(kModelTable) / sizeof(kModelTable[0]) == 21, "21 model rows
 
 // A version query: write, wait 100 ms, read exactly 5 bytes.
 bool QueryVersion(const CommandRequest<kVersionQueryRequestLength>& request,
-                  std::uint8_t (&reply)[kVersionQueryReplyLength]) {
-    return ExchangeCommand(request, kVersionQueryWaitMs, reply, sizeof reply) ==
-           static_cast<int>(kVersionQueryReplyLength);
+                  CommandReply<kVersionQueryReplyLength>& reply) {
+    reply = Transact<kVersionQueryReplyLength>(request, kVersionQueryWaitMs);
+    return reply.complete();
 }
 
 // Fills a record's letters, model code and serial number from a 12-byte flash image.
@@ -133,9 +132,7 @@ void UpdatePPGLedTypeByModelNumber(MODEL_INFORMATION* info) {
 }
 
 int DoGetPPGDacLevel() {
-    std::uint8_t reply[kDacWidthQueryReplyLength] = {};
-    int got = ExchangeCommand(BuildDacWidthQuery(), 0, reply, sizeof reply);
-    return ParseDacWidthQueryReply(reply, got < 0 ? 0 : static_cast<std::size_t>(got));
+    return Transact<kDacWidthQueryReplyLength>(BuildDacWidthQuery(), ParseDacWidthQueryReply);
 }
 
 std::uint16_t GetPPGFullModelNumber() {
@@ -190,13 +187,13 @@ void UpdateDeviceInformation() {
     const int minor = g_HWInfo.FirmwareVersion[1];
     if (!(major > 1 || (major == 1 && minor > 2))) return;
 
-    std::uint8_t hardware[kVersionQueryReplyLength];
-    std::uint8_t firmware[kVersionQueryReplyLength];
+    CommandReply<kVersionQueryReplyLength> hardware;
+    CommandReply<kVersionQueryReplyLength> firmware;
     if (!QueryVersion(BuildHardwareVersionQuery(), hardware)) return;
     if (!QueryVersion(BuildFirmwareVersionQuery(), firmware)) return;
-    for (int i = 0; i < 4; ++i) g_HWInfo.FirmwareVersion[i] = firmware[1 + i];
-    g_HWInfo.HardwareMajor = hardware[1];
-    g_HWInfo.HardwareMinor = hardware[2];
+    for (int i = 0; i < 4; ++i) g_HWInfo.FirmwareVersion[i] = firmware.bytes[1 + i];
+    g_HWInfo.HardwareMajor = hardware.bytes[1];
+    g_HWInfo.HardwareMinor = hardware.bytes[2];
 
     std::uint8_t module[kModelInfoBytes];
     if (!FlashRead(StorageChannel::kModule, kModuleModelInfoAddress, module, sizeof module)) {
@@ -206,17 +203,16 @@ void UpdateDeviceInformation() {
     g_PPGHWInfo.HardwareMajor = module[8];
     g_PPGHWInfo.HardwareMinor = module[9];
 
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildModuleVersionQuery(GetPPGFullModelNumber()),
-                              kModuleVersionQueryWaitMs, reply, sizeof reply);
-    auto version = ParseModuleVersionQueryReply(reply, got < 0 ? 0 : static_cast<std::size_t>(got));
+    auto version = Transact(BuildModuleVersionQuery(GetPPGFullModelNumber()),
+                            ParseModuleVersionQueryReply, kModuleVersionQueryWaitMs);
     if (!version.ok()) return;
     for (int i = 0; i < 4; ++i) g_PPGHWInfo.FirmwareVersion[i] = version.value.parts[i];
     UpdatePPGLedTypeByModelNumber(&g_PPGModelInfo);
     UpdateDeviceFeatureByPPGModule(&g_PPGModelInfo);
     const int bits = DoGetPPGDacLevel();
     g_nPPGDCDacLevel = g_nPPGACDacLevel = (1 << bits) - 1;
-    EnableDynamicLEDStrength(0);
+    // Dynamic LED strength off; the module's answer is not judged here.
+    Transact(BuildDynamicLEDEnable(false));
 }
 
 std::string SerialNumberText(const MODEL_INFORMATION& info) {
@@ -272,18 +268,14 @@ template <typename Patch>
 bool RewriteModelImage(Patch patch) {
     auto read = BuildStorageRead(StorageChannel::kModelInfo, kModelInfoAddress, kModelInfoBytes);
     if (!read) return false;
-    std::uint8_t frame[kCommandReplyLength];
-    if (ExchangeCommand(*read, 0, frame, sizeof frame) != static_cast<int>(sizeof frame)) {
-        return false;
-    }
+    CommandReply<kCommandReplyLength> image = Transact(*read);
+    if (!image.complete()) return false;
     if (!FlashErase(StorageChannel::kModelInfo, kModelInfoAddress)) return false;
+    CommandRequest<kCommandReplyLength>& frame = image.bytes;
     frame[3] = 0xFF;
     frame[4] = 0;
-    patch(frame);
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(frame, sizeof frame, kStorageWriteReplyWaitMs, reply, sizeof reply);
-    return got >= 0 &&
-           CheckStorageWriteReply(reply, static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    patch(frame.data());
+    return TransactOk(frame, CheckStorageWriteReply, kStorageWriteReplyWaitMs);
 }
 }  // namespace
 

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "link/Device.h"
-#include "platform/NoThrow.h"
+#include "protocol/Discipline.h"
 #include "protocol/Storage.h"
-#include "session/Poll.h"
 #include "tolvan.h"
 
 bool ReadECGMfgInfo(std::uint8_t* bytes, std::size_t n) {
@@ -33,10 +31,7 @@ extern "C" {
 
 TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
-    return NoThrow(0, [&] {
-        if (!DeviceIsConnected()) return 0;
-        CDeviceCommand command;
-        if (!command.Ready()) return 0;
+    return RunDeviceCommand(0, [&] {
         const int count = TransferredBytes(length);
         return ReadECGMfgInfo(buffer, static_cast<std::size_t>(count)) ? count : 0;
     });
@@ -44,10 +39,7 @@ TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
 
 TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
-    return NoThrow(0, [&] {
-        if (!DeviceIsConnected()) return 0;
-        CDeviceCommand command;
-        if (!command.Ready()) return 0;
+    return RunDeviceCommand(0, [&] {
         const int count = TransferredBytes(length);
         return WriteECGMfgInfo(buffer, static_cast<std::size_t>(count)) ? count : 0;
     });

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "protocol/Bytes.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Storage.h"
-#include "session/Session.h"
+#include "protocol/commands/Bytes.h"
 #include "tolvan.h"
 
 FACTORY_SETTING g_PPGFactorySettings = {};

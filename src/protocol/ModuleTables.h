@@ -24,7 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/StorageCommands.h"
 
 // ---- PPG module factory settings (channel 19 at 5120, 64 bytes) ---------------------------
 struct FACTORY_SETTING {

@@ -10,11 +10,7 @@ namespace {
 // A write chunk: send, wait, judge the acknowledge, pause after a good reply.
 template <std::size_t N>
 bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
-    if (!request) return false;
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(*request, kStorageWriteReplyWaitMs, reply, sizeof reply);
-    if (got < 0 ||
-        CheckStorageWriteReply(reply, static_cast<std::size_t>(got)) != ReplyStatus::kOk) {
+    if (!request || !TransactOk(*request, CheckStorageWriteReply, kStorageWriteReplyWaitMs)) {
         return false;
     }
     SleepEx(kStorageWritePauseMs);
@@ -24,11 +20,22 @@ bool WriteChunk(const std::optional<CommandRequest<N>>& request) {
 // A storage read's reply repeats the request header: channel (byte 5), count (byte 7) and
 // address (bytes 8..11). A reply that names another chunk (a late answer to an earlier,
 // timed-out request) is refused instead of being stored as this chunk's data.
-bool EchoesRequest(const std::uint8_t* reply, int got,
+bool EchoesRequest(const std::uint8_t* reply, std::size_t received,
                    const CommandRequest<kStorageRequestLength>& request) {
-    if (got != static_cast<int>(kCommandReplyLength)) return true;  // judged by the parser
+    if (received != kCommandReplyLength) return true;  // judged by the parser
     return reply[5] == request[5] && reply[7] == request[7] &&
            std::equal(request.begin() + 8, request.begin() + 12, reply + 8);
+}
+
+// A read chunk: send, read, refuse a reply that answers another chunk, then parse(reply,
+// received) stores the data and judges it.
+template <typename Parse>
+bool ReadChunk(const std::optional<CommandRequest<kStorageRequestLength>>& request, Parse parse) {
+    if (!request) return false;
+    return Transact(*request, [&](const std::uint8_t* reply, std::size_t received) {
+        return EchoesRequest(reply, received, *request) &&
+               parse(reply, received) == ReplyStatus::kOk;
+    });
 }
 
 }  // namespace
@@ -39,13 +46,10 @@ bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* byte
     const std::size_t chunks = StorageChunkCount(count, kStorageRecordChunkBytes);
     for (std::size_t i = 0; i < chunks; ++i) {
         const StorageChunk chunk = ByteRecordChunk(address, count, i);
-        auto request = BuildStorageRead(channel, chunk.address, chunk.elements);
-        if (!request) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 || !EchoesRequest(reply, got, *request) ||
-            ParseStorageReadReply(reply, static_cast<std::size_t>(got), bytes + chunk.first,
-                                  chunk.elements) != ReplyStatus::kOk) {
+        const auto parse = [&](const std::uint8_t* reply, std::size_t received) {
+            return ParseStorageReadReply(reply, received, bytes + chunk.first, chunk.elements);
+        };
+        if (!ReadChunk(BuildStorageRead(channel, chunk.address, chunk.elements), parse)) {
             return false;
         }
         SleepEx(kStorageRecordReadPauseMs);
@@ -68,10 +72,7 @@ bool FlashWrite(StorageChannel channel, std::uint32_t address, const std::uint8_
 }
 
 bool FlashErase(StorageChannel channel, std::uint32_t address) {
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildStorageErase(channel, address), kStorageEraseReplyWaitMs, reply,
-                              sizeof reply);
-    return got >= 0 && CheckReplyComplete(static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    return Transact(BuildStorageErase(channel, address), kStorageEraseReplyWaitMs).complete();
 }
 
 bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* words,
@@ -81,13 +82,10 @@ bool DoReadFlash(std::uint32_t address, StorageChannel channel, std::uint16_t* w
     const std::size_t chunks = StorageChunkCount(count, kStorageTableChunkWords);
     for (std::size_t i = 0; i < chunks; ++i) {
         const StorageChunk chunk = WordTableChunk(address, count, i);
-        auto request = BuildStorageReadWords(channel, chunk.address, chunk.elements);
-        if (!request) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(*request, 0, reply, sizeof reply);
-        if (got < 0 || !EchoesRequest(reply, got, *request) ||
-            ParseStorageReadWordsReply(reply, static_cast<std::size_t>(got), words + chunk.first,
-                                       chunk.elements) != ReplyStatus::kOk) {
+        const auto parse = [&](const std::uint8_t* reply, std::size_t received) {
+            return ParseStorageReadWordsReply(reply, received, words + chunk.first, chunk.elements);
+        };
+        if (!ReadChunk(BuildStorageReadWords(channel, chunk.address, chunk.elements), parse)) {
             return false;
         }
     }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/StorageCommands.h"
 
 bool FlashRead(StorageChannel channel, std::uint32_t address, std::uint8_t* bytes,
                std::size_t count);

@@ -3,23 +3,16 @@
 
 #include "link/Device.h"
 #include "link/Monitor.h"
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
-#include "playback/Stream.h"
-#include "ppg/ModuleControl.h"
 #include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/ModuleTables.h"
 #include "session/Poll.h"
 #include "session/Session.h"
-#include "tolvan.h"
+#include "session/SessionHooks.h"
 
-CSimpleCriticalSection g_APICriticalSection;
 std::atomic<int> g_nPortNumber{-1};
 std::atomic<ConnectedCallback> g_ConnectedCallback{nullptr};
-std::atomic<int> g_bConnected{0};
 CAutoResetEvent g_hConnectedEvent;
-CAutoResetEvent g_hReconnectEvent;
 
 namespace {
 
@@ -34,7 +27,7 @@ void NotifyListener(bool state) {
 }
 
 void Teardown() {
-    PlaybackDeviceLost();
+    RunSessionHooks(SessionPoint::kDeviceLost);
     StopPollingThread();
     DeviceClose();
     ClearDeviceInformation();
@@ -51,10 +44,9 @@ void* ConnectDeviceThread(void*) {
         }
         {
             CAutoCriticalSection api(g_APICriticalSection);
-            // A new connection starts from an unknown output configuration: switch the relays
-            // on with a forced configuration.
-            ForgetOutputConfig();
-            SetRelays(true);
+            // A new connection starts from an unknown output configuration: the relays are
+            // switched on with a forced configuration.
+            RunSessionHooks(SessionPoint::kDeviceOpened);
         }
         g_AutoMonitor.StartMonitor();
         {
@@ -64,7 +56,7 @@ void* ConnectDeviceThread(void*) {
         // The simulator paces playback from here on, and the session counts as connected from the
         // same moment, so that commands wait for the stream's gaps and a playback started by the
         // application's callback goes to the device from its first packet.
-        HandPlaybackToDevice([] { g_bConnected = 1; });
+        HandOverPlayback([] { g_bConnected = 1; });
         NotifyListener(true);
         StartPollingThread();
         for (;;) {
@@ -100,10 +92,6 @@ bool DoInit(ConnectedCallback callback) {
     return true;
 }
 
-void ReconnectDevice() {
-    g_hReconnectEvent.SetEvent();
-}
-
 void ConnectedPostProcessing() {
     // Device-resident data is loaded here after every connect, in this order. Results are not
     // checked: a step that fails leaves its defaults in force and the connect goes on.
@@ -121,12 +109,11 @@ void ConnectedPostProcessing() {
     LoadRespirationDACCalibrationData();
     // 5. Module 0x2112: the default MCU transmission rate, then its factory settings.
     if (GetPPGFullModelNumber() == 0x2112) {
-        ForgetTransmissionRates();
-        UpdateMCUTransmissionRate(800, 1023, 800, 1023);
+        RunSessionHooks(SessionPoint::kMcuModuleConnected);
         LoadFactorySettingMCU();
     }
     // 6. Dynamic LED strength off.
-    EnableDynamicLEDStrength(0);
+    RunSessionHooks(SessionPoint::kDeviceLoaded);
 }
 
 bool ConnectWithTimeout(int port, unsigned timeoutMs) {
@@ -140,7 +127,7 @@ bool ConnectWithTimeout(int port, unsigned timeoutMs) {
 
 void DoFree() {
     // Output off first: this stops playback and waits for the play thread.
-    TOLVSetOutputFunction(OUTPUT_OFF);
+    RunSessionHooks(SessionPoint::kSessionEnding);
     THREAD_HANDLE thread = 0;
     {
         CAutoCriticalSection api(g_APICriticalSection);

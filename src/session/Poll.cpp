@@ -2,17 +2,7 @@
 // acknowledgement of each stream packet.
 #include "session/Poll.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-
 #include "link/Device.h"
-#include "playback/PlayState.h"
-#include "session/Session.h"
-
-CSimpleCriticalSection g_InterruptCriticalSection;
-CManualResetEvent g_hPollingEvent;
-CManualResetEvent g_hProcessRequestEvent;
 
 namespace {
 
@@ -20,27 +10,10 @@ namespace {
 // poll thread itself. s_PollControl serialises starts and stops.
 CSimpleCriticalSection s_PollControl;
 THREAD_HANDLE s_pPollingThread = 0;
-std::atomic<int> s_bStopPool{0};
 // Ends the streaming loop of a poll thread that is being stopped.
 CManualResetEvent s_hStopPollEvent;
-std::atomic<SamplingReportHandler> s_SamplingHandler{nullptr};
 
 constexpr int kReplyLength = 64;
-
-// The idle read window. A pause must not return while the poll thread is inside an idle read,
-// or that read could take the reply of the command that paused it; and no idle read may begin
-// once a pause returned. The poll thread decides to read and marks the window under this mutex;
-// a pause clears the polling event under it and waits for the window to close.
-std::mutex s_ReadWindowMutex;
-std::condition_variable s_ReadWindowClosed;
-bool s_bInIdleRead = false;
-thread_local bool t_isPollThread = false;
-
-void CloseIdleReadWindow() {
-    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
-    s_bInIdleRead = false;
-    s_ReadWindowClosed.notify_all();
-}
 
 // One poll while a stream runs: acknowledgements, until playback stops.
 void PollStream() {
@@ -80,40 +53,29 @@ void PollIdle() {
         if (g_hReadEvent.WaitTimeout(200) == 0) g_hSendEvent.SetEvent();
         return;
     }
+    // A report the device sent by itself is dropped (no PPG sampling handler is built yet); a
+    // command waiting for the link is let through meanwhile.
     g_hProcessRequestEvent.SetEvent();
     {
         CAutoCriticalSection interrupt(g_InterruptCriticalSection);
-        SamplingReportHandler handler = s_SamplingHandler.load();
-        if (g_bPPGSamplingRunning && handler != nullptr && n >= 8 && data[0] == 0xAD &&
-            data[1] == 0xFF) {
-            handler(data, n);
-        }
         g_hProcessRequestEvent.ResetEvent();
     }
 }
 
 void* USBDataPollThread(void*) {
     RaiseThreadPriority();
-    t_isPollThread = true;
-    while (s_bStopPool == 0) {
-        bool paused = false;
-        bool streaming = false;
-        {
-            std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
-            if (g_hPollingEvent.WaitTimeout(0) != 0) {
-                paused = true;
-            } else if (s_ECGGoing) {
-                streaming = true;
-            } else {
-                s_bInIdleRead = true;
-            }
-        }
-        if (paused) {
-            SleepEx(10);
-        } else if (streaming) {
-            PollStream();
-        } else {
-            PollIdle();
+    MarkPollThread();
+    while (!PollingDisabled()) {
+        switch (BeginPollTurn()) {
+            case PollTurn::kPaused:
+                SleepEx(10);
+                break;
+            case PollTurn::kStream:
+                PollStream();
+                break;
+            case PollTurn::kIdleRead:
+                PollIdle();
+                break;
         }
     }
     return nullptr;
@@ -127,9 +89,8 @@ void StartPollingThread() {
     CAutoCriticalSection interrupt(g_InterruptCriticalSection);
     CAutoCriticalSection control(s_PollControl);
     if (s_pPollingThread != 0) return;
-    s_bStopPool = 0;
+    EnablePolling();
     s_hStopPollEvent.ResetEvent();
-    g_hPollingEvent.SetEvent();
     THREAD_HANDLE thread = 0;
     if (CreateThread(&thread, USBDataPollThread, nullptr)) s_pPollingThread = thread;
 }
@@ -138,8 +99,7 @@ void StopPollingThread() {
     THREAD_HANDLE thread = 0;
     {
         CAutoCriticalSection control(s_PollControl);
-        s_bStopPool = 1;
-        g_hPollingEvent.ResetEvent();
+        DisablePolling();
         s_hStopPollEvent.SetEvent();
         thread = s_pPollingThread;
         s_pPollingThread = 0;
@@ -151,58 +111,4 @@ void StopPollingThread() {
     }
     JoinThread(thread);
     CloseThread(thread);
-}
-
-void PausePollingThread() {
-    std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
-    g_hPollingEvent.ResetEvent();
-    if (t_isPollThread) return;
-    s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
-}
-
-void ResumePollingThread() {
-    // Resuming a poll thread that is being stopped would let it poll once more.
-    if (s_bStopPool == 0) g_hPollingEvent.SetEvent();
-}
-
-bool IsPollingThreadRunning() {
-    CAutoCriticalSection control(s_PollControl);
-    return s_pPollingThread != 0;
-}
-
-void SetSamplingReportHandler(SamplingReportHandler handler) {
-    s_SamplingHandler = handler;
-}
-
-CDeviceCommand::CDeviceCommand(ApiLock api) : m_api(api == kWithApiLock) {
-    if (m_api) g_APICriticalSection.Lock();
-    g_InterruptCriticalSection.Lock();
-    if (g_bConnected && IsPlayingOrSampling()) {
-        // Wait for the stream's gap. The play thread itself holds the gap open while it builds
-        // a packet, so its own commands pass at once. A gap comes with every acknowledged
-        // packet (at most 40 ms apart); a stream that has stalled for seconds (device lost or
-        // silent) fails the command instead of hanging it.
-        constexpr int kStalledStreamSlices = 30;  // x 100 ms
-        int slices = 0;
-        while (g_hProcessRequestEvent.WaitTimeout(100) != 0) {
-            if (!IsPlayingOrSampling()) {
-                PausePollingThread();  // the stream ended: take the link from the poll thread
-                SleepEx(1);
-                break;
-            }
-            if (!DeviceIsConnected() || ++slices >= kStalledStreamSlices) {
-                m_ready = false;
-                break;
-            }
-        }
-    } else {
-        PausePollingThread();
-        SleepEx(1);
-    }
-}
-
-CDeviceCommand::~CDeviceCommand() {
-    ResumePollingThread();
-    g_InterruptCriticalSection.Unlock();
-    if (m_api) g_APICriticalSection.Unlock();
 }

@@ -4,13 +4,10 @@
 // except for the steps that always run.
 #include <cmath>
 
-#include "playback/OutputStage.h"
-#include "ppg/PpgChannels.h"
 #include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
-#include "synthesis/Noise.h"
-#include "synthesis/WaveformState.h"
+#include "session/SessionHooks.h"
 #include "tolvan.h"
 
 namespace {
@@ -74,12 +71,10 @@ void DoReset(bool leadsOff) {
     if (Differs(TOLVGetPWave(), kPWave)) TOLVSetPWave(kPWave);
     if (Differs(TOLVGetSTDeviation(), kSTDeviation)) TOLVSetSTDeviation(kSTDeviation);
     {
+        // Standard waveform, ANE20000 lead, noise-stress record and gain, PPG outputs: assigned
+        // directly by their owners, under one hold of the API lock.
         CAutoCriticalSection api(g_APICriticalSection);
-        SpecialWaveFormNo = kSpecialWaveform;
-        ANE20000ChannelNo = kANE20000Lead;
-        s_NST_Noise = kNSTNoise;
-        s_NST_gain = kNSTGain;
-        for (auto& enabled : g_bPPGOutputEnabled) enabled = false;
+        RunSessionHooks(SessionPoint::kReset);
     }
     if (leadsOff) SetAllOutputLead(0);
     TOLVSetSpecialWaveformLoop(kLoop);

@@ -9,14 +9,13 @@
 #include "link/Device.h"
 #include "platform/NoThrow.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
-#include "protocol/SettingCommands.h"
-#include "session/Poll.h"
+#include "protocol/Identify.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/SettingCommands.h"
 #include "session/Session.h"
 #include "tolvan.h"
-
-bool ConnectWithTimeout(int port, unsigned timeoutMs);
 
 namespace {
 
@@ -112,20 +111,12 @@ TOLV_API bool TOLVGetPPGHWInformation(HW_INFORMATION* info) {
 
 TOLV_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info) {
     if (info == nullptr) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        return command.Ready() && SetModelInfo(info);
-    });
+    return RunDeviceCommand(false, [&] { return SetModelInfo(info); });
 }
 
 TOLV_API bool TOLVSetHWInformation(int major, int minor) {
     if (major < 0 || major > 255 || minor < 0 || minor > 255) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        return command.Ready() && SetHWInfo(major, minor);
-    });
+    return RunDeviceCommand(false, [&] { return SetHWInfo(major, minor); });
 }
 
 TOLV_API const char* TOLVGetSerialNumber(void) {
@@ -171,40 +162,22 @@ TOLV_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature) {
 }
 
 TOLV_API int TOLVGetUSBBusVoltage(void) {
-    return NoThrow(0, [] {
-        if (!DeviceIsConnected()) return 0;
-        CDeviceCommand command;
-        if (!command.Ready()) return 0;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildBusVoltageRead(), 0, reply, sizeof reply);
-        if (got < 0) return 0;
-        return static_cast<int>(ParseBusVoltageReadReply(reply, static_cast<std::size_t>(got)));
+    return RunDeviceCommand(0, [] {
+        return static_cast<int>(Transact(BuildBusVoltageRead(), ParseBusVoltageReadReply));
     });
 }
 
 TOLV_API bool TOLVEnableFPGASampling(int enable) {
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)), 0,
-                                  reply, sizeof reply);
-        return got >= 0 && CheckSignalStrengthEnableReply(reply, static_cast<std::size_t>(got)) ==
-                               ReplyStatus::kOk;
+    return RunDeviceCommand(false, [&] {
+        return TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)),
+                          CheckSignalStrengthEnableReply);
     });
 }
 
 TOLV_API bool TOLVGetFPGAReport(double* report) {
     if (report == nullptr) return false;
-    return NoThrow(false, [&] {
-        if (!DeviceIsConnected()) return false;
-        CDeviceCommand command;
-        if (!command.Ready()) return false;
-        std::uint8_t reply[kCommandReplyLength];
-        int got = ExchangeCommand(BuildSamplingStatusRead(), 0, reply, sizeof reply);
-        if (got < 0) return false;
-        auto record = ParseSamplingStatusReadReply(reply, static_cast<std::size_t>(got));
+    return RunDeviceCommand(false, [&] {
+        auto record = Transact(BuildSamplingStatusRead(), ParseSamplingStatusReadReply);
         if (!record.ok()) return false;
         BuildFPGAReport(record.value.data(), &g_FPGA_PDRatio[0][0], report);
         return true;

@@ -6,6 +6,7 @@
 #include "playback/Play.h"
 #include "session/Defaults.h"
 #include "session/Session.h"
+#include "session/SessionHooks.h"
 #include "synthesis/NoiseRecords.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/Synthesizer.h"
@@ -52,3 +53,17 @@ extern "C" TOLV_API int TOLVSetNSTNoise(unsigned record, double gain) {
         return 0;
     });
 }
+
+namespace {
+
+// The reset puts the noise-stress record and its gain back to their values at load.
+struct SessionHooksRegistrar {
+    SessionHooksRegistrar() {
+        RegisterSessionHook(SessionPoint::kReset, [] {
+            s_NST_Noise = defaults::kNSTNoise;
+            s_NST_gain = defaults::kNSTGain;
+        });
+    }
+} s_sessionHooksRegistrar;
+
+}  // namespace

@@ -9,11 +9,11 @@
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
+#include "protocol/commands/ModuleCommands.h"
 #include "session/Defaults.h"
 #include "session/Journal.h"
-#include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SetterPattern.h"
@@ -164,9 +164,7 @@ bool SetPacing() {
     } else if (g_RespirationEnabled) {
         amplitude = std::fmax(-20.0, std::fmin(20.0, amplitude)) / GetAttenuation();
     }
-    std::uint8_t reply[kCommandReplyLength];
-    int got = ExchangeCommand(BuildModuleBlockRead(), 0, reply, sizeof reply);
-    auto block = ParseModuleBlockReadReply(reply, got < 0 ? 0 : static_cast<std::size_t>(got));
+    auto block = Transact(BuildModuleBlockRead(), ParseModuleBlockReadReply);
     if (!block.ok()) return false;
     std::uint16_t code = 0;
     if (g_PA != 0.0 && g_RespirationEnabled) {
@@ -176,9 +174,7 @@ bool SetPacing() {
     }
     const std::uint16_t steps = PacingWidthSteps(width, ExtRespIsAvailable());
     PatchPacingFields(block.value, code, steps);
-    got = ExchangeCommand(BuildModuleBlockWrite(block.value), 0, reply, sizeof reply);
-    return got >= 0 &&
-           CheckModuleBlockWriteReply(reply, static_cast<std::size_t>(got)) == ReplyStatus::kOk;
+    return TransactOk(BuildModuleBlockWrite(block.value), CheckModuleBlockWriteReply);
 }
 
 void ClearPacingApplyRequest() {

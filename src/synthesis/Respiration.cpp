@@ -7,10 +7,10 @@
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/SettingCommands.h"
 #include "session/Journal.h"
-#include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
@@ -109,10 +109,7 @@ TOLV_API bool TOLVEnableRespiration(bool enable) {
         SetRelays(false);
         if (ExtRespIsAvailable() && !enable) {
             CDeviceCommand command;
-            if (command.Ready()) {
-                std::uint8_t reply[kCommandReplyLength];
-                ExchangeCommand(BuildRespBaselineWrite(RespBaseline{0, 0}), 0, reply, sizeof reply);
-            }
+            if (command.Ready()) Transact(BuildRespBaselineWrite(RespBaseline{0, 0}));
         }
         return true;
     });

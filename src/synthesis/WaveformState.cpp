@@ -1,6 +1,7 @@
 #include "synthesis/WaveformState.h"
 
 #include "session/Defaults.h"
+#include "session/SessionHooks.h"
 
 // Values at load; ResetWaveformState restores the same values.
 namespace {
@@ -97,3 +98,17 @@ void ResetWaveformState() {
     s_AmpModV = 0.0;
     s_FreqModHz = 0.0;
 }
+
+namespace {
+
+// The reset puts the standard waveform and the ANE20000 lead back to their values at load.
+struct SessionHooksRegistrar {
+    SessionHooksRegistrar() {
+        RegisterSessionHook(SessionPoint::kReset, [] {
+            SpecialWaveFormNo = kSpecialWaveform;
+            ANE20000ChannelNo = kANE20000Lead;
+        });
+    }
+} s_sessionHooksRegistrar;
+
+}  // namespace

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "ppg/PpgChannels.h"
+#include "session/Defaults.h"
+#include "synthesis/Noise.h"
+#include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
 namespace {
@@ -77,6 +81,20 @@ TEST_F(ResetTest, VariantsTreatTheLeadsDifferently) {
     EXPECT_EQ(GetAllOutputLead(), 0u);
     TOLVReset();
     EXPECT_EQ(GetAllOutputLead(), 0x1u);
+}
+
+TEST_F(ResetTest, SelectionsWithoutSettersGoBackToTheirValuesAtLoad) {
+    SpecialWaveFormNo = defaults::kSpecialWaveform + 3;
+    ANE20000ChannelNo = defaults::kANE20000Lead + 2;
+    s_NST_Noise = defaults::kNSTNoise + 1;
+    s_NST_gain = defaults::kNSTGain * 3.0;
+    for (auto& enabled : g_bPPGOutputEnabled) enabled = true;
+    TOLVResetEx();
+    EXPECT_EQ(SpecialWaveFormNo, defaults::kSpecialWaveform);
+    EXPECT_EQ(ANE20000ChannelNo, defaults::kANE20000Lead);
+    EXPECT_EQ(s_NST_Noise, defaults::kNSTNoise);
+    EXPECT_EQ(s_NST_gain, defaults::kNSTGain);
+    EXPECT_FALSE(AnyPPGOutputEnabled());
 }
 
 TEST_F(ResetTest, ResetWhilePlayingStopsPlaybackFirst) {

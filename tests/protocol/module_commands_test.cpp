@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ByteFrames.h"
-#include "protocol/ModuleCommands.h"
+#include "protocol/commands/ModuleCommands.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ByteFrames.h"
-#include "protocol/OutputCommands.h"
+#include "protocol/commands/OutputCommands.h"
 
 namespace {
 

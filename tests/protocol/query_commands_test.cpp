@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ByteFrames.h"
-#include "protocol/Commands.h"
+#include "protocol/commands/Commands.h"
 
 TEST_P(BuilderBytes, AreExactlyTheRequestBytes) {
     const BuilderCase& c = GetParam();

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ByteFrames.h"
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/SettingCommands.h"
 
 namespace {
 

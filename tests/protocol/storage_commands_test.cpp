@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ByteFrames.h"
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/StorageCommands.h"
 
 namespace {
 

@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "link/Device.h"
@@ -336,3 +338,57 @@ TEST_F(ConnectTest, UnplugDuringCommandsNeitherHangsNorRaces) {
 }
 
 }  // namespace
+
+// After identifying the device the connect switches the relays on (one OutputConfig) and loads
+// what the device holds; on a module with its own microcontroller it writes the default
+// transmission rate before reading that module's factory settings; dynamic LED strength goes
+// off last.
+struct LoadOrderCase {
+    vdev::Preset preset;
+    bool mcuModule;
+};
+
+class ConnectLoadOrderTest : public ConnectTest,
+                             public ::testing::WithParamInterface<LoadOrderCase> {};
+
+Bytes SettingWriteFrame(std::uint8_t id, std::uint16_t value) {
+    Bytes frame(64, 0);
+    frame[0] = 0xCC;
+    frame[1] = 0xFF;
+    frame[2] = id;
+    frame[4] = static_cast<std::uint8_t>(value);
+    frame[5] = static_cast<std::uint8_t>(value >> 8);
+    return frame;
+}
+
+TEST_P(ConnectLoadOrderTest, RelaysRateAndDynamicLedFollowTheLoadOrder) {
+    auto* device = StartDevice(0, GetParam().preset);
+    ASSERT_TRUE(TOLVConnect(0, 5000));
+    const auto requests = RequestBytes(*device);
+    const auto relays = std::find_if(requests.begin(), requests.end(), [](const Bytes& r) {
+        return r.size() == 17 && r[0] == 0x00 && r[1] == 0xFF;
+    });
+    ASSERT_NE(relays, requests.end()) << "no OutputConfig at connect";
+    std::vector<Bytes> commands;  // everything after it but the storage frames
+    std::copy_if(relays + 1, requests.end(), std::back_inserter(commands),
+                 [](const Bytes& r) { return r[0] != 0x12; });
+    std::vector<Bytes> expected;
+    if (GetParam().mcuModule) {
+        expected = {SettingWriteFrame(1, 800), SettingWriteFrame(2, 800),
+                    SettingWriteFrame(25, 1023), SettingWriteFrame(26, 1023)};
+    }
+    expected.push_back({0xB0, 0xFF, 0x03, 0x00, 0x00});
+    EXPECT_EQ(commands, expected);
+    if (GetParam().mcuModule) {
+        const auto rate = std::find(relays, requests.end(), SettingWriteFrame(26, 1023));
+        EXPECT_NE(std::find(rate, requests.end(), StorageReadFrame(19, 32, 5248)), requests.end())
+            << "the factory settings are read after the transmission rate";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, ConnectLoadOrderTest,
+                         ::testing::Values(LoadOrderCase{vdev::Preset::kCurrent, false},
+                                           LoadOrderCase{vdev::Preset::kPpg2112, true}),
+                         [](const ::testing::TestParamInfo<LoadOrderCase>& info) {
+                             return std::string(vdev::PresetName(info.param.preset));
+                         });

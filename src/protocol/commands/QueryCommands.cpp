@@ -1,6 +1,6 @@
-#include "protocol/QueryCommands.h"
+#include "protocol/commands/QueryCommands.h"
 
-#include "protocol/Bytes.h"
+#include "protocol/commands/Bytes.h"
 
 CommandRequest<kIdentifyRequestLength> BuildIdentify() {
     return {0x55, 0x00, 0x00};

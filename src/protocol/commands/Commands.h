@@ -3,9 +3,9 @@
 // the locking discipline belong to the transport; see CommandTypes.h for the conventions.
 #pragma once
 
-#include "protocol/CommandTypes.h"
-#include "protocol/ModuleCommands.h"
-#include "protocol/OutputCommands.h"
-#include "protocol/QueryCommands.h"
-#include "protocol/SettingCommands.h"
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/CommandTypes.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/OutputCommands.h"
+#include "protocol/commands/QueryCommands.h"
+#include "protocol/commands/SettingCommands.h"
+#include "protocol/commands/StorageCommands.h"

@@ -1,8 +1,8 @@
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/StorageCommands.h"
 
 #include <algorithm>
 
-#include "protocol/Bytes.h"
+#include "protocol/commands/Bytes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "protocol/CommandTypes.h"
+#include "protocol/commands/CommandTypes.h"
 
 // ---- Identify: 55 00 00 -------------------------------------------------------------------
 // Request 3 bytes; wait 80 ms; read 12 bytes. The device is the simulator when exactly 12 bytes

@@ -1,7 +1,8 @@
 // Types shared by every command family: the request buffer, the verdict on a reply and the
 // parsed value of a reply.
 //
-// Conventions of all builders and parsers in src/protocol:
+// Conventions of all builders and parsers in src/protocol/commands (pure: bytes in, values out;
+// no I/O, no locks, nothing outside this folder and the C++ library):
 // - A builder returns the whole request as a zero-filled std::array whose size is the exact
 //   number of bytes to write in one DeviceWriteData call. A write that returns fewer bytes
 //   fails the command and no reply is read.

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "protocol/CommandTypes.h"
+#include "protocol/commands/CommandTypes.h"
 
 constexpr std::size_t kStorageRequestLength = 64;
 constexpr std::size_t kStorageDataOffset = 16;

@@ -1,8 +1,8 @@
-#include "protocol/SettingCommands.h"
+#include "protocol/commands/SettingCommands.h"
 
 #include <algorithm>
 
-#include "protocol/Bytes.h"
+#include "protocol/commands/Bytes.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/CommandTypes.h"
+#include "protocol/commands/CommandTypes.h"
 
 // ---- OutputConfig -------------------------------------------------------------------------
 // Full form, 17 bytes:

@@ -1,13 +1,15 @@
 // Identification: is the thing behind the open port the simulator?
+#include "protocol/Identify.h"
+
 #include <cstdint>
 
 #include "link/Device.h"
 #include "platform/Clock.h"
 #include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
-#include "protocol/ModuleCommands.h"
-#include "protocol/QueryCommands.h"
-#include "session/Poll.h"
+#include "protocol/commands/ModuleCommands.h"
+#include "protocol/commands/QueryCommands.h"
 
 namespace {
 
@@ -27,10 +29,13 @@ void DrainLink() {
 // stop is sent unconditionally; the reply (none without a module) is read and ignored.
 void StopModuleSampling() {
     CDeviceCommand command;
-    if (!command.Ready()) return;
-    std::uint8_t reply[kCommandReplyLength];
-    ExchangeCommand(BuildConverterSelect(kConverterStop), 0, reply, sizeof reply);
+    if (command.Ready()) Transact(BuildConverterSelect(kConverterStop));
 }
+
+// The port search identifies every port it opens through this function.
+struct IdentificationRegistrar {
+    IdentificationRegistrar() { SetPortIdentification(IsTargetDevice); }
+} s_identificationRegistrar;
 
 }  // namespace
 
@@ -39,10 +44,8 @@ bool IsTargetDevice() {
     DrainLink();
     CDeviceCommand command;
     if (!command.Ready()) return false;
-    std::uint8_t reply[kIdentifyReplyLength] = {};
-    int got = ExchangeCommand(BuildIdentify(), kIdentifyWaitMs, reply, sizeof reply);
-    if (got < 0) return false;
-    auto identify = ParseIdentifyReply(reply, static_cast<std::size_t>(got));
+    auto identify =
+        Transact<kIdentifyReplyLength>(BuildIdentify(), ParseIdentifyReply, kIdentifyWaitMs);
     if (!identify.ok()) return false;
     UpdateDeviceInformation();
     g_ModelInfo.SerialSequence = identify.value.serialSequence;

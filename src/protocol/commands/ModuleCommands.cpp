@@ -1,10 +1,10 @@
-#include "protocol/ModuleCommands.h"
+#include "protocol/commands/ModuleCommands.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "protocol/Bytes.h"
+#include "protocol/commands/Bytes.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "protocol/OutputCommands.h"
+#include "protocol/commands/OutputCommands.h"
 
 #include <algorithm>
 
-#include "protocol/Bytes.h"
+#include "protocol/commands/Bytes.h"
 
 namespace {
 

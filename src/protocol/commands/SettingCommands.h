@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "protocol/CommandTypes.h"
+#include "protocol/commands/CommandTypes.h"
 
 constexpr std::size_t kSettingFrameLength = 64;
 constexpr std::size_t kSettingValueOffset = 4;

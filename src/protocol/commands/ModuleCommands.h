@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "protocol/CommandTypes.h"
-#include "protocol/StorageCommands.h"
+#include "protocol/commands/CommandTypes.h"
+#include "protocol/commands/StorageCommands.h"
 
 // ==== Converter control: AD, direction, sub-code, 00, value (5 bytes) =======================
 constexpr std::size_t kConverterRequestLength = 5;

@@ -1,0 +1,116 @@
+// The API access discipline: the locks, the activity flags, the stream handshake events, the
+// poll thread's gate with its idle read window, and the device command guard.
+#include "protocol/Discipline.h"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "link/Device.h"
+
+CSimpleCriticalSection g_APICriticalSection;
+CSimpleCriticalSection g_InterruptCriticalSection;
+
+std::atomic<int> g_bConnected{0};
+std::atomic<bool> s_ECGGoing{false};
+std::atomic<bool> g_bPPGSamplingRunning{false};
+
+CAutoResetEvent g_hReadEvent;
+CAutoResetEvent g_hSendEvent;
+CManualResetEvent g_hStopReceiveEvent;
+CManualResetEvent g_hProcessRequestEvent;
+
+CManualResetEvent g_hPollingEvent;
+
+namespace {
+
+// Asks the poll thread to end; written by its start and stop (connect thread, TOLVFree), read by
+// the poll thread and by every resume.
+std::atomic<int> s_bStopPool{0};
+
+// The idle read window. A pause must not return while the poll thread is inside an idle read,
+// or that read could take the reply of the command that paused it; and no idle read may begin
+// once a pause returned. The poll thread decides to read and marks the window under this mutex;
+// a pause clears the polling event under it and waits for the window to close.
+std::mutex s_ReadWindowMutex;
+std::condition_variable s_ReadWindowClosed;
+bool s_bInIdleRead = false;
+thread_local bool t_isPollThread = false;
+
+}  // namespace
+
+void PausePollingThread() {
+    std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
+    g_hPollingEvent.ResetEvent();
+    if (t_isPollThread) return;
+    s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
+}
+
+void ResumePollingThread() {
+    // Resuming a poll thread that is being stopped would let it poll once more.
+    if (s_bStopPool == 0) g_hPollingEvent.SetEvent();
+}
+
+void EnablePolling() {
+    s_bStopPool = 0;
+    g_hPollingEvent.SetEvent();
+}
+
+void DisablePolling() {
+    s_bStopPool = 1;
+    g_hPollingEvent.ResetEvent();
+}
+
+bool PollingDisabled() {
+    return s_bStopPool != 0;
+}
+
+PollTurn BeginPollTurn() {
+    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
+    if (g_hPollingEvent.WaitTimeout(0) != 0) return PollTurn::kPaused;
+    if (s_ECGGoing) return PollTurn::kStream;
+    s_bInIdleRead = true;
+    return PollTurn::kIdleRead;
+}
+
+void CloseIdleReadWindow() {
+    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
+    s_bInIdleRead = false;
+    s_ReadWindowClosed.notify_all();
+}
+
+void MarkPollThread() {
+    t_isPollThread = true;
+}
+
+CDeviceCommand::CDeviceCommand(ApiLock api) : m_api(api == kWithApiLock) {
+    if (m_api) g_APICriticalSection.Lock();
+    g_InterruptCriticalSection.Lock();
+    if (g_bConnected && IsPlayingOrSampling()) {
+        // Wait for the stream's gap. The play thread itself holds the gap open while it builds
+        // a packet, so its own commands pass at once. A gap comes with every acknowledged
+        // packet (at most 40 ms apart); a stream that has stalled for seconds (device lost or
+        // silent) fails the command instead of hanging it.
+        constexpr int kStalledStreamSlices = 30;  // x 100 ms
+        int slices = 0;
+        while (g_hProcessRequestEvent.WaitTimeout(100) != 0) {
+            if (!IsPlayingOrSampling()) {
+                PausePollingThread();  // the stream ended: take the link from the poll thread
+                SleepEx(1);
+                break;
+            }
+            if (!DeviceIsConnected() || ++slices >= kStalledStreamSlices) {
+                m_ready = false;
+                break;
+            }
+        }
+    } else {
+        PausePollingThread();
+        SleepEx(1);
+    }
+}
+
+CDeviceCommand::~CDeviceCommand() {
+    ResumePollingThread();
+    g_InterruptCriticalSection.Unlock();
+    if (m_api) g_APICriticalSection.Unlock();
+}
