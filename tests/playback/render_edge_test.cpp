@@ -106,15 +106,15 @@ std::vector<double> PacketClock(std::size_t samples, double rate) {
 }
 
 TEST_F(LiveTest, DriftCompensationRepeatsOneTimePointExactlyWhereTheClockSaysSo) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
     ASSERT_EQ(TOLVSetFrequency(1.0), 0);
-    device->ClearDecoded();
+    device.ClearDecoded();
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SINE), 0);
-    ASSERT_TRUE(device->WaitForPackets(52, std::chrono::milliseconds(20000)));
+    ASSERT_TRUE(device.WaitForPackets(52, std::chrono::milliseconds(20000)));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-    const auto samples = device->DecodedSamples();
+    const auto samples = device.DecodedSamples();
     const std::size_t n = 35000;
     ASSERT_GE(samples.size(), n);
     const auto times = PacketClock(n, 20000.0);
