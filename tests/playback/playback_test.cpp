@@ -156,13 +156,17 @@ TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
 TEST_F(PlaybackTest, WithoutADeviceTheTimerDrivesTheCallbacksInRealTime) {
     ASSERT_TRUE(TOLVInit(NoConnection));  // a session, but no device anywhere
     TOLVRegisterOutputSignalCallback(Capture, 1);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(Eventually([this] { return Points().size() > 3000; }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto count = Points().size();
-    // Generous bounds around 20000 samples/s for half a second (plus the first packet).
-    EXPECT_GT(count, 3000u);
-    EXPECT_LT(count, 30000u);
+    // Paced by the timer, not as fast as it can: at most three times the 20000 samples/s for the
+    // time that really passed (a busy machine only lowers the count).
+    EXPECT_LT(static_cast<double>(count), 60000.0 * seconds);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Points().size(), count) << "no callback after the stop";
     const auto points = Points();
@@ -211,7 +215,10 @@ TEST_F(PlaybackTest, ATimerDrivenPlaybackHandsOverToTheDeviceThatConnects) {
         const double seconds =
             std::chrono::duration<double>(times[times.size() - 2] - times[2]).count();
         const double rate = 700.0 * static_cast<double>(times.size() - 4) / seconds;
-        EXPECT_NEAR(rate, 20000.0, 200.0) << "samples per second on the wire";
+        // One source: the timer sending on after the handover would double it. Generous bounds,
+        // a busy machine delays single packets.
+        EXPECT_GT(rate, 10000.0) << "samples per second on the wire";
+        EXPECT_LT(rate, 30000.0) << "samples per second on the wire";
 
         // The callbacks: one continuous clock from 0; the drift compensation repeats one time
         // point in 33,334.
@@ -259,7 +266,10 @@ TEST_F(PlaybackTest, ChangeWhilePlayingWaitsForTheEndOfThePeriod) {
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     ASSERT_EQ(TOLVSetAmplitude(4.0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_TRUE(Eventually([this] {
+        const auto points = Points();
+        return !points.empty() && points.back().first > 1.0;
+    }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
     double firstPeriodPeak = 0.0;
     double secondPeriodPeak = 0.0;

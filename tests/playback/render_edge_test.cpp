@@ -141,7 +141,11 @@ TEST_F(LiveTest, BelowPointFifteenHertzAChangeTakesEffectAtTheNextSample) {
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SQUARE), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_EQ(TOLVSetAmplitude(4.0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Played on until the change shows (held to the end of the 10 s period, it fails below).
+    ASSERT_TRUE(Eventually([] {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        return !s_points.empty() && s_points.back().second > 1.5;
+    }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
     std::lock_guard<std::mutex> lock(s_mutex);
     ASSERT_FALSE(s_points.empty());

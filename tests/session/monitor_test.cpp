@@ -70,14 +70,13 @@ TEST_F(MonitorTest, UnplugIsNoticedAndReplugConnectsAgain) {
     auto& device = StartDevice();
     ASSERT_TRUE(TOLVInit(Count));
     ASSERT_TRUE(Eventually([] { return s_connects == 1; }));
-    const auto unplugged = std::chrono::steady_clock::now();
     device.Unplug();
-    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }, std::chrono::milliseconds(8000)));
-    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(6000));
+    // How long the monitor takes to decide is the probe rule above; here only that it does.
+    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }));
     EXPECT_FALSE(TOLVIsConnected());
     EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1) << "the lock file went with the port";
     ASSERT_TRUE(device.Replug());
-    ASSERT_TRUE(Eventually([] { return s_connects == 2; }, std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(Eventually([] { return s_connects == 2; }));
     EXPECT_TRUE(TOLVIsConnected());
     EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260815");
 }
@@ -91,9 +90,9 @@ TEST_F(MonitorTest, PlaybackCarriesOnAfterAReplug) {
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SINE), 0);
     ASSERT_TRUE(device.WaitForPackets(3, std::chrono::milliseconds(5000)));
     device.Unplug();
-    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }, std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }));
     ASSERT_TRUE(device.Replug());
-    ASSERT_TRUE(Eventually([] { return s_connects == 2; }, std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(Eventually([] { return s_connects == 2; }));
     device.ClearDecoded();
     EXPECT_TRUE(device.WaitForPackets(device.Stats().packets + 3, std::chrono::milliseconds(5000)))
         << "the stream goes on with the device that came back";
