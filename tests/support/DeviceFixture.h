@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "tolvan.h"
 #include "vdev/VirtualDeviceFixture.h"
@@ -15,6 +16,7 @@ class DeviceFixture : public vdev::VirtualDeviceTest {
   protected:
     void SetUp() override {
         VirtualDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         SetCalibrationDataPath((Directory() + "/").c_str());
     }
 
