@@ -171,15 +171,15 @@ class CalibrationTest : public DeviceFixture {
   protected:
     void SetUp() override {
         DeviceFixture::SetUp();
-        ASSERT_EQ(SetCalibrationDataPath((m_dir + "/").c_str()), 0);
+        ASSERT_EQ(SetCalibrationDataPath((Directory() + "/").c_str()), 0);
     }
     void TearDown() override {
         DeviceFixture::TearDown();
         SetCalibrationDataPath(nullptr);
     }
 
-    std::string CachePath() const { return m_dir + "/calibration.dat"; }
-    std::string IdPath() const { return m_dir + "/calibration.id"; }
+    std::string CachePath() const { return Dir().Join("calibration.dat"); }
+    std::string IdPath() const { return Dir().Join("calibration.id"); }
 
     // A cache file with its companion naming serial (none when serial is null).
     void WriteCache(const Bytes& file, const char* serial) {
@@ -187,19 +187,19 @@ class CalibrationTest : public DeviceFixture {
         if (serial != nullptr) WriteFile(IdPath(), Text(serial));
     }
 
-    vdev::VirtualDevice* StartWith(vdev::Preset preset, bool table18 = true) {
+    vdev::VirtualDevice& StartWith(vdev::Preset preset, bool table18 = true) {
         vdev::Options options;
         options.config = vdev::MakePreset(preset);
         options.config.dcTableInChannel18 = options.config.dcTableInChannel18 && table18;
         options.fastAck = true;
-        return StartDevice(options);
+        return StartDevice(options, 0);
     }
 };
 
 // ---- Load order at connect -------------------------------------------------------------------
 
 TEST_F(CalibrationTest, Channel18TableIsLoadedInChunksAndCached) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(vdev::PresetDcTable()));
@@ -209,18 +209,18 @@ TEST_F(CalibrationTest, Channel18TableIsLoadedInChunksAndCached) {
     AppendTableReads(&expected, 18, 0, 4001);    // 250 chunks of 16 words, then 1 word at 8000
     ASSERT_EQ(expected.size(), 252u);
     EXPECT_EQ(expected.back()[7], 2);
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
     EXPECT_EQ(GetECGDCCalibrationEntry(2000), vdev::PresetDcTable()[2000]);
 }
 
 TEST_F(CalibrationTest, ValidCacheFileIsUsedWithoutTouchingTheFlash) {
     const Table cached = Shifted(vdev::PresetDcTable(), 9);
     WriteCache(LittleEndianFile(cached), kCurrentSerial);
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     ASSERT_STREQ(TOLVGetSerialNumber(), kCurrentSerial);
     EXPECT_EQ(LiveTable(), cached);
-    EXPECT_TRUE(StorageRequests(*device).empty());
+    EXPECT_TRUE(StorageRequests(device).empty());
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(cached));
     EXPECT_EQ(ReadFile(IdPath()), Text(kCurrentSerial));
 }
@@ -239,10 +239,10 @@ TEST_F(CalibrationTest, CachedEntryOf255GivesTheDefaultWhenTheFlashHoldsNothing)
     Table cached = vdev::PresetDcTable();
     cached[1500] = 255;
     WriteCache(LittleEndianFile(cached), kCurrentSerial);
-    auto* device = StartWith(vdev::Preset::kCurrent, /*table18=*/false);
+    auto& device = StartWith(vdev::Preset::kCurrent, /*table18=*/false);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     EXPECT_EQ(LiveTable(), DefaultTable());
-    EXPECT_FALSE(StorageRequests(*device).empty()) << "the flash was asked after the rejection";
+    EXPECT_FALSE(StorageRequests(device).empty()) << "the flash was asked after the rejection";
 }
 
 TEST_F(CalibrationTest, CachedEntryOf255FallsBackToTheDeviceTable) {
@@ -256,7 +256,7 @@ TEST_F(CalibrationTest, CachedEntryOf255FallsBackToTheDeviceTable) {
 }
 
 TEST_F(CalibrationTest, NothingValidGivesTheExactDefaultTableAndNoCacheFile) {
-    auto* device = StartWith(vdev::Preset::kCurrent, /*table18=*/false);
+    auto& device = StartWith(vdev::Preset::kCurrent, /*table18=*/false);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     const Table live = LiveTable();
     EXPECT_EQ(live, DefaultTable());
@@ -269,13 +269,12 @@ TEST_F(CalibrationTest, NothingValidGivesTheExactDefaultTableAndNoCacheFile) {
     EXPECT_EQ(live[3001], 65535);
     EXPECT_EQ(live[4000], 65535);
     EXPECT_FALSE(Exists(CachePath()));
-    for (const Bytes& r : StorageRequests(*device)) EXPECT_EQ(r[3], kRead) << vdev::Hex(r);
+    for (const Bytes& r : StorageRequests(device)) EXPECT_EQ(r[3], kRead) << vdev::Hex(r);
 }
 
 TEST_F(CalibrationTest, OldTableIsMigratedVerifiedAndItsRegionErasedKeepingTheMfgText) {
-    auto* device = StartWith(vdev::Preset::kOld);
-    ASSERT_NE(device, nullptr);
-    const Bytes mfg = device->ReadFlash(3, kMfg, 64);
+    auto& device = StartWith(vdev::Preset::kOld);
+    const Bytes mfg = device.ReadFlash(3, kMfg, 64);
     ASSERT_EQ(mfg[0], 'T') << "the preset carries a manufacturing text";
     ASSERT_TRUE(TOLVConnect(0, 90000));
 
@@ -283,10 +282,10 @@ TEST_F(CalibrationTest, OldTableIsMigratedVerifiedAndItsRegionErasedKeepingTheMf
     EXPECT_EQ(LiveTable(), table);
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(table));
     EXPECT_EQ(ReadFile(IdPath()), Text(std::string(kOldSerial) + "\n"));
-    EXPECT_EQ(device->DcTableInFlash(), table);
+    EXPECT_EQ(device.DcTableInFlash(), table);
 
     // Channel 3 from 102400: 14 sectors erased; only the manufacturing text was written back.
-    Bytes region = device->ReadFlash(3, kOldTable, kOldRegionBytes);
+    Bytes region = device.ReadFlash(3, kOldTable, kOldRegionBytes);
     ASSERT_EQ(region.size(), kOldRegionBytes);
     const std::size_t mfgOffset = kMfg - kOldTable;
     EXPECT_EQ(Bytes(region.begin() + mfgOffset, region.begin() + mfgOffset + 64), mfg);
@@ -302,12 +301,11 @@ TEST_F(CalibrationTest, OldTableIsMigratedVerifiedAndItsRegionErasedKeepingTheMf
     for (std::uint32_t k = 0; k < 14; ++k) expected.push_back(Erase(3, kOldTable + 1024 * k));
     expected.push_back(Frame(kWrite, 3, 32, kMfg, Bytes(mfg.begin(), mfg.begin() + 32)));
     expected.push_back(Frame(kWrite, 3, 32, kMfg + 32, Bytes(mfg.begin() + 32, mfg.end())));
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
 }
 
 TEST_F(CalibrationTest, OldTableStaysWhenTheNewLocationDoesNotReadBackEqual) {
-    auto* device = StartWith(vdev::Preset::kOld);
-    ASSERT_NE(device, nullptr);
+    auto& device = StartWith(vdev::Preset::kOld);
     // The read-back of the first chunk of channel 18 is corrupted: word 0 reads as 0x5Axx.
     vdev::FaultRule rule;
     rule.kind = vdev::FaultRule::Kind::kCorruptByte;
@@ -316,12 +314,12 @@ TEST_F(CalibrationTest, OldTableStaysWhenTheNewLocationDoesNotReadBackEqual) {
     rule.count = 1;
     rule.index = 16;
     rule.value = 0x5A;
-    device->AddFault(rule);
+    device.AddFault(rule);
     ASSERT_TRUE(TOLVConnect(0, 90000));
     EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
-    EXPECT_EQ(device->CountRequests([](const Bytes& r) { return r[0] == 0x12 && r[6] == 1; }), 0u)
+    EXPECT_EQ(device.CountRequests([](const Bytes& r) { return r[0] == 0x12 && r[6] == 1; }), 0u)
         << "nothing erased";
-    Bytes old = device->ReadFlash(3, kOldTable, 2 * 4001);
+    Bytes old = device.ReadFlash(3, kOldTable, 2 * 4001);
     EXPECT_EQ(old, BigEndianWords(vdev::PresetDcTable()));
 }
 
@@ -350,11 +348,11 @@ class CacheCompanionTest : public CalibrationTest,
 TEST_P(CacheCompanionTest, DecidesWhetherTheCacheIsApplied) {
     const Table cached = Shifted(vdev::PresetDcTable(), 300);
     WriteCache(LittleEndianFile(cached), GetParam().companion);
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     if (GetParam().applied) {
         EXPECT_EQ(LiveTable(), cached);
-        EXPECT_TRUE(StorageRequests(*device).empty());
+        EXPECT_TRUE(StorageRequests(device).empty());
         EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(cached));
         return;
     }
@@ -363,7 +361,7 @@ TEST_P(CacheCompanionTest, DecidesWhetherTheCacheIsApplied) {
     std::vector<Bytes> expected;
     AppendTableReads(&expected, 3, 104400, 16);
     AppendTableReads(&expected, 18, 0, 4001);
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(vdev::PresetDcTable()));
     EXPECT_EQ(ReadFile(IdPath()), Text(std::string(kCurrentSerial) + "\n"));
 }
@@ -381,18 +379,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CalibrationTest, SecondSimulatorGetsItsOwnTableNotTheFirstOnesCache) {
     // Simulator A (serial sequence 816) carries a table 300 codes off simulator B's.
     vdev::Options a;
-    a.port = 0;
     a.config = vdev::MakePreset(vdev::Preset::kCurrent);
     a.config.model.serialSequence = 816;
     a.config.identifySerialSequence = 816;
     a.config.dcTable = Shifted(vdev::PresetDcTable(), 300);
     a.fastAck = true;
-    ASSERT_NE(StartDevice(a), nullptr);
+    StartDevice(a, 0);
     vdev::Options b = a;
-    b.port = 1;
     b.config = vdev::MakePreset(vdev::Preset::kCurrent);
-    auto* deviceB = StartDevice(b);
-    ASSERT_NE(deviceB, nullptr);
+    auto& deviceB = StartDevice(b, 1);
 
     ASSERT_TRUE(TOLVConnect(0, 20000));
     ASSERT_EQ(LiveTable(), a.config.dcTable);
@@ -405,7 +400,7 @@ TEST_F(CalibrationTest, SecondSimulatorGetsItsOwnTableNotTheFirstOnesCache) {
     ASSERT_TRUE(TOLVConnect(1, 20000));
     EXPECT_EQ(LiveTable(), vdev::PresetDcTable());
     EXPECT_EQ(GetECGDCCalibrationEntry(2100), vdev::PresetDcTable()[2100]) << "+100 mV";
-    EXPECT_EQ(deviceB->CountRequests([](const Bytes& r) { return r[0] == 0x12 && r[5] == 18; }),
+    EXPECT_EQ(deviceB.CountRequests([](const Bytes& r) { return r[0] == 0x12 && r[5] == 18; }),
               251u)
         << "B's table was read from B's flash";
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(vdev::PresetDcTable()));
@@ -421,23 +416,23 @@ TEST_F(CalibrationTest, SecondSimulatorGetsItsOwnTableNotTheFirstOnesCache) {
 // ---- Chunking and failures -------------------------------------------------------------------
 
 TEST_F(CalibrationTest, RecordOf33BytesIsSentAs32And1) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
-    device->ClearLog();
+    device.ClearLog();
     std::uint8_t buffer[33];
     ASSERT_EQ(TOLVReadMfgInfo(buffer, 33), 33);
     const std::vector<Bytes> expected = {Frame(kRead, 3, 32, kMfg), Frame(kRead, 3, 1, kMfg + 32)};
-    EXPECT_EQ(StorageRequests(*device), expected);
-    EXPECT_EQ(Bytes(buffer, buffer + 33), device->ReadFlash(3, kMfg, 33));
+    EXPECT_EQ(StorageRequests(device), expected);
+    EXPECT_EQ(Bytes(buffer, buffer + 33), device.ReadFlash(3, kMfg, 33));
 }
 
 TEST_F(CalibrationTest, TableOf17WordsIsSentAs16And1) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     Table words(17);
     for (int i = 0; i < 17; ++i) words[i] = static_cast<std::uint16_t>(0x0102 * (i + 1));
-    ASSERT_TRUE(device->WriteFlash(3, kOldTable, BigEndianWords(words)));
-    device->ClearLog();
+    ASSERT_TRUE(device.WriteFlash(3, kOldTable, BigEndianWords(words)));
+    device.ClearLog();
     Table read(17, 0);
     {
         CDeviceCommand command;
@@ -446,27 +441,27 @@ TEST_F(CalibrationTest, TableOf17WordsIsSentAs16And1) {
     }
     const std::vector<Bytes> expected = {Frame(kRead, 3, 32, kOldTable),
                                          Frame(kRead, 3, 2, kOldTable + 32)};
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
     EXPECT_EQ(read, words);
 }
 
 TEST_F(CalibrationTest, UnacknowledgedReadChunkEndsTheTransferAndKeepsTheTable) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     const Table before = LiveTable();
-    ASSERT_TRUE(device->WriteFlash(18, 0, BigEndianWords(Shifted(before, 1))));
+    ASSERT_TRUE(device.WriteFlash(18, 0, BigEndianWords(Shifted(before, 1))));
     vdev::FaultRule rule;
     rule.kind = vdev::FaultRule::Kind::kUnacknowledged;
     rule.firstByte = 0x12;
     rule.match = [](const Bytes& r) { return r[3] == kRead && r[5] == 18; };
     rule.skip = 2;
     rule.count = 1;
-    device->AddFault(rule);
-    device->ClearLog();
+    device.AddFault(rule);
+    device.ClearLog();
     EXPECT_FALSE(ReadDCCalibrationData());
     std::vector<Bytes> expected;
     AppendTableReads(&expected, 18, 0, 48);  // chunks 0, 1 and the failing 2; nothing after
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
     EXPECT_EQ(LiveTable(), before);
 }
 
@@ -478,10 +473,10 @@ struct EchoCase {
 class ReplyEchoTest : public CalibrationTest, public ::testing::WithParamInterface<EchoCase> {};
 
 TEST_P(ReplyEchoTest, ReadReplyNamingAnotherChunkIsRefused) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     const Table before = LiveTable();
-    ASSERT_TRUE(device->WriteFlash(18, 0, BigEndianWords(Shifted(before, 1))));
+    ASSERT_TRUE(device.WriteFlash(18, 0, BigEndianWords(Shifted(before, 1))));
     vdev::FaultRule rule;
     rule.kind = vdev::FaultRule::Kind::kCorruptByte;
     rule.firstByte = 0x12;
@@ -490,14 +485,14 @@ TEST_P(ReplyEchoTest, ReadReplyNamingAnotherChunkIsRefused) {
     rule.count = 1;
     rule.index = GetParam().index;
     rule.value = 0x77;
-    device->AddFault(rule);
-    device->ClearLog();
+    device.AddFault(rule);
+    device.ClearLog();
     EXPECT_FALSE(ReadDCCalibrationData());
-    EXPECT_EQ(StorageRequests(*device).size(), 2u);
+    EXPECT_EQ(StorageRequests(device).size(), 2u);
     EXPECT_EQ(LiveTable(), before);
 
-    device->ClearFaults();
-    device->AddFault(rule);
+    device.ClearFaults();
+    device.AddFault(rule);
     std::uint8_t text[64];
     EXPECT_EQ(TOLVReadMfgInfo(text, 64), 0) << "byte records are judged the same way";
 }
@@ -510,7 +505,7 @@ INSTANTIATE_TEST_SUITE_P(Fields, ReplyEchoTest,
                          });
 
 TEST_F(CalibrationTest, UnansweredWriteChunkEndsTheWriteAndChangesNothingOnTheHost) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     const Table before = LiveTable();
     const Bytes cacheBefore = ReadFile(CachePath());
@@ -521,12 +516,12 @@ TEST_F(CalibrationTest, UnansweredWriteChunkEndsTheWriteAndChangesNothingOnTheHo
     rule.skip = 1;
     rule.count = 1;
     rule.shortLength = 20;
-    device->AddFault(rule);
-    device->ClearLog();
+    device.AddFault(rule);
+    device.ClearLog();
     std::vector<unsigned> values(4001);
     for (int i = 0; i < 4001; ++i) values[i] = 16 * static_cast<unsigned>(i);
     EXPECT_FALSE(WriteDCCalibrationData(values.data(), 4001));
-    const auto requests = StorageRequests(*device);
+    const auto requests = StorageRequests(device);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1][8] << 24 | requests[1][9] << 16 | requests[1][10] << 8 | requests[1][11],
               32);
@@ -537,9 +532,9 @@ TEST_F(CalibrationTest, UnansweredWriteChunkEndsTheWriteAndChangesNothingOnTheHo
 // ---- Calibration tool functions --------------------------------------------------------------
 
 TEST_F(CalibrationTest, WrittenTableRoundTripsThroughFlashLiveTableAndCacheFile) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
-    device->ClearLog();
+    device.ClearLog();
 
     // Refused arguments put nothing on the wire.
     std::vector<unsigned> values(4001);
@@ -549,31 +544,31 @@ TEST_F(CalibrationTest, WrittenTableRoundTripsThroughFlashLiveTableAndCacheFile)
     values[17] = 65536;
     EXPECT_FALSE(WriteDCCalibrationData(values.data(), 4001));
     values[17] = 40000u - 7u * 17u;
-    EXPECT_TRUE(StorageRequests(*device).empty());
+    EXPECT_TRUE(StorageRequests(device).empty());
 
     ASSERT_TRUE(WriteDCCalibrationData(values.data(), 4001));
     const Table written(values.begin(), values.end());
     std::vector<Bytes> expected;
     AppendTableWrites(&expected, 18, 0, written);
-    EXPECT_EQ(StorageRequests(*device), expected);
-    EXPECT_EQ(device->DcTableInFlash(), written);
+    EXPECT_EQ(StorageRequests(device), expected);
+    EXPECT_EQ(device.DcTableInFlash(), written);
     EXPECT_EQ(LiveTable(), written);
     EXPECT_EQ(ReadFile(CachePath()), LittleEndianFile(written));
     EXPECT_TRUE(ValidateDCCalibrationData());
 
     // Reading the flash puts its table in force.
     const Table other = Shifted(written, 100);
-    ASSERT_TRUE(device->WriteFlash(18, 0, BigEndianWords(other)));
+    ASSERT_TRUE(device.WriteFlash(18, 0, BigEndianWords(other)));
     ASSERT_TRUE(ReadDCCalibrationData());
     EXPECT_EQ(LiveTable(), other);
 
     // Saving elsewhere leaves the cache of the set directory alone.
-    const std::string sub = m_dir + "/tool/";
+    const std::string sub = Dir().Join("tool/");
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     EXPECT_EQ(SaveCalibrationData(sub.c_str()), 0);
     EXPECT_EQ(ReadFile(sub + "calibration.dat"), LittleEndianFile(other));
     EXPECT_EQ(ReadFile(sub + "calibration.id"), Text(std::string(kCurrentSerial) + "\n"));
-    EXPECT_EQ(SaveCalibrationData((m_dir + "/missing/").c_str()), -1);
+    EXPECT_EQ(SaveCalibrationData(Dir().Join("missing/").c_str()), -1);
     EXPECT_EQ(SaveCalibrationData(nullptr), -2);
 
     int count = -1;
@@ -604,12 +599,12 @@ TEST_F(CalibrationTest, WrittenTableRoundTripsThroughFlashLiveTableAndCacheFile)
 }
 
 TEST_F(CalibrationTest, ClearErasesBothLocationsAndTheCacheButKeepsTheMfgText) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
     ASSERT_TRUE(Exists(CachePath()));
     ASSERT_TRUE(Exists(IdPath()));
-    const Bytes mfg = device->ReadFlash(3, kMfg, 64);
-    device->ClearLog();
+    const Bytes mfg = device.ReadFlash(3, kMfg, 64);
+    device.ClearLog();
     ASSERT_TRUE(ClearDCCalibrationData());
 
     std::vector<Bytes> expected;
@@ -618,11 +613,11 @@ TEST_F(CalibrationTest, ClearErasesBothLocationsAndTheCacheButKeepsTheMfgText) {
     for (std::uint32_t k = 0; k < 14; ++k) expected.push_back(Erase(3, kOldTable + 1024 * k));
     expected.push_back(Frame(kWrite, 3, 32, kMfg, Bytes(mfg.begin(), mfg.begin() + 32)));
     expected.push_back(Frame(kWrite, 3, 32, kMfg + 32, Bytes(mfg.begin() + 32, mfg.end())));
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
 
-    EXPECT_EQ(device->ReadFlash(18, 0, 14336), Bytes(14336, 0xFF));
-    EXPECT_EQ(device->ReadFlash(3, kMfg, 64), mfg);
-    EXPECT_EQ(device->ReadFlash(3, kOldTable, kMfg - kOldTable), Bytes(kMfg - kOldTable, 0xFF));
+    EXPECT_EQ(device.ReadFlash(18, 0, 14336), Bytes(14336, 0xFF));
+    EXPECT_EQ(device.ReadFlash(3, kMfg, 64), mfg);
+    EXPECT_EQ(device.ReadFlash(3, kOldTable, kMfg - kOldTable), Bytes(kMfg - kOldTable, 0xFF));
     EXPECT_FALSE(Exists(CachePath()));
     EXPECT_FALSE(Exists(IdPath()));
 
@@ -634,14 +629,14 @@ TEST_F(CalibrationTest, ClearErasesBothLocationsAndTheCacheButKeepsTheMfgText) {
 TEST_F(CalibrationTest, TextDumpHasOneDecimalLinePerEntry) {
     StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
-    const std::string path = m_dir + "/table.txt";
+    const std::string path = Dir().Join("table.txt");
     ASSERT_TRUE(_outputECGDCVariableCalibrationData(path.c_str()));
     std::ifstream in(path);
     std::string line;
     std::vector<std::uint16_t> values;
     while (std::getline(in, line)) values.push_back(static_cast<std::uint16_t>(std::stoul(line)));
     EXPECT_EQ(values, vdev::PresetDcTable());
-    EXPECT_FALSE(_outputECGDCVariableCalibrationData((m_dir + "/no/dir.txt").c_str()));
+    EXPECT_FALSE(_outputECGDCVariableCalibrationData(Dir().Join("no/dir.txt").c_str()));
 }
 
 TEST_F(CalibrationTest, WithoutADeviceTheDeviceFunctionsFailAndTheFileFunctionsWork) {
@@ -654,25 +649,24 @@ TEST_F(CalibrationTest, WithoutADeviceTheDeviceFunctionsFailAndTheFileFunctionsW
     EXPECT_EQ(TOLVWriteMfgInfo(buffer, 64), 0);
     EXPECT_EQ(TOLVReadMfgInfo(nullptr, 64), -2);
     EXPECT_EQ(TOLVWriteMfgInfo(buffer, 0), -2);
-    EXPECT_EQ(SaveCalibrationData((m_dir + "/").c_str()), 0);
+    EXPECT_EQ(SaveCalibrationData((Directory() + "/").c_str()), 0);
     EXPECT_EQ(ReadFile(CachePath()).size(), 8002u);
     EXPECT_EQ(SetCalibrationDataPath(std::string(512, 'x').c_str()), -2);
     EXPECT_EQ(SetCalibrationDataPath(std::string(511, 'x').c_str()), 0);
-    EXPECT_EQ(SetCalibrationDataPath((m_dir + "/").c_str()), 0);
+    EXPECT_EQ(SetCalibrationDataPath((Directory() + "/").c_str()), 0);
     Table buffer2(4001);
     EXPECT_EQ(GetCalibrationCacheEx(buffer2.data(), 4001), 4001) << "the path was restored";
 }
 
 TEST_F(CalibrationTest, CalibrationFunctionsWriteNothingToTheJournal) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
-    ASSERT_NE(device, nullptr);
+    StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
-    const std::string journal = m_dir + "/journal.txt";
+    const std::string journal = Dir().Join("journal.txt");
     ASSERT_EQ(EnableSaveLog(journal.c_str()), 0);
-    SetCalibrationDataPath((m_dir + "/").c_str());
+    SetCalibrationDataPath((Directory() + "/").c_str());
     ReadDCCalibrationData();
     ValidateDCCalibrationData();
-    SaveCalibrationData((m_dir + "/").c_str());
+    SaveCalibrationData((Directory() + "/").c_str());
     LoadCalibrationData();
     int count = 0;
     GetCalibrationCache(&count);
@@ -690,14 +684,14 @@ TEST_F(CalibrationTest, CalibrationFunctionsWriteNothingToTheJournal) {
 // ---- Manufacturing text ----------------------------------------------------------------------
 
 TEST_F(CalibrationTest, MfgTextIsErasedThenWrittenAndReadsBack) {
-    auto* device = StartWith(vdev::Preset::kCurrent);
+    auto& device = StartWith(vdev::Preset::kCurrent);
     ASSERT_TRUE(TOLVConnect(0, 20000));
-    device->ClearLog();
+    device.ClearLog();
     const std::uint8_t text[] = {'L', 'O', 'T', '-', '2', '6'};
     ASSERT_EQ(TOLVWriteMfgInfo(text, 6), 6);
     const std::vector<Bytes> expected = {Erase(3, kMfg),
                                          Frame(kWrite, 3, 6, kMfg, Bytes(text, text + 6))};
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
 
     std::uint8_t buffer[100];
     std::memset(buffer, 0xAB, sizeof buffer);
@@ -711,14 +705,14 @@ TEST_F(CalibrationTest, MfgTextIsErasedThenWrittenAndReadsBack) {
     std::uint8_t longText[80];
     for (int i = 0; i < 80; ++i) longText[i] = static_cast<std::uint8_t>('a' + i % 26);
     EXPECT_EQ(TOLVWriteMfgInfo(longText, 80), 64);
-    EXPECT_EQ(device->ReadFlash(3, kMfg, 64), Bytes(longText, longText + 64));
-    EXPECT_EQ(device->ReadFlash(3, kMfg + 64, 1), Bytes{0xFF});
+    EXPECT_EQ(device.ReadFlash(3, kMfg, 64), Bytes(longText, longText + 64));
+    EXPECT_EQ(device.ReadFlash(3, kMfg + 64, 1), Bytes{0xFF});
 }
 
 // ---- Module tables ---------------------------------------------------------------------------
 
 TEST_F(CalibrationTest, Module2112TablesLoadInOrderAfterTheDCTable) {
-    auto* device = StartWith(vdev::Preset::kPpg2112);
+    auto& device = StartWith(vdev::Preset::kPpg2112);
     ASSERT_TRUE(TOLVConnect(0, 30000));
 
     std::vector<Bytes> expected;
@@ -732,7 +726,7 @@ TEST_F(CalibrationTest, Module2112TablesLoadInOrderAfterTheDCTable) {
     AppendRecordReads(&expected, 19, 5280, 32);
     AppendRecordReads(&expected, 19, 5312, 32);
     AppendRecordReads(&expected, 19, 5248, 256);  // MCU factory settings
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
 
     Table buffer(5000, 0xBEEF);
     ASSERT_EQ(GetPPGDCTable(1, buffer.data(), 5000), 3001);
@@ -760,11 +754,10 @@ TEST_F(CalibrationTest, ErasedModuleTablesBecomeIdentities) {
     vdev::Options options;
     options.config = vdev::MakePreset(vdev::Preset::kPpg2112);
     options.fastAck = true;
-    auto* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
+    auto& device = StartDevice(options, 0);
     // PPG DC table 1: last word erased. PD sampling table of LED type 1: last word 0.
-    ASSERT_TRUE(device->WriteFlash(19, 13824 + 6000, Bytes{0xFF, 0xFF}));
-    ASSERT_TRUE(device->WriteFlash(19, 1024 + 2046, Bytes{0x00, 0x00}));
+    ASSERT_TRUE(device.WriteFlash(19, 13824 + 6000, Bytes{0xFF, 0xFF}));
+    ASSERT_TRUE(device.WriteFlash(19, 1024 + 2046, Bytes{0x00, 0x00}));
     ASSERT_TRUE(TOLVConnect(0, 30000));
     Table buffer(3001);
     ASSERT_EQ(GetPPGDCTable(1, buffer.data(), 3001), 3001);
@@ -780,9 +773,8 @@ TEST_F(CalibrationTest, PhotodiodeRatioOfZeroOrErasedIsUsedAsOne) {
     vdev::Options options;
     options.config = vdev::MakePreset(vdev::Preset::kPpg2012);
     options.fastAck = true;
-    auto* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    ASSERT_TRUE(device->WriteFlash(19, 5248, Bytes{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    auto& device = StartDevice(options, 0);
+    ASSERT_TRUE(device.WriteFlash(19, 5248, Bytes{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     ASSERT_TRUE(TOLVConnect(0, 30000));
     EXPECT_EQ(g_FPGA_PDRatio[0][0], 1.0f);
     EXPECT_EQ(g_FPGA_PDRatio[0][1], 1.0f);
@@ -797,14 +789,14 @@ TEST_F(CalibrationTest, PhotodiodeRatioOfZeroOrErasedIsUsedAsOne) {
     Table buffer(3001);
     ASSERT_EQ(GetPPGDCTable(0, buffer.data(), 3001), 3001);
     EXPECT_EQ(buffer[2999], 2999) << "not a 0x2112 module: identity tables";
-    EXPECT_EQ(device->CountRequests([](const Bytes& r) {
+    EXPECT_EQ(device.CountRequests([](const Bytes& r) {
         return r[0] == 0x12 && r[5] == 19 && r[8] == 0 && r[9] == 0 && (r[10] << 8 | r[11]) >= 5632;
     }),
               0u);
 }
 
 TEST_F(CalibrationTest, RespirationModuleRecordsAreLoadedInOrder) {
-    auto* device = StartWith(vdev::Preset::kRespiration);
+    auto& device = StartWith(vdev::Preset::kRespiration);
     ASSERT_TRUE(TOLVConnect(0, 30000));
     std::vector<Bytes> expected;
     AppendTableReads(&expected, 3, 104400, 16);
@@ -812,7 +804,7 @@ TEST_F(CalibrationTest, RespirationModuleRecordsAreLoadedInOrder) {
     AppendRecordReads(&expected, 19, 5248, 64);
     AppendRecordReads(&expected, 19, 5312, 24);
     AppendRecordReads(&expected, 19, 5376, 768);
-    EXPECT_EQ(StorageRequests(*device), expected);
+    EXPECT_EQ(StorageRequests(device), expected);
 
     CAutoCriticalSection api(g_APICriticalSection);
     const RESPIRATION_DAC_CALIBRATION calibration = RespirationDACCalibration();
@@ -830,11 +822,10 @@ TEST_F(CalibrationTest, RespirationRecordWithoutItsMarkStopsTheLoadAndKeepsDefau
     vdev::Options options;
     options.config = vdev::MakePreset(vdev::Preset::kRespiration);
     options.fastAck = true;
-    auto* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    ASSERT_TRUE(device->WriteFlash(19, 5248, Bytes(8, 0)));
+    auto& device = StartDevice(options, 0);
+    ASSERT_TRUE(device.WriteFlash(19, 5248, Bytes(8, 0)));
     ASSERT_TRUE(TOLVConnect(0, 30000));
-    EXPECT_EQ(device->CountRequests([](const Bytes& r) {
+    EXPECT_EQ(device.CountRequests([](const Bytes& r) {
         return r[0] == 0x12 && r[5] == 19 && (r[10] << 8 | r[11]) >= 5312;
     }),
               0u);
@@ -846,7 +837,7 @@ TEST_F(CalibrationTest, RespirationRecordWithoutItsMarkStopsTheLoadAndKeepsDefau
 }
 
 TEST_F(CalibrationTest, RespirationRecordsWrittenAreStoredLittleEndianAndPutInForce) {
-    auto* device = StartWith(vdev::Preset::kRespiration);
+    auto& device = StartWith(vdev::Preset::kRespiration);
     ASSERT_TRUE(TOLVConnect(0, 30000));
     CDeviceCommand command;
     ASSERT_TRUE(command.Ready());
@@ -855,8 +846,8 @@ TEST_F(CalibrationTest, RespirationRecordsWrittenAreStoredLittleEndianAndPutInFo
     std::uint16_t baseline[12];
     for (int k = 0; k < 12; ++k) baseline[k] = static_cast<std::uint16_t>(0x0102 + k);
     ASSERT_TRUE(WriteRespirationBaselineDACTable(baseline));
-    EXPECT_EQ(device->ReadFlash(19, 5312, 2), (Bytes{0x02, 0x01}));
-    const Bytes record = device->ReadFlash(19, 5248, 64);
+    EXPECT_EQ(device.ReadFlash(19, 5312, 2), (Bytes{0x02, 0x01}));
+    const Bytes record = device.ReadFlash(19, 5248, 64);
     double stored = 0;
     std::memcpy(&stored, record.data() + 8, 8);
     EXPECT_EQ(stored, 120.25);

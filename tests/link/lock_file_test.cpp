@@ -13,22 +13,19 @@
 
 #include "link/Device.h"
 #include "platform/Environment.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
 class LockFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/tolvan-lock-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_root = dir;
-        m_dir = m_root + "/locks";  // does not exist yet: the library creates it
+        ASSERT_FALSE(m_root.path().empty());
         setenv("TOLVAN_LOCK_DIR", m_dir.c_str(), 1);
     }
     void TearDown() override {
         UnlockDeviceFile();
         unsetenv("TOLVAN_LOCK_DIR");
-        ASSERT_EQ(std::system(("rm -rf '" + m_root + "'").c_str()), 0);
     }
 
     std::string LockPath(int n) const {
@@ -57,7 +54,8 @@ class LockFileTest : public ::testing::Test {
     }
     static bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-    std::string m_root, m_dir;
+    vdev::TempDir m_root;
+    std::string m_dir = m_root.Join("locks");  // does not exist yet: the library creates it
 };
 
 // The id of a process that has ended.
@@ -120,7 +118,7 @@ TEST_F(LockFileTest, IdsThatNameNoSingleProcessAreStale) {
 }
 
 TEST_F(LockFileTest, UnwritableLockDirectoryRefusesThePort) {
-    setenv("TOLVAN_LOCK_DIR", (m_root + "/missing/deeper").c_str(), 1);
+    setenv("TOLVAN_LOCK_DIR", m_root.Join("missing/deeper").c_str(), 1);
     EXPECT_EQ(LockDeviceFile(5), 0);
     EXPECT_EQ(DeviceLockFilePath(), "");
 }

@@ -59,7 +59,7 @@ TEST_F(TransferTest, ReadOfWhichOnly40BytesArriveWithinTheBudgetReturnsZero) {
     EXPECT_EQ(DeviceReadData(buffer, 64), 0);
     const auto ms = (MonotonicNanos() - start) / 1000000;
     EXPECT_GE(ms, 95);
-    EXPECT_LT(ms, 2000);
+    EXPECT_LT(ms, 10000) << "far above a busy machine's delays, far below a wait without end";
 }
 
 TEST_F(TransferTest, WriteDeliversEveryByte) {

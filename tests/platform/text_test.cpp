@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "vdev/TempDir.h"
+
 namespace {
 
 struct TrimCase {
@@ -125,17 +127,9 @@ TEST(Utf8, NeverWritesPastTheBuffer) {
 
 class FileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/tolvan-text-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    std::string Path(const char* name) const { return m_dir + "/" + name; }
-    std::string m_dir;
+    void SetUp() override { ASSERT_FALSE(m_dir.path().empty()); }
+    std::string Path(const char* name) const { return m_dir.Join(name); }
+    vdev::TempDir m_dir;
 };
 
 TEST_F(FileTest, WriteThenReadRoundTripsEveryByte) {
@@ -169,7 +163,7 @@ TEST_F(FileTest, EmptyMissingOrUnopenablePathsFail) {
     EXPECT_EQ(OpenFileUtf8(nullptr, "rb"), nullptr);
     EXPECT_EQ(GetFileSizeUtf8(""), -1);
     EXPECT_EQ(GetFileSizeUtf8(Path("missing").c_str()), -1);
-    EXPECT_EQ(GetFileSizeUtf8(m_dir.c_str()), -1) << "a directory has no file size";
+    EXPECT_EQ(GetFileSizeUtf8(m_dir.path().c_str()), -1) << "a directory has no file size";
     EXPECT_FALSE(ReadFileBinaryData(Path("missing").c_str(), &data, &size));
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(size, 0u);

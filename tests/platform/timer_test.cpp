@@ -37,6 +37,17 @@ std::size_t TickCount(TickLog& log) {
     return log.times.size();
 }
 
+// Polls until the condition holds; false after a bound that only a fault reaches.
+template <typename Condition>
+bool Within10Seconds(Condition condition) {
+    const auto end = MonotonicNanos() + 10000000000LL;
+    while (!condition()) {
+        if (MonotonicNanos() > end) return false;
+        SleepEx(2);
+    }
+    return true;
+}
+
 TEST(TickTimer, RefusesANonPositivePeriodAndIgnoresStopOfNone) {
     TickLog log;
     EXPECT_EQ(StartTickTimer(0, RecordTick, &log), nullptr);
@@ -50,24 +61,25 @@ TEST(TickTimer, FirstTickComesOnePeriodAfterTheStartThenEveryPeriod) {
     const auto start = MonotonicNanos();
     TIMER_HANDLE timer = StartTickTimer(150, RecordTick, &log);
     ASSERT_NE(timer, nullptr);
-    while (TickCount(log) < 4 && (MonotonicNanos() - start) < 5000000000LL) SleepEx(5);
+    const bool ticked = Within10Seconds([&] { return TickCount(log) >= 4; });
     StopTickTimer(timer);
-    ASSERT_GE(log.times.size(), 4u);
-    // Generous bounds: the exact figures belong to the benchmark.
-    EXPECT_GE((log.times[0] - start) / 1000000, 140);
-    const double meanMs = static_cast<double>(log.times[3] - log.times[0]) / 3 / 1e6;
-    EXPECT_GT(meanMs, 100.0);
-    EXPECT_LT(meanMs, 300.0);
+    ASSERT_TRUE(ticked);
+    // A busy machine makes ticks late, never early: tick k comes k + 1 periods after the start
+    // at the soonest. The exact figures belong to the benchmark.
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_GE((log.times[k] - start) / 1000000, static_cast<std::int64_t>(150 * (k + 1)) - 10)
+            << "tick " << k;
+    }
 }
 
 TEST(TickTimer, NoTickAfterStopReturns) {
     TickLog log;
     TIMER_HANDLE timer = StartTickTimer(5, RecordTick, &log);
     ASSERT_NE(timer, nullptr);
-    SleepEx(60);
+    const bool ticked = Within10Seconds([&] { return TickCount(log) >= 1; });
     StopTickTimer(timer);
     const auto after = TickCount(log);
-    EXPECT_GT(after, 0u);
+    EXPECT_TRUE(ticked);
     SleepEx(60);
     EXPECT_EQ(TickCount(log), after);
 }
@@ -102,8 +114,8 @@ TEST(TickTimer, ATickMayStopItsOwnTimer) {
     SelfStop s;
     s.timer = StartTickTimer(10, StopFromInside, &s);
     ASSERT_NE(s.timer.load(), nullptr);
-    SleepEx(150);
-    EXPECT_TRUE(s.done.load());
+    EXPECT_TRUE(Within10Seconds([&] { return s.done.load(); }));
+    SleepEx(100);  // ten periods in which no tick may come
     EXPECT_EQ(s.ticks.load(), 1);
 }
 

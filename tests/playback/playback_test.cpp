@@ -62,21 +62,21 @@ bool IsFullOutputConfig(const Bytes& r) {
 }
 
 TEST_F(PlaybackTest, SineOnTheDeviceIsExactToTheCode) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
     ASSERT_EQ(TOLVSetFrequency(10.0), 0);
-    device->ClearLog();
-    device->ClearDecoded();
+    device.ClearLog();
+    device.ClearDecoded();
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
-    ASSERT_TRUE(device->WaitForPackets(6, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(device.WaitForPackets(6, std::chrono::milliseconds(5000)));
     EXPECT_TRUE(TOLVIsPlaying());
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
     EXPECT_FALSE(TOLVIsPlaying());
 
     // The relay configuration goes out before the first packet: operate mode 3, 20000 samples/s,
     // output lead 0 (relay bit 16).
-    const auto requests = device->Requests();
+    const auto requests = device.Requests();
     auto firstPacket =
         std::find_if(requests.begin(), requests.end(),
                      [](const vdev::TrafficEntry& e) { return IsStreamPacket(e.bytes); });
@@ -97,12 +97,12 @@ TEST_F(PlaybackTest, SineOnTheDeviceIsExactToTheCode) {
         EXPECT_EQ(sub[5], 14);
         EXPECT_EQ((sub[6] << 8) | sub[7], j);
     }
-    const auto stats = device->Stats();
+    const auto stats = device.Stats();
     EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
 
     // The samples: AC codes of 0.5 sin(2 pi 10 t) at 20000 samples/s, DC at 0 mV through the
     // device's own calibration table.
-    const auto samples = device->DecodedSamples();
+    const auto samples = device.DecodedSamples();
     ASSERT_GE(samples.size(), 3000u);
     for (std::size_t i = 0; i < 3000; ++i) {
         const double t = static_cast<double>(i) / 20000.0;
@@ -114,13 +114,13 @@ TEST_F(PlaybackTest, SineOnTheDeviceIsExactToTheCode) {
 }
 
 TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetOutputFunction(3), 0);
-    ASSERT_TRUE(device->WaitForPackets(3, std::chrono::milliseconds(5000)));
-    device->ClearLog();
+    ASSERT_TRUE(device.WaitForPackets(3, std::chrono::milliseconds(5000)));
+    device.ClearLog();
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-    const auto requests = device->Requests();
+    const auto requests = device.Requests();
     // The stop packet is the last stream packet (the packet being built when the stop came may
     // also end in 0 mV).
     auto last = std::find_if(requests.rbegin(), requests.rend(),
@@ -137,7 +137,7 @@ TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
             EXPECT_EQ((sub[10 + 4 * k] << 8) | sub[11 + 4 * k], 0);
         }
     }
-    EXPECT_NEAR(device->Stats().errors.size(), 0, 0);
+    EXPECT_NEAR(device.Stats().errors.size(), 0, 0);
     // After the stop packet: the pacing settings (module block read, then write with zero
     // amplitude and width) and dynamic LED strength off.
     std::vector<Bytes> after;
@@ -156,13 +156,17 @@ TEST_F(PlaybackTest, StopSendsTheStopPacketThenTheSwitchOffCommands) {
 TEST_F(PlaybackTest, WithoutADeviceTheTimerDrivesTheCallbacksInRealTime) {
     ASSERT_TRUE(TOLVInit(NoConnection));  // a session, but no device anywhere
     TOLVRegisterOutputSignalCallback(Capture, 1);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(Eventually([this] { return Points().size() > 3000; }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto count = Points().size();
-    // Generous bounds around 20000 samples/s for half a second (plus the first packet).
-    EXPECT_GT(count, 3000u);
-    EXPECT_LT(count, 30000u);
+    // Paced by the timer, not as fast as it can: at most three times the 20000 samples/s for the
+    // time that really passed (a busy machine only lowers the count).
+    EXPECT_LT(static_cast<double>(count), 60000.0 * seconds);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Points().size(), count) << "no callback after the stop";
     const auto points = Points();
@@ -194,26 +198,27 @@ TEST_F(PlaybackTest, ATimerDrivenPlaybackHandsOverToTheDeviceThatConnects) {
         ASSERT_TRUE(Eventually([this] { return Points().size() > 2000; }));
 
         vdev::Options options;
-        options.port = 0;
         options.config = vdev::MakePreset(vdev::Preset::kCurrent);  // acknowledged at real pace
-        auto* device = StartDevice(options);
-        ASSERT_NE(device, nullptr);
-        ASSERT_TRUE(device->WaitForPackets(30, std::chrono::milliseconds(8000)));
+        auto& device = StartDevice(options, 0);
+        ASSERT_TRUE(device.WaitForPackets(30, std::chrono::milliseconds(8000)));
         ASSERT_EQ(TOLVSetOutputFunction(0), 0);
         TOLVFree();
 
-        const auto stats = device->Stats();
+        const auto stats = device.Stats();
         EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
         // Pace: packets 3 .. n-1 (the device holds one in reserve, the last is the stop packet).
         std::vector<vdev::Clock::time_point> times;
-        for (const auto& e : device->Requests()) {
+        for (const auto& e : device.Requests()) {
             if (IsStreamPacket(e.bytes)) times.push_back(e.time);
         }
         ASSERT_GE(times.size(), 30u);
         const double seconds =
             std::chrono::duration<double>(times[times.size() - 2] - times[2]).count();
         const double rate = 700.0 * static_cast<double>(times.size() - 4) / seconds;
-        EXPECT_NEAR(rate, 20000.0, 200.0) << "samples per second on the wire";
+        // One source: the timer sending on after the handover would double it. Generous bounds,
+        // a busy machine delays single packets.
+        EXPECT_GT(rate, 10000.0) << "samples per second on the wire";
+        EXPECT_LT(rate, 30000.0) << "samples per second on the wire";
 
         // The callbacks: one continuous clock from 0; the drift compensation repeats one time
         // point in 33,334.
@@ -232,7 +237,7 @@ TEST_F(PlaybackTest, ATimerDrivenPlaybackHandsOverToTheDeviceThatConnects) {
         EXPECT_EQ(repeats, points.size() / 33334);
         // The device's samples (without the stop packet) are the callbacks' samples from a
         // packet boundary on.
-        auto samples = device->DecodedSamples();
+        auto samples = device.DecodedSamples();
         ASSERT_GT(samples.size(), 1400u);
         samples.resize(samples.size() - 700);
         std::size_t first = 0;
@@ -250,7 +255,7 @@ TEST_F(PlaybackTest, ATimerDrivenPlaybackHandsOverToTheDeviceThatConnects) {
         const std::size_t common = std::min(samples.size(), points.size() - first);
         EXPECT_GT(common, 15000u);
         EXPECT_TRUE(matchesFrom(first, common));
-        m_devices.clear();
+        StopDevices();
     }
 }
 
@@ -261,7 +266,10 @@ TEST_F(PlaybackTest, ChangeWhilePlayingWaitsForTheEndOfThePeriod) {
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     ASSERT_EQ(TOLVSetAmplitude(4.0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_TRUE(Eventually([this] {
+        const auto points = Points();
+        return !points.empty() && points.back().first > 1.0;
+    }));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
     double firstPeriodPeak = 0.0;
     double secondPeriodPeak = 0.0;
@@ -300,16 +308,16 @@ TEST_F(PlaybackTest, SynchronisationSignalReleasesTheStart) {
 }
 
 TEST_F(PlaybackTest, CommandDuringPlaybackFitsBetweenPackets) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetOutputFunction(1), 0);
-    ASSERT_TRUE(device->WaitForPackets(2, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(device.WaitForPackets(2, std::chrono::milliseconds(5000)));
     for (int i = 0; i < 5; ++i) EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
-    const auto before = device->Stats().packets;
-    ASSERT_TRUE(device->WaitForPackets(before + 3, std::chrono::milliseconds(5000)))
+    const auto before = device.Stats().packets;
+    ASSERT_TRUE(device.WaitForPackets(before + 3, std::chrono::milliseconds(5000)))
         << "the stream goes on after the commands";
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-    EXPECT_TRUE(device->Stats().errors.empty());
+    EXPECT_TRUE(device.Stats().errors.empty());
 }
 
 }  // namespace

@@ -35,15 +35,15 @@ std::vector<double> Ramp() {
 }
 
 TEST_F(RecordingPlaybackTest, LoopingRecordingRepeatsSampleForSample) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     const auto ramp = Ramp();
     SetRawArray(static_cast<int>(ramp.size()), ramp.data(), 20000);
-    device->ClearDecoded();
+    device.ClearDecoded();
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_ECG_FILE), 0);
-    ASSERT_TRUE(device->WaitForPackets(10, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(device.WaitForPackets(10, std::chrono::milliseconds(5000)));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-    const auto samples = device->DecodedSamples();
+    const auto samples = device.DecodedSamples();
     ASSERT_GE(samples.size(), 6000u);
     for (std::size_t i = 0; i < 6000; ++i) {
         const double expected = std::trunc(1600.0 * ramp[i % 2000]);
@@ -52,19 +52,19 @@ TEST_F(RecordingPlaybackTest, LoopingRecordingRepeatsSampleForSample) {
 }
 
 TEST_F(RecordingPlaybackTest, RecordingThatDoesNotLoopStopsOnceAndTellsTheCallback) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     const auto ramp = Ramp();
     SetRawArray(static_cast<int>(ramp.size()), ramp.data(), 20000);
     s_stops = 0;
     RegisterStandardWaveformCB(CountStop);
     TOLVSetFileLoop(false);
-    device->ClearDecoded();
+    device.ClearDecoded();
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_ECG_FILE), 0);
     ASSERT_TRUE(Eventually([] { return !TOLVIsPlaying(); }));
     EXPECT_EQ(s_stops.load(), 1);
     EXPECT_EQ(TOLVGetOutputFunction(), OUTPUT_OFF);
-    const auto samples = device->DecodedSamples();
+    const auto samples = device.DecodedSamples();
     ASSERT_GE(samples.size(), 2000u);
     for (std::size_t i = 0; i < 2000; ++i) {
         ASSERT_EQ(samples[i].acCode, static_cast<std::int16_t>(std::trunc(1600.0 * ramp[i])));

@@ -14,6 +14,7 @@
 #include "synthesis/Noise.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ class ResetTest : public ::testing::Test {
     void SetUp() override {
         setenv("TOLVAN_DEVICE_PATTERN", "/nonexistent/tolvan/ttyACM%d", 1);
         ASSERT_TRUE(TOLVInit(NoConnection));
-        char dir[] = "/tmp/tolvan-reset-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_journal = m_dir + "/journal.txt";
+        ASSERT_FALSE(m_dir.path().empty());
         TOLVResetEx();
         SetAllOutputLead(0x1);
     }
@@ -35,7 +33,6 @@ class ResetTest : public ::testing::Test {
         DisableSaveLog();
         TOLVFree();
         unsetenv("TOLVAN_DEVICE_PATTERN");
-        ASSERT_EQ(std::system(("rm -rf '" + m_dir + "'").c_str()), 0);
     }
     std::string Journal() const {
         std::ifstream in(m_journal);
@@ -43,7 +40,8 @@ class ResetTest : public ::testing::Test {
         s << in.rdbuf();
         return s.str();
     }
-    std::string m_dir, m_journal;
+    vdev::TempDir m_dir;
+    std::string m_journal = m_dir.Join("journal.txt");
 };
 
 TEST_F(ResetTest, AtDefaultsOnlyTheAlwaysStepsAndLeadZeroAreJournaled) {

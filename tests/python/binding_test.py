@@ -4,6 +4,7 @@ played through the binding, and the decoded output of the device checked."""
 import csv
 import math
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -18,6 +19,7 @@ import tolvan  # noqa: E402
 class BindingTest(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="tolvan-py-")
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)  # after tearDown
         os.environ["TOLVAN_DEVICE_PATTERN"] = os.path.join(self.work, "ttyACM%d")
         os.environ["TOLVAN_LOCK_DIR"] = self.work
         self.csv = os.path.join(self.work, "out.csv")

@@ -1,54 +1,31 @@
 // Helpers of the recording tests: a scratch directory per test and file writers.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "recordings/Recording.h"
+#include "vdev/TempDir.h"
 
 namespace rectest {
 
-// A fresh directory under /tmp, removed with its files at the end of the test.
-class ScratchDir {
+// The scratch directory of a test, with a file writer.
+class ScratchDir : public vdev::TempDir {
   public:
-    ScratchDir() {
-        char pattern[] = "/tmp/tolvan-rec-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        m_path = made != nullptr ? made : "/tmp";
-    }
-    ~ScratchDir() {
-        for (const std::string& f : m_files) std::remove(f.c_str());
-        rmdir(m_path.c_str());
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
     // Writes bytes to a file of this directory and returns its path.
-    std::string Write(const std::string& name, const std::string& bytes) {
-        std::string path = m_path + "/" + name;
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string path = Join(name);
         if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
             std::fwrite(bytes.data(), 1, bytes.size(), f);
             std::fclose(f);
         }
-        m_files.push_back(path);
         return path;
     }
-    std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
+    std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) const {
         return Write(name, std::string(bytes.begin(), bytes.end()));
     }
-    // A path in this directory that the test will create itself (removed at the end).
-    std::string Path(const std::string& name) {
-        m_files.push_back(m_path + "/" + name);
-        return m_files.back();
-    }
-
-  private:
-    std::string m_path;
-    std::vector<std::string> m_files;
 };
 
 inline std::string ReadAll(const std::string& path) {

@@ -103,7 +103,7 @@ TEST(EdflibRoundTrip, SamplesMatchEdflibsOwnReading) {
         {"Resp", 100, 0, 1000, 0, 1000},
     };
     ScratchDir dir;
-    std::string path = dir.Path("edflib.edf");
+    std::string path = dir.Join("edflib.edf");
     ASSERT_TRUE(WriteWithEdflib(path, plan, 4));
 
     EdfFile edf;
@@ -138,7 +138,7 @@ TEST(EdflibRoundTrip, MillivoltAndVoltSignalsAreScaled) {
     plan[0].dimension = "mV";
     plan[1].dimension = "V";
     ScratchDir dir;
-    std::string path = dir.Path("units.edf");
+    std::string path = dir.Join("units.edf");
     ASSERT_TRUE(WriteWithEdflib(path, plan, 2));
 
     std::vector<double> mv = ReadWithEdflib(path, 0);

@@ -91,7 +91,7 @@ TEST(RawArray, ClearAlsoResetsTheRespirationRecording) {
 
 TEST(DumpRawData, WritesThreeDecimalsPerLine) {
     ScratchDir dir;
-    std::string path = dir.Path("dump.txt");
+    std::string path = dir.Join("dump.txt");
     const double values[] = {1.0, -0.0004, 2.3456, 1e6};
     ASSERT_EQ(DumpRawData(values, 4, path.c_str()), 0);
     EXPECT_EQ(rectest::ReadAll(path), "1.000\n-0.000\n2.346\n1000000.000\n");

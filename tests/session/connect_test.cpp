@@ -58,8 +58,7 @@ class ConnectTest : public DeviceFixture {
 };
 
 TEST_F(ConnectTest, ConnectByPortLoadsACurrentDeviceAndClaimsThePort) {
-    auto* device = StartDevice(3);
-    ASSERT_NE(device, nullptr);
+    StartDevice(vdev::Preset::kCurrent, 3);
     ASSERT_TRUE(TOLVConnect(3, 5000));
     EXPECT_TRUE(TOLVIsConnected());
     EXPECT_FALSE(TOLVIsPPGConnected());
@@ -96,7 +95,7 @@ TEST_F(ConnectTest, ConnectByPortLoadsACurrentDeviceAndClaimsThePort) {
 }
 
 TEST_F(ConnectTest, ConnectTimeTrafficOfACurrentDeviceIsExactAndInOrder) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     const std::vector<Bytes> expected = {
         {0xAD, 0xFF, 0x00, 0x00, 0x00},  // ConverterSelect 0: photodiode sampling off
@@ -106,7 +105,7 @@ TEST_F(ConnectTest, ConnectTimeTrafficOfACurrentDeviceIsExactAndInOrder) {
         {0xAA, 0x03},                    // FirmwareVersionQuery
         StorageReadFrame(19, 12, 0),     // module image: no module, refused
     };
-    auto requests = RequestBytes(*device);
+    auto requests = RequestBytes(device);
     ASSERT_GE(requests.size(), expected.size());
     requests.resize(expected.size());
     EXPECT_EQ(requests, expected);
@@ -114,16 +113,16 @@ TEST_F(ConnectTest, ConnectTimeTrafficOfACurrentDeviceIsExactAndInOrder) {
 }
 
 TEST_F(ConnectTest, OldDeviceLoadsOnlyItsFlashRecord) {
-    auto* device = StartDevice(0, vdev::Preset::kOld);
+    auto& device = StartDevice(vdev::Preset::kOld, 0);
     // The old calibration table is migrated at this first connect, which takes seconds.
     ASSERT_TRUE(TOLVConnect(0, 60000));
     const std::vector<Bytes> expected = {
         {0xAD, 0xFF, 0x00, 0x00, 0x00}, {0x55, 0x00, 0x00}, StorageReadFrame(1, 12, 0)};
-    auto requests = RequestBytes(*device);
+    auto requests = RequestBytes(device);
     ASSERT_GE(requests.size(), 3u);
     requests.resize(3);
     EXPECT_EQ(requests, expected);
-    EXPECT_EQ(device->CountRequests([](const Bytes& r) { return r[0] == 0xAA; }), 0u)
+    EXPECT_EQ(device.CountRequests([](const Bytes& r) { return r[0] == 0xAA; }), 0u)
         << "a 1.2 device is never asked for its versions";
     EXPECT_STREQ(TOLVGetFWVersion(), "1.2.00.00");
     EXPECT_STREQ(TOLVGetHWVersion(), "1.0");
@@ -131,18 +130,18 @@ TEST_F(ConnectTest, OldDeviceLoadsOnlyItsFlashRecord) {
 }
 
 TEST_F(ConnectTest, AModuleLeftSamplingFallsSilentBeforeIdentification) {
-    auto* device = StartDevice(0, vdev::Preset::kPpg2112);
+    auto& device = StartDevice(vdev::Preset::kPpg2112, 0);
     {
         // An earlier process selected photodiode inputs 0 and 1 and ended without a stop.
         vdevtest::SerialClient earlier(NodePath(0));
         ASSERT_TRUE(earlier.ok());
         earlier.Exchange({0xAD, 0xFF, 0x00, 0x00, 0x03}, 64);
     }
-    ASSERT_TRUE(Eventually([&] { return device->IsSampling(); }));
-    device->ClearLog();
+    ASSERT_TRUE(Eventually([&] { return device.IsSampling(); }));
+    device.ClearLog();
     ASSERT_TRUE(TOLVConnect(0, 5000));
-    EXPECT_FALSE(device->IsSampling());
-    const auto requests = RequestBytes(*device);
+    EXPECT_FALSE(device.IsSampling());
+    const auto requests = RequestBytes(device);
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[0], (Bytes{0xAD, 0xFF, 0x00, 0x00, 0x00}));
     EXPECT_EQ(requests[1], (Bytes{0x55, 0x00, 0x00}));
@@ -163,7 +162,7 @@ class PpgModuleTest : public ConnectTest, public ::testing::WithParamInterface<P
 
 TEST_P(PpgModuleTest, ModuleRecordsCapabilitiesAndTrafficFollowItsModel) {
     const PpgCase& c = GetParam();
-    auto* device = StartDevice(1, c.preset);
+    auto& device = StartDevice(c.preset, 1);
     ASSERT_TRUE(TOLVConnect(1, 5000));
     EXPECT_TRUE(TOLVIsPPGConnected());
     MODEL_INFORMATION module;
@@ -194,7 +193,7 @@ TEST_P(PpgModuleTest, ModuleRecordsCapabilitiesAndTrafficFollowItsModel) {
         {0x55, 0x00, 0x81},              // DacWidthQuery
         {0xB0, 0xFF, 0x03, 0x00, 0x00},  // dynamic LED strength off
     };
-    auto requests = RequestBytes(*device);
+    auto requests = RequestBytes(device);
     ASSERT_GE(requests.size(), 9u);
     EXPECT_EQ(std::vector<Bytes>(requests.begin() + 5, requests.begin() + 9), tail);
 }
@@ -210,34 +209,30 @@ INSTANTIATE_TEST_SUITE_P(Modules, PpgModuleTest,
 
 TEST_F(ConnectTest, ScanSkipsANodeThatIsNotTheSimulatorAndReleasesItsLock) {
     vdev::Options other;
-    other.port = 0;
     other.config.identifyMark = {'Q', 'T', 'V', 'X'};  // "QTV" but not 'P'
-    auto* stranger = StartDevice(other);
-    auto* simulator = StartDevice(1);
-    ASSERT_NE(stranger, nullptr);
-    ASSERT_NE(simulator, nullptr);
+    auto& stranger = StartDevice(other, 0);
+    StartDevice(vdev::Preset::kCurrent, 1);
     ASSERT_TRUE(TOLVConnect(-1, 8000));
     EXPECT_EQ(DevicePath(), NodePath(1));
-    EXPECT_GE(stranger->CountRequests([](const Bytes& r) { return r == Bytes{0x55, 0, 0}; }), 1u);
+    EXPECT_GE(stranger.CountRequests([](const Bytes& r) { return r == Bytes{0x55, 0, 0}; }), 1u);
     EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1) << "the stranger's lock file was removed";
     EXPECT_EQ(access(LockPath(1).c_str(), F_OK), 0);
 }
 
 TEST_F(ConnectTest, PortLockedByALiveProcessIsNotOpened) {
-    auto* device = StartDevice(2);
+    auto& device = StartDevice(vdev::Preset::kCurrent, 2);
     pid_t owner = fork();
     if (owner == 0) {
         pause();
         _exit(0);
     }
-    ASSERT_EQ(system(("mkdir -p '" + m_dir + "/locks'").c_str()), 0);
     {
         std::ofstream lock(LockPath(2), std::ios::binary);
         std::int32_t pid = owner;
         lock.write(reinterpret_cast<const char*>(&pid), 4);
     }
     EXPECT_FALSE(TOLVConnect(2, 1500));
-    EXPECT_EQ(device->CountRequests([](const Bytes&) { return true; }), 0u);
+    EXPECT_EQ(device.CountRequests([](const Bytes&) { return true; }), 0u);
     kill(owner, SIGKILL);
     waitpid(owner, nullptr, 0);
     // The owner is gone: its lock is stale now and the port is taken.
@@ -245,7 +240,7 @@ TEST_F(ConnectTest, PortLockedByALiveProcessIsNotOpened) {
 }
 
 TEST_F(ConnectTest, ZeroTimeoutFreesTheSessionAtOnce) {
-    StartDevice(0);
+    StartDevice();
     EXPECT_FALSE(TOLVConnect(0, 0));
     EXPECT_FALSE(TOLVIsConnected());
     EXPECT_EQ(TOLVGetDeviceHandle(), -1);
@@ -253,7 +248,7 @@ TEST_F(ConnectTest, ZeroTimeoutFreesTheSessionAtOnce) {
 }
 
 TEST_F(ConnectTest, ConnectWhileConnectedWaitsItsTimeoutThenFrees) {
-    StartDevice(0);
+    StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(TOLVConnect(0, 300));
@@ -263,7 +258,7 @@ TEST_F(ConnectTest, ConnectWhileConnectedWaitsItsTimeoutThenFrees) {
 }
 
 TEST_F(ConnectTest, InitWithCallbackIsToldOfConnectAndFreeTellsItFalse) {
-    StartDevice(0);
+    StartDevice();
     ASSERT_TRUE(TOLVInit(CountingCallback));
     ASSERT_TRUE(Eventually([] { return TOLVIsConnected(); }));
     EXPECT_EQ(s_trueCalls.load(), 1);
@@ -279,7 +274,7 @@ TEST_F(ConnectTest, InitWithCallbackIsToldOfConnectAndFreeTellsItFalse) {
 }
 
 TEST_F(ConnectTest, InitWithoutCallbackStillConnects) {
-    StartDevice(0);
+    StartDevice();
     ASSERT_TRUE(TOLVInit(nullptr));
     EXPECT_TRUE(Eventually([] { return TOLVIsConnected(); }));
 }
@@ -292,12 +287,12 @@ TEST_F(ConnectTest, FreeWithoutSessionIsHarmless) {
 }
 
 TEST_F(ConnectTest, CommandWhilePollingTakesTheLinkAndPollingResumes) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
-    device->ClearLog();
+    device.ClearLog();
     EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
     EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
-    EXPECT_EQ(device->CountRequests([](const Bytes& r) {
+    EXPECT_EQ(device.CountRequests([](const Bytes& r) {
         return r == Bytes{0xCC, 0x00, 0x42};
     }),
               2u);
@@ -307,27 +302,27 @@ TEST_F(ConnectTest, CommandWhilePollingTakesTheLinkAndPollingResumes) {
 }
 
 TEST_F(ConnectTest, ShortOrMissingRepliesFailTheCommand) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     vdev::FaultRule shortReply;
     shortReply.kind = vdev::FaultRule::Kind::kShortReply;
     shortReply.firstByte = 0xCC;
     shortReply.shortLength = 40;
     shortReply.count = 1;
-    device->AddFault(shortReply);
+    device.AddFault(shortReply);
     EXPECT_EQ(TOLVGetUSBBusVoltage(), 0);
     EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
 }
 
 TEST_F(ConnectTest, UnplugDuringCommandsNeitherHangsNorRaces) {
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     std::atomic<bool> stop{false};
     std::thread caller([&] {
         while (!stop) TOLVGetUSBBusVoltage();
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    device->Unplug();
+    device.Unplug();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop = true;
     caller.join();

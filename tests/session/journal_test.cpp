@@ -8,27 +8,22 @@
 #include <sstream>
 #include <string>
 
+#include "vdev/TempDir.h"
+
 namespace {
 
 class JournalTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/tolvan-journal-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_path = m_dir + "/journal.txt";
-    }
-    void TearDown() override {
-        DisableSaveLog();
-        ASSERT_EQ(std::system(("rm -rf '" + m_dir + "'").c_str()), 0);
-    }
+    void SetUp() override { ASSERT_FALSE(m_dir.path().empty()); }
+    void TearDown() override { DisableSaveLog(); }
     std::string Contents() const {
         std::ifstream in(m_path, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
-    std::string m_dir, m_path;
+    vdev::TempDir m_dir;
+    std::string m_path = m_dir.Join("journal.txt");
 };
 
 TEST_F(JournalTest, EntriesAreAppendedOnePerLineOnlyWhileOn) {
@@ -71,7 +66,7 @@ TEST_F(JournalTest, PathOf511BytesIsAcceptedAnd512IsRefusedAndSwitchesOff) {
 }
 
 TEST_F(JournalTest, UnwritablePathDropsEntriesSilentlyAndALaterGoodPathWorks) {
-    ASSERT_EQ(EnableSaveLog((m_dir + "/missing/dir/journal.txt").c_str()), 0);
+    ASSERT_EQ(EnableSaveLog(m_dir.Join("missing/dir/journal.txt").c_str()), 0);
     _outputLog("TOLVReset();");
     ASSERT_EQ(EnableSaveLog(m_path.c_str()), 0);
     _outputLog("TOLVResetAllLeadOff();");

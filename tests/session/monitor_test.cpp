@@ -67,17 +67,16 @@ class MonitorTest : public DeviceFixture {};
 TEST_F(MonitorTest, UnplugIsNoticedAndReplugConnectsAgain) {
     s_connects = 0;
     s_disconnects = 0;
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVInit(Count));
     ASSERT_TRUE(Eventually([] { return s_connects == 1; }));
-    const auto unplugged = std::chrono::steady_clock::now();
-    device->Unplug();
-    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }, std::chrono::milliseconds(8000)));
-    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(6000));
+    device.Unplug();
+    // How long the monitor takes to decide is the probe rule above; here only that it does.
+    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }));
     EXPECT_FALSE(TOLVIsConnected());
     EXPECT_EQ(access(LockPath(0).c_str(), F_OK), -1) << "the lock file went with the port";
-    ASSERT_TRUE(device->Replug());
-    ASSERT_TRUE(Eventually([] { return s_connects == 2; }, std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(device.Replug());
+    ASSERT_TRUE(Eventually([] { return s_connects == 2; }));
     EXPECT_TRUE(TOLVIsConnected());
     EXPECT_STREQ(TOLVGetSerialNumber(), "QPS0130-260815");
 }
@@ -85,18 +84,17 @@ TEST_F(MonitorTest, UnplugIsNoticedAndReplugConnectsAgain) {
 TEST_F(MonitorTest, PlaybackCarriesOnAfterAReplug) {
     s_connects = 0;
     s_disconnects = 0;
-    auto* device = StartDevice(0);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVInit(Count));
     ASSERT_TRUE(Eventually([] { return s_connects == 1; }));
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SINE), 0);
-    ASSERT_TRUE(device->WaitForPackets(3, std::chrono::milliseconds(5000)));
-    device->Unplug();
-    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }, std::chrono::milliseconds(8000)));
-    ASSERT_TRUE(device->Replug());
-    ASSERT_TRUE(Eventually([] { return s_connects == 2; }, std::chrono::milliseconds(8000)));
-    device->ClearDecoded();
-    EXPECT_TRUE(
-        device->WaitForPackets(device->Stats().packets + 3, std::chrono::milliseconds(5000)))
+    ASSERT_TRUE(device.WaitForPackets(3, std::chrono::milliseconds(5000)));
+    device.Unplug();
+    ASSERT_TRUE(Eventually([] { return s_disconnects == 1; }));
+    ASSERT_TRUE(device.Replug());
+    ASSERT_TRUE(Eventually([] { return s_connects == 2; }));
+    device.ClearDecoded();
+    EXPECT_TRUE(device.WaitForPackets(device.Stats().packets + 3, std::chrono::milliseconds(5000)))
         << "the stream goes on with the device that came back";
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
 }

@@ -14,6 +14,7 @@
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -63,9 +64,9 @@ TEST_F(RespirationTest, ApnoeaSilencesTheEndOfEveryMinute) {
 }
 
 TEST_F(RespirationTest, JournalComesBeforeTheRangeTestAndRefusalStoresNothing) {
-    char dir[] = "/tmp/tolvan-resp-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string journal = std::string(dir) + "/journal.txt";
+    vdev::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string journal = dir.Join("journal.txt");
     ASSERT_EQ(EnableSaveLog(journal.c_str()), 0);
     EXPECT_EQ(TOLVSetRespirationAlgorithm(0, 2, 0, 10, 0, 0), 0);
     EXPECT_EQ(TOLVSetRespirationAlgorithm(15, 6, 0, 10, 0, 0), 0);
@@ -83,7 +84,6 @@ TEST_F(RespirationTest, JournalComesBeforeTheRangeTestAndRefusalStoresNothing) {
               "TOLVSetRespirationAlgorithm(15, 2, 61, 10, 0, 0);\n"
               "TOLVSetRespirationAlgorithm(15, 2, 0, 101, 0, 0);\n"
               "TOLVDisableRespireAlgorithm();\n\n\n");
-    ASSERT_EQ(std::system((std::string("rm -rf '") + dir + "'").c_str()), 0);
 }
 
 TEST_F(RespirationTest, BaselineModulationReachesTheSyntheticEcg) {

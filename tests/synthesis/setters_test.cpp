@@ -19,6 +19,7 @@
 #include "session/Session.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -30,10 +31,7 @@ void Listener(bool) {}
 class Setters : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/tolvan-setters-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_journal = m_dir + "/journal.txt";
+        ASSERT_FALSE(m_dir.path().empty());
         ResetWaveformState();
         ResetSynthesisTime();
         g_ConnectedCallback = &Listener;
@@ -44,7 +42,6 @@ class Setters : public ::testing::Test {
         g_StandardStopCB = nullptr;
         g_SyncFreqCB = nullptr;
         ResetWaveformState();
-        ASSERT_EQ(std::system(("rm -rf '" + m_dir + "'").c_str()), 0);
     }
     void StartJournal() { ASSERT_EQ(EnableSaveLog(m_journal.c_str()), 0); }
     std::string Journal() const {
@@ -53,7 +50,8 @@ class Setters : public ::testing::Test {
         s << in.rdbuf();
         return s.str();
     }
-    std::string m_dir, m_journal;
+    vdev::TempDir m_dir;
+    std::string m_journal = m_dir.Join("journal.txt");
 };
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();

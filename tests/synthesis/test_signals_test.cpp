@@ -28,6 +28,7 @@
 #include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -80,10 +81,7 @@ class TestSignals : public ::testing::Test {
     void SetUp() override {
         setenv("TOLVAN_DEVICE_PATTERN", "/nonexistent/tolvan/ttyACM%d", 1);
         ASSERT_TRUE(TOLVInit(NoConnection));
-        char dir[] = "/tmp/tolvan-testsignals-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_journal = m_dir + "/journal.txt";
+        ASSERT_FALSE(m_dir.path().empty());
         s_seen = &m_seen;
         TOLVRegisterSyncFrequencyCB(OnFrequency);
         TOLVRegisterSyncMainFunctionCB(OnMainFunction);
@@ -102,7 +100,6 @@ class TestSignals : public ::testing::Test {
         ResetTestSignalState();
         ResetSynthesisTime();
         s_seen = nullptr;
-        ASSERT_EQ(std::system(("rm -rf '" + m_dir + "'").c_str()), 0);
     }
     void StartJournal() { ASSERT_EQ(EnableSaveLog(m_journal.c_str()), 0); }
     std::string Journal() const {
@@ -132,7 +129,8 @@ class TestSignals : public ::testing::Test {
         }
         return cond();
     }
-    std::string m_dir, m_journal;
+    vdev::TempDir m_dir;
+    std::string m_journal = m_dir.Join("journal.txt");
     Seen m_seen;
 };
 
@@ -633,7 +631,7 @@ TEST_F(TestSignals, ResetRestoresTheTestSettingsThroughTheirSetters) {
     EXPECT_EQ(TOLVGetFrequencyScanSineDuration(), 30);
 
     DisableSaveLog();
-    ASSERT_EQ(std::system(("rm -f '" + m_journal + "'").c_str()), 0);
+    ASSERT_EQ(std::remove(m_journal.c_str()), 0);
     StartJournal();
     TOLVReset();
     EXPECT_EQ(Journal().find("ECG2_27"), std::string::npos) << "at defaults: not written";

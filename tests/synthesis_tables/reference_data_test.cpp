@@ -16,28 +16,17 @@
 #include "synthesis/StandardWaveforms.h"
 #include "synthesis/TableBlob.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        char dir[] = "/tmp/tolvan-tables-XXXXXX";
-        if (mkdtemp(dir) != nullptr) m_path = dir;
-    }
-    ~TempDir() {
-        if (!m_path.empty()) std::system(("rm -rf '" + m_path + "'").c_str());
-    }
-    const std::string& path() const { return m_path; }
-    std::string Sub(const std::string& name) const {
-        const std::string p = m_path + "/" + name;
-        std::system(("mkdir -p '" + p + "'").c_str());
-        return p;
-    }
+using vdev::TempDir;
 
-  private:
-    std::string m_path;
-};
+// The subdirectory name of dir, made with its parents.
+std::string Sub(const TempDir& dir, const std::string& name) {
+    EXPECT_TRUE(dir.MakeDirectories(name)) << name;
+    return dir.Join(name);
+}
 
 const std::string kDataDir = TOLVAN_TEST_DATA_DIR;
 
@@ -127,7 +116,7 @@ void WriteCtsFolder(const std::string& cts, int calSamples = 1200, int calRate =
 
 TEST(TableAssembly, CalRecordsFillOneSecondSlots) {
     TempDir dir;
-    WriteCtsFolder(dir.Sub("cts"));
+    WriteCtsFolder(Sub(dir, "cts"));
     std::vector<std::int32_t> table;
     std::string why;
     ASSERT_TRUE(BuildReferenceTable(dir.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
@@ -150,7 +139,7 @@ TEST(TableAssembly, CalRecordsFillOneSecondSlots) {
 
 TEST(TableAssembly, AWrongRateOrTooFewSamplesLeavesTheTableOut) {
     TempDir dir;
-    WriteCtsFolder(dir.Sub("cts"), 999);
+    WriteCtsFolder(Sub(dir, "cts"), 999);
     std::vector<std::int32_t> table;
     std::string why;
     EXPECT_FALSE(BuildReferenceTable(dir.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
@@ -159,7 +148,7 @@ TEST(TableAssembly, AWrongRateOrTooFewSamplesLeavesTheTableOut) {
     EXPECT_NE(why.find("999"), std::string::npos) << why;
 
     TempDir other;
-    WriteCtsFolder(other.Sub("cts"), 1000, 500);
+    WriteCtsFolder(Sub(other, "cts"), 1000, 500);
     EXPECT_FALSE(BuildReferenceTable(other.path(), ReferenceTableLayoutOf(ReferenceTable::IEC251),
                                      table, &why));
     EXPECT_NE(why.find("500"), std::string::npos) << why;
@@ -167,7 +156,7 @@ TEST(TableAssembly, AWrongRateOrTooFewSamplesLeavesTheTableOut) {
 
 TEST(TableAssembly, AamiSlotsNeedTheirExactLengths) {
     TempDir dir;
-    const std::string aami = dir.Sub("aami-ec13");
+    const std::string aami = Sub(dir, "aami-ec13");
     const ReferenceTableLayout& layout = ReferenceTableLayoutOf(ReferenceTable::IEC227);
     for (int n = 0; n < layout.pieceCount; ++n) {
         // One sample too many in the last record.
@@ -184,7 +173,7 @@ TEST(TableAssembly, AamiSlotsNeedTheirExactLengths) {
 
 TEST(Generator, WritesEveryCompleteTableIntoTheBlob) {
     TempDir dir;
-    WriteCtsFolder(dir.Sub("cts"));
+    WriteCtsFolder(Sub(dir, "cts"));
     const std::string blobPath = dir.path() + "/tables.bin";
     const std::string command = std::string("'") + TOLVAN_DATA_GENERATOR + "' '" + dir.path() +
                                 "' '" + blobPath + "' > /dev/null";

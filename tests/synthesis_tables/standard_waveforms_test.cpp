@@ -16,6 +16,7 @@
 #include "synthesis/StandardWaveforms.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -44,16 +45,13 @@ class StandardWaveformsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         unsetenv("TOLVAN_DATA_DIR");
-        char dir[] = "/tmp/tolvan-std-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
+        ASSERT_FALSE(m_dir.path().empty());
     }
     void TearDown() override {
         DisableSaveLog();
         ResetWaveformState();
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
-    std::string m_dir;
+    vdev::TempDir m_dir;
 };
 
 // --- Names, lengths, parameters ----------------------------------------------------------------
@@ -267,7 +265,7 @@ TEST_F(StandardWaveformsTest, AbsentCtsTablesPlayZero) {
 // --- Selectors ----------------------------------------------------------------------------------
 
 TEST_F(StandardWaveformsTest, SelectorRangesAndJournal) {
-    const std::string log = m_dir + "/journal.txt";
+    const std::string log = m_dir.Join("journal.txt");
     ASSERT_EQ(EnableSaveLog(log.c_str()), 0);
     EXPECT_EQ(TOLVSetSpecialWave227(-1), -2);
     EXPECT_EQ(TOLVSetSpecialWave227(10), -2);
@@ -293,7 +291,7 @@ TEST_F(StandardWaveformsTest, SelectorRangesAndJournal) {
 }
 
 TEST_F(StandardWaveformsTest, AneLeadRangeAndAbsentTable) {
-    const std::string log = m_dir + "/journal.txt";
+    const std::string log = m_dir.Join("journal.txt");
     ASSERT_EQ(EnableSaveLog(log.c_str()), 0);
     ANE20000ChannelNo = 2;
     EXPECT_EQ(TOLVSetANE20000Lead(9), -1);
@@ -328,7 +326,7 @@ TEST_F(StandardWaveformsTest, TableAccessorsRefuseBadIndicesAndAbsentTables) {
 // ----------------------------------------------------------------------------------------
 
 TEST_F(StandardWaveformsTest, DumpOfPattern1IsATextRecording) {
-    const std::string path = m_dir + "/p1.txt";
+    const std::string path = m_dir.Join("p1.txt");
     ASSERT_EQ(DumpIEC247Waveform(0, path.c_str()), 0);
     const std::string text = ReadText(path);
     const std::string head =
@@ -349,7 +347,7 @@ TEST_F(StandardWaveformsTest, DumpOfPattern1IsATextRecording) {
 }
 
 TEST_F(StandardWaveformsTest, DumpedPatternLoadsBackAsARecording) {
-    const std::string path = m_dir + "/p2.txt";
+    const std::string path = m_dir.Join("p2.txt");
     ASSERT_EQ(DumpIEC247Waveform(1, path.c_str()), 0);
     const auto lines = Lines(ReadText(path));
     ASSERT_EQ(lines.size(), 4u + 3996u);
@@ -360,7 +358,7 @@ TEST_F(StandardWaveformsTest, DumpedPatternLoadsBackAsARecording) {
 }
 
 TEST_F(StandardWaveformsTest, DumpOf227Index0) {
-    const std::string path = m_dir + "/a1.txt";
+    const std::string path = m_dir.Join("a1.txt");
     if (!HaveAami()) {
         EXPECT_EQ(DumpIEC227Waveform(0, path.c_str()), TOLV_TABLE_MISSING);
         GTEST_SKIP() << "2-27 table not built in";
@@ -382,11 +380,11 @@ TEST_F(StandardWaveformsTest, DumpOf227Index0) {
 }
 
 TEST_F(StandardWaveformsTest, DumpFailures) {
-    EXPECT_EQ(DumpIEC247Waveform(5, (m_dir + "/x").c_str()), -2);
-    EXPECT_EQ(DumpIEC227Waveform(10, (m_dir + "/x").c_str()), -2);
-    EXPECT_EQ(DumpIEC251Waveform(16, (m_dir + "/x").c_str()), -2);
-    EXPECT_EQ(DumpIEC251Waveform(0, (m_dir + "/x").c_str()), TOLV_TABLE_MISSING);
-    EXPECT_EQ(DumpIEC247Waveform(0, (m_dir + "/no/such/dir/x").c_str()), -3);
+    EXPECT_EQ(DumpIEC247Waveform(5, m_dir.Join("x").c_str()), -2);
+    EXPECT_EQ(DumpIEC227Waveform(10, m_dir.Join("x").c_str()), -2);
+    EXPECT_EQ(DumpIEC251Waveform(16, m_dir.Join("x").c_str()), -2);
+    EXPECT_EQ(DumpIEC251Waveform(0, m_dir.Join("x").c_str()), TOLV_TABLE_MISSING);
+    EXPECT_EQ(DumpIEC247Waveform(0, m_dir.Join("no/such/dir/x").c_str()), -3);
     EXPECT_EQ(DumpIEC247Waveform(0, nullptr), -3);
     if (access("/dev/full", W_OK) == 0) {
         EXPECT_EQ(DumpIEC247Waveform(1, "/dev/full"), -6);

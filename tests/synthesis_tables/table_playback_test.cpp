@@ -69,14 +69,14 @@ class TablePlaybackTest : public DeviceFixture {
 };
 
 TEST_F(TablePlaybackTest, CtsTablesLoadAtRunTimeFromTheDataDirectory) {
-    const std::string empty = m_dir + "/empty";
-    ASSERT_EQ(std::system(("mkdir -p '" + empty + "'").c_str()), 0);
+    const std::string empty = Dir().Join("empty");
+    ASSERT_TRUE(Dir().MakeDirectories("empty"));
     setenv("TOLVAN_DATA_DIR", empty.c_str(), 1);
     EXPECT_EQ(TOLVSetSpecialWave251(3), TOLV_TABLE_MISSING);
     EXPECT_EQ(TOLVSetANE20000Lead(4), TOLV_TABLE_MISSING);
 
-    const std::string data = m_dir + "/data";
-    ASSERT_EQ(std::system(("mkdir -p '" + data + "/cts'").c_str()), 0);
+    const std::string data = Dir().Join("data");
+    ASSERT_TRUE(Dir().MakeDirectories("data/cts"));
     WriteCtsFolder(data + "/cts");
     setenv("TOLVAN_DATA_DIR", data.c_str(), 1);
     ASSERT_EQ(TOLVSetSpecialWave251(3), 0);
@@ -98,7 +98,7 @@ TEST_F(TablePlaybackTest, CtsTablesLoadAtRunTimeFromTheDataDirectory) {
     // Lead 4 sample 2: code 42 at gain 20 = 2.1 mV.
     EXPECT_DOUBLE_EQ(StandardWaveformVoltage(OUTPUT_ANE20000, 0.002), 2.1);
 
-    const std::string dump = m_dir + "/cal.txt";
+    const std::string dump = Dir().Join("cal.txt");
     ASSERT_EQ(DumpIEC251Waveform(1, dump.c_str()), 0);
     const std::vector<unsigned char> bytes = wfdbtest::ReadBytes(dump);
     const std::string text(bytes.begin(), bytes.end());
@@ -113,18 +113,17 @@ TEST_F(TablePlaybackTest, Output8OnTheDeviceCarriesTheTable) {
     const std::int32_t* table = GetSpecialWave227Array(2, &count, &rate);
     ASSERT_NE(table, nullptr);
 
-    auto* device = StartDevice(0);
-    ASSERT_NE(device, nullptr);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetSpecialWave227(2), 0);
-    device->ClearDecoded();
+    device.ClearDecoded();
     ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_IEC227), 0);
-    ASSERT_TRUE(device->WaitForPackets(45, std::chrono::milliseconds(20000)));
+    ASSERT_TRUE(device.WaitForPackets(45, std::chrono::milliseconds(20000)));
     ASSERT_EQ(TOLVSetOutputFunction(0), 0);
 
     // 20000 samples/s: sample i plays table entry trunc(720 i / 20000) (an accumulated play
     // time may land one entry early at an exact boundary). AC code = trunc(1600 mV).
-    const auto samples = device->DecodedSamples();
+    const auto samples = device.DecodedSamples();
     ASSERT_GE(samples.size(), 30000u);
     auto code = [&](long long k) {
         return static_cast<std::int16_t>(std::trunc(1600.0 * (table[k] / 1000.0)));
@@ -151,8 +150,8 @@ TEST_F(TablePlaybackTest, Output8OnTheDeviceCarriesTheTable) {
 }
 
 TEST_F(TablePlaybackTest, Output9WithoutLoopStopsAfterOneSecond) {
-    const std::string data = m_dir + "/data";
-    ASSERT_EQ(std::system(("mkdir -p '" + data + "/cts'").c_str()), 0);
+    const std::string data = Dir().Join("data");
+    ASSERT_TRUE(Dir().MakeDirectories("data/cts"));
     WriteCtsFolder(data + "/cts");
     setenv("TOLVAN_DATA_DIR", data.c_str(), 1);
     ASSERT_TRUE(TOLVInit(NoConnection));  // a session without a device: the timer plays
@@ -174,18 +173,17 @@ TEST_F(TablePlaybackTest, EcgBeatsOnTheDevice) {
     if (std::fabs(_GetECGBeatVoltage(0.05375, 1.0) - 0.875) > 1e-9) {
         GTEST_SKIP() << "the synthesizer's beat hooks do not delegate yet";
     }
-    auto* device = StartDevice(0);
-    ASSERT_NE(device, nullptr);
+    auto& device = StartDevice();
     ASSERT_TRUE(TOLVConnect(0, 5000));
     ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
     ASSERT_EQ(TOLVSetFrequency(1.0), 0);
     for (int output :
          {OUTPUT_ECG, OUTPUT_JJG1041_DOUBLE_R, OUTPUT_JJG1041_SINGLE_R, OUTPUT_CUSTOM_ECG}) {
-        device->ClearDecoded();
+        device.ClearDecoded();
         ASSERT_EQ(TOLVSetOutputFunction(output), 0);
-        ASSERT_TRUE(device->WaitForPackets(22, std::chrono::milliseconds(20000)));
+        ASSERT_TRUE(device.WaitForPackets(22, std::chrono::milliseconds(20000)));
         ASSERT_EQ(TOLVSetOutputFunction(0), 0);
-        const auto samples = device->DecodedSamples();
+        const auto samples = device.DecodedSamples();
         ASSERT_GE(samples.size(), 15000u);
         const JJG1041_PARAMETERS jjg = MakeJJG1041Parameters(1.0, 1.0);
         int exact = 0;

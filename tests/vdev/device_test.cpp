@@ -32,15 +32,6 @@ bool NodeExists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds budget) {
-    const auto end = std::chrono::steady_clock::now() + budget;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
-
 class DeviceTest : public vdev::VirtualDeviceTest {
   protected:
     std::unique_ptr<SerialClient> Open(vdev::VirtualDevice& device) {
@@ -364,7 +355,7 @@ TEST_F(DeviceTest, TruncatedStreamPacketIsDroppedWithoutAcknowledgement) {
     partial.resize(1000);
     ASSERT_TRUE(client->Write(partial));
     EXPECT_TRUE(client->Read(64, 500ms).empty());
-    EXPECT_TRUE(WaitUntil([&] { return device.Stats().truncatedPackets == 1; }, 2000ms));
+    EXPECT_TRUE(Eventually([&] { return device.Stats().truncatedPackets == 1; }));
     EXPECT_EQ(device.Stats().packets, 0u);
     EXPECT_EQ(client->Exchange({0x55, 0x00, 0x00}, 12).size(), 12u);
 }
@@ -498,9 +489,9 @@ TEST_F(DeviceTest, RestartBootsTheBurnedImageAndComesBack) {
     ASSERT_TRUE(device.WriteFlash(3, 118776, {1, 4, 0, 1}));
     auto client = Open(device);
     EXPECT_EQ(client->Exchange({0xDD}, 64), Padded({0xDD, 0xFF}));
-    EXPECT_TRUE(WaitUntil([&] { return !NodeExists(device.NodePath()); }, 2000ms));
+    EXPECT_TRUE(Eventually([&] { return !NodeExists(device.NodePath()); }));
     client.reset();
-    EXPECT_TRUE(WaitUntil([&] { return device.IsPlugged(); }, 5000ms));
+    EXPECT_TRUE(Eventually([&] { return device.IsPlugged(); }));
     EXPECT_EQ(device.RestartCount(), 1);
     auto again = Open(device);
     EXPECT_EQ(again->Exchange({0xAA, 0x03}, 5), (Bytes{0xAA, 0x01, 0x04, 0x00, 0x01}));
@@ -694,7 +685,7 @@ TEST_F(DeviceTest, TrafficLogRecordsBothDirectionsInOrder) {
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->bytes, (Bytes{0x55, 0x00, 0x00}));
     EXPECT_EQ(found->note, "Identify");
-    ASSERT_TRUE(WaitUntil([&] { return device.Log().size() == 2; }, 1000ms));
+    ASSERT_TRUE(Eventually([&] { return device.Log().size() == 2; }));
     const auto log = device.Log();
     EXPECT_EQ(log[0].direction, vdev::Direction::kHostToDevice);
     EXPECT_EQ(log[1].direction, vdev::Direction::kDeviceToHost);

@@ -10,65 +10,54 @@
 //       EXPECT_NEAR(device.DecodedSamples().back().acMillivolts, 1.0, 0.01);
 //   }
 //
-// StartDevice publishes the node in a fresh temporary directory and points the environment
-// variables TOLVAN_DEVICE_PATTERN (at that directory's "ttyACM%d") and TOLVAN_LOCK_DIR (at the
-// same directory) there, so that the library finds the device and keeps its lock files out of
-// /var/lock. Call it before the library starts threads of its own: setenv is not thread-safe.
-// TearDown stops every device, removes the directory and restores both variables.
+// Each test gets a fresh temporary directory. SetUp points the environment variables
+// TOLVAN_DEVICE_PATTERN (at that directory's "ttyACM%d") and TOLVAN_LOCK_DIR (at the directory
+// itself) there, so that the library finds the devices started by the test and keeps its lock
+// files out of /var/lock; it runs before the test starts threads of its own (setenv is not
+// thread-safe). TearDown stops every device and restores both variables; the directory is removed
+// with everything in it when the fixture is destroyed. A fixture that overrides SetUp or TearDown
+// calls these.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "vdev/TempDir.h"
 #include "vdev/VirtualDevice.h"
 
 namespace vdev {
 
-// A directory made with mkdtemp and removed, with the files and links in it, on destruction.
-class TempDir {
-  public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tolvan-vdev-XXXXXX";
-        std::vector<char> buffer(templ.begin(), templ.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr) m_path = buffer.data();
-    }
-    ~TempDir() {
-        if (m_path.empty()) return;
-        if (DIR* dir = opendir(m_path.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") unlink((m_path + "/" + name).c_str());
-            }
-            closedir(dir);
-        }
-        rmdir(m_path.c_str());
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    // Empty when the directory could not be made.
-    const std::string& path() const { return m_path; }
-
-  private:
-    std::string m_path;
-};
-
 class VirtualDeviceTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        ASSERT_FALSE(m_dir.path().empty()) << "no temporary directory";
+        m_savedPattern = Get("TOLVAN_DEVICE_PATTERN");
+        m_savedLockDir = Get("TOLVAN_LOCK_DIR");
+        setenv("TOLVAN_DEVICE_PATTERN", Pattern().c_str(), 1);
+        setenv("TOLVAN_LOCK_DIR", m_dir.path().c_str(), 1);
+        m_environmentSet = true;
+    }
+
+    void TearDown() override {
+        StopDevices();
+        if (m_environmentSet) {
+            Restore("TOLVAN_DEVICE_PATTERN", m_savedPattern);
+            Restore("TOLVAN_LOCK_DIR", m_savedLockDir);
+            m_environmentSet = false;
+        }
+    }
+
     // Starts a device of the preset on port n (options.port and options.pattern are replaced).
-    // The returned device lives until TearDown. Fails the current test when it cannot start;
-    // check HasFatalFailure() or use ASSERT_NO_FATAL_FAILURE around it.
+    // The returned device lives until TearDown or StopDevices. Fails the current test when it
+    // cannot start (and throws, which ends the test).
     VirtualDevice& StartDevice(Preset preset = Preset::kCurrent, int port = 0,
                                Options options = Options{}) {
         options.config = MakePreset(preset);
@@ -77,7 +66,6 @@ class VirtualDeviceTest : public ::testing::Test {
 
     // Same, with options.config used as given.
     VirtualDevice& StartDevice(Options options, int port) {
-        if (!m_environmentSaved) SaveEnvironment();
         options.port = port;
         options.pattern = Pattern();
         std::string error;
@@ -91,31 +79,36 @@ class VirtualDeviceTest : public ::testing::Test {
         return *m_devices.back();
     }
 
+    // Stops and forgets every device started so far; their ports can be started again.
+    void StopDevices() {
+        for (auto& device : m_devices) device->Stop();
+        m_devices.clear();
+    }
+
     // The first device started.
     VirtualDevice& device() { return *m_devices.front(); }
 
     // The node pattern in the temporary directory ("<dir>/ttyACM%d").
-    std::string Pattern() const { return m_dir.path() + "/ttyACM%d"; }
+    std::string Pattern() const { return m_dir.Join("ttyACM%d"); }
+    // The node of port n in the temporary directory.
+    std::string NodePath(int port) const { return m_dir.Join("ttyACM" + std::to_string(port)); }
     const std::string& Directory() const { return m_dir.path(); }
+    const TempDir& Dir() const { return m_dir; }
 
-    void TearDown() override {
-        for (auto& device : m_devices) device->Stop();
-        m_devices.clear();
-        if (m_environmentSaved) {
-            Restore("TOLVAN_DEVICE_PATTERN", m_savedPattern);
-            Restore("TOLVAN_LOCK_DIR", m_savedLockDir);
-            m_environmentSaved = false;
+    // Polls the condition every 5 ms until it holds (true) or the timeout passes (false). The
+    // default timeout only bounds a hang: conditions are expected to hold well before it.
+    template <typename Condition>
+    static bool Eventually(Condition condition,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        return condition();
     }
 
   private:
-    void SaveEnvironment() {
-        m_savedPattern = Get("TOLVAN_DEVICE_PATTERN");
-        m_savedLockDir = Get("TOLVAN_LOCK_DIR");
-        setenv("TOLVAN_DEVICE_PATTERN", Pattern().c_str(), 1);
-        setenv("TOLVAN_LOCK_DIR", m_dir.path().c_str(), 1);
-        m_environmentSaved = true;
-    }
     static std::optional<std::string> Get(const char* name) {
         const char* value = std::getenv(name);
         return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
@@ -130,7 +123,7 @@ class VirtualDeviceTest : public ::testing::Test {
 
     TempDir m_dir;
     std::vector<std::unique_ptr<VirtualDevice>> m_devices;
-    bool m_environmentSaved = false;
+    bool m_environmentSet = false;
     std::optional<std::string> m_savedPattern;
     std::optional<std::string> m_savedLockDir;
 };
