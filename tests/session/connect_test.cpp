@@ -357,9 +357,9 @@ Bytes SettingWriteFrame(std::uint8_t id, std::uint16_t value) {
 }
 
 TEST_P(ConnectLoadOrderTest, RelaysRateAndDynamicLedFollowTheLoadOrder) {
-    auto* device = StartDevice(0, GetParam().preset);
+    auto& device = StartDevice(GetParam().preset, 0);
     ASSERT_TRUE(TOLVConnect(0, 5000));
-    const auto requests = RequestBytes(*device);
+    const auto requests = RequestBytes(device);
     const auto relays = std::find_if(requests.begin(), requests.end(), [](const Bytes& r) {
         return r.size() == 17 && r[0] == 0x00 && r[1] == 0xFF;
     });
