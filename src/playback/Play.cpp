@@ -227,8 +227,7 @@ int Change() {
             s_ECGGoing = false;
             s_stopRequested = true;
             _StopSimulationTimer();
-            s_t = 0.0;
-            s_tg = 0.0;
+            ResetSynthesisTime();
             g_hStopPlayEvent.SetEvent();
         }
         s_ChangeCriticalSection.Unlock();
@@ -278,8 +277,7 @@ void SetOutputFunction(int function) {
     SetPacing();
     if (function != 0) {
         g_UICounter = 0;
-        s_tg = 0.0;
-        s_t = 0.0;
+        ResetSynthesisTime();
     } else {
         SendDynamicLedOff();
     }

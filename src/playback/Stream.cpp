@@ -44,8 +44,7 @@ inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int gr
                          bool markPacing) {
     FrequencyScanSampleStep();
     _CheckIfChangeRequired(_GetPeriodPosition());
-    s_t = s_t + dt;
-    s_tg = s_tg + dt;
+    AdvanceSynthesisTime(dt);
     g_fDelayAccumulated += 0.00003 / rate;
     if (markPacing && s_PacingPulseRaised) {
         s_PacingPulseRaised = false;
@@ -53,8 +52,7 @@ inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int gr
     }
     if (g_fDelayAccumulated >= 1.0 / rate) {
         g_fDelayAccumulated -= 1.0 / rate;
-        s_t = s_t - dt;
-        s_tg = s_tg - dt;
+        AdvanceSynthesisTime(-dt);
     }
 }
 

@@ -23,13 +23,11 @@ extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, 
         const double step = 1.0 / sampleRate;
         for (int i = 0; i < count; ++i) {
             const double t = i * step;
-            s_t = t;
-            s_tg = t;
+            SetSynthesisTime(t);
             out[i] = _GetMainFunctionVoltage(PeriodPosition(t, s_tp)) + GetNstNoise();
         }
         g_MainOutput = OUTPUT_OFF;
-        s_t = 0.0;
-        s_tg = 0.0;
+        ResetSynthesisTime();
         s_sampleRate = savedRate;
         const double seconds = static_cast<double>(count) / sampleRate;
         if (seconds < 1.0) return sampleRate;

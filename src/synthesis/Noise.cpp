@@ -7,8 +7,8 @@
 #include "session/Defaults.h"
 #include "session/Session.h"
 #include "synthesis/NoiseRecords.h"
+#include "synthesis/PlayClock.h"
 #include "synthesis/SetterPattern.h"
-#include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
 CRelaxed<int> s_NST_Noise{defaults::kNSTNoise};

@@ -12,9 +12,9 @@
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
+#include "synthesis/PlayClock.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
-#include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
 CRelaxed<bool> g_RespirationEnabled{false};

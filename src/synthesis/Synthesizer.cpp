@@ -155,10 +155,6 @@ double DriftVoltage() {
 
 }  // namespace
 
-CRelaxed<double> s_t{0.0};
-CRelaxed<double> s_tg{0.0};
-CRelaxed<double> s_tp{1.0};
-
 CRelaxed<double> s_A{0.5};
 CRelaxed<double> s_PW{0.1};
 CRelaxed<double> s_Range{g_RangeV4Ch2On};
@@ -167,28 +163,6 @@ CRelaxed<double> s_InputDynamicRangeDC{kInputRangeLevel};
 CRelaxed<double> s_InputDynamicRangeAC{0.0};
 CRelaxed<double> s_FreqMod_Phase{0.0};
 CRelaxed<int> s_SynthesisRate{20000};
-
-void ResetSynthesisTime() {
-    s_t = 0.0;
-    s_tg = 0.0;
-}
-
-void AdvanceSynthesisTime(double dt) {
-    s_t += dt;
-    s_tg += dt;
-}
-
-double PeriodPosition(double t, double period) {
-    if (!(period > 0.0)) return t;
-    const double p = t - std::trunc(t / period) * period;
-    // The play clock is a sum of sample steps: a time that ought to be a period boundary can
-    // land a rounding error short of it. Such a position belongs to the next period.
-    return period - p < period * 1e-9 ? 0.0 : p;
-}
-
-double _GetPeriodPosition() {
-    return PeriodPosition(s_t, s_tp);
-}
 
 void DeriveSynthesisValues() {
     DeriveSynthesisValuesAt(_GetSampleRate());
@@ -224,7 +198,7 @@ void DeriveSynthesisValuesAt(int sampleRate) {
         if (TOLV_SYNC_FREQUENCY_CALLBACK callback = g_SyncFreqCB) callback(ceiling);
     }
 
-    s_tp = PeriodOf(output, g_F);
+    SetSynthesisPeriod(PeriodOf(output, g_F));
 
     // The dynamic-range test keeps the form and its test sine within 20 mV peak.
     if (g_DynamicRangeTest && a + g_ADynamicRange / 2.0 > kDynamicRangePeak) {

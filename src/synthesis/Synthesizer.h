@@ -1,33 +1,15 @@
-// The main function synthesizer: the time base, the values derived from the waveform state at
-// a change, and the AC-path voltage of the selected output function for one sample.
+// The main function synthesizer: the values derived from the waveform state at a change, and
+// the AC-path voltage of the selected output function for one sample, as a function of the play
+// clock (PlayClock.h).
 //
-// Threads: the play thread (or the simulation timer's tick) calls the per-sample functions and
-// is the only writer of s_t and s_tg while playing; API threads reset the time base at a start
-// and run DeriveSynthesisValues through Change under the API lock, the play thread runs it at
-// period ends. Every value here is a CRelaxed (see WaveformState.h). The per-sample functions
+// Threads: the play thread (or the simulation timer's tick) calls the per-sample functions; API
+// threads run DeriveSynthesisValues through a change under the API lock, the play thread runs it
+// at period ends. Every value here is a CRelaxed (see WaveformState.h). The per-sample functions
 // only do arithmetic: no allocation, lock, I/O or formatting.
 #pragma once
 
+#include "synthesis/PlayClock.h"
 #include "synthesis/WaveformState.h"
-
-// --- Time base (seconds) ------------------------------------------------------------------
-
-// Play time of the next sample: 0 at a start or stop, advanced by 1/R after every sample.
-extern CRelaxed<double> s_t;
-// Graph time: advanced with s_t but never re-phased by a frequency scan; stamps callbacks.
-extern CRelaxed<double> s_tg;
-// Waveform period.
-extern CRelaxed<double> s_tp;
-
-// Sets s_t and s_tg to 0.
-void ResetSynthesisTime();
-// Advances s_t and s_tg by dt seconds (dt < 0 steps back, for the drift correction).
-void AdvanceSynthesisTime(double dt);
-// Position of time t within a period of length period: t - k * period with k = t / period
-// truncated toward zero. A period that is not positive yields t.
-double PeriodPosition(double t, double period);
-// Position of s_t within the current period s_tp.
-double _GetPeriodPosition();
 
 // --- Derived values (written by DeriveSynthesisValues only, except where noted) ----------
 

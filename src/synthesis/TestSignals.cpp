@@ -1,5 +1,7 @@
 #include "synthesis/TestSignals.h"
 
+#include <cmath>
+
 #include "platform/NoThrow.h"
 #include "playback/Play.h"
 #include "session/Defaults.h"

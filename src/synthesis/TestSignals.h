@@ -14,9 +14,7 @@
 //   - Every field is a CRelaxed (see WaveformState.h).
 #pragma once
 
-#include <cmath>
-
-#include "synthesis/Synthesizer.h"
+#include "synthesis/PlayClock.h"
 #include "synthesis/WaveformState.h"
 
 // --- Frequency-scan state -------------------------------------------------------------------
@@ -45,12 +43,8 @@ inline void FrequencyScanSampleStep() {
     if (!s_FreqScanOn) return;
     const double f = g_F + s_Fd;
     if (!(f > 0.0)) return;
-    const double cycles = s_t / s_tp;
-    const double phase = cycles - std::trunc(cycles);
     g_F = f;
-    const double period = 1.0 / f;
-    s_tp = period;
-    s_t = period * phase;
+    RephaseSynthesisTime(1.0 / f);
 }
 
 // Once per packet while a scan runs: reports the current frequency to the frequency callback;
