@@ -5,26 +5,22 @@
 #include <atomic>
 
 #include "link/Device.h"
+#include "platform/NoThrow.h"
 #include "platform/TickTimer.h"
+#include "playback/OutputSignal.h"
 #include "playback/OutputStage.h"
 #include "playback/PlayState.h"
 #include "playback/Stream.h"
 #include "ppg/ModuleControl.h"
-#include "ppg/PpgChannels.h"
-#include "protocol/DeviceInformation.h"
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/Pacing.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
-
-GraphCallback g_GraphCB = nullptr;
-GraphCallback g_PacingGraphCB = nullptr;
-int s_freqDivider = 1;
-int g_UICounter = 0;
 
 namespace {
 
@@ -168,6 +164,22 @@ void* StartPlayThread(void*) {
     return nullptr;
 }
 
+// The synthesis reaches the play engine through its request hooks: a setter's value travels
+// synthesis -> hook -> change request here. Registered while the library loads; this file is
+// linked wherever anything can start playback.
+struct RegisterWithSynthesis {
+    RegisterWithSynthesis() {
+        playback::Handlers handlers;
+        handlers.changeRequested = _ChangeRequested;
+        handlers.changeNow = [] { Change(); };
+        handlers.isRunning = IsPlaybackRunning;
+        handlers.relaysChanged = [] { SetRelays(false); };
+        handlers.sampleRate = _GetSampleRate;
+        playback::Register(handlers);
+    }
+};
+const RegisterWithSynthesis s_registerWithSynthesis;
+
 }  // namespace
 
 bool IsPlaybackRunning() {
@@ -204,12 +216,6 @@ void HandPlaybackToDevice(void (*atHandover)()) {
 void PlaybackDeviceLost() {
     CAutoCriticalSection lock(s_TimerLock);
     g_bDevicePacesPlayback = false;
-}
-
-int _GetSampleRate() {
-    if (ExtRespIsAvailable()) return 5000;
-    if (AnyPPGOutputEnabled()) return s_PPGSampleRate;
-    return s_sampleRate;
 }
 
 void _ChangeRequested() {
@@ -281,7 +287,7 @@ void SetOutputFunction(int function) {
     } else {
         SendDynamicLedOff();
     }
-    if (function == 12) {
+    if (function == OUTPUT_EXP_ALTERNATING) {
         Change();
     } else {
         _ChangeRequested();
@@ -323,19 +329,22 @@ TOLV_API bool TOLVIsPlaying(void) {
     return IsPlayingOrSampling() || g_hPlayThread != 0;
 }
 
-TOLV_API void TOLVRegisterOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback, int divider) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    g_GraphCB = callback;
-    if (divider > 0) {
-        s_freqDivider = divider > s_sampleRate ? s_sampleRate : divider;
-    } else {
-        s_freqDivider = 1;
-    }
+TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        if (samplesPerSecond < 100 || samplesPerSecond > 40000) return -2;
+        if (IsPlaybackRunning()) return -3;
+        s_sampleRate = samplesPerSecond;
+        if (s_freqDivider > samplesPerSecond) s_freqDivider = samplesPerSecond;
+        _ChangeRequested();
+        return 0;
+    });
 }
 
-TOLV_API void TOLVRegisterPacingOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback) {
+TOLV_API int TOLVGetSampleRate(void) {
     CAutoCriticalSection api(g_APICriticalSection);
-    g_PacingGraphCB = callback;
+    return _GetSampleRate();
 }
 
 TOLV_API void* TOLVCreateSynchronizationSignal(void) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/Device.h"
+#include "playback/OutputSignal.h"
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
@@ -18,6 +19,7 @@
 #include "recordings/Recording.h"
 #include "session/Poll.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"

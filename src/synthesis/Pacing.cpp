@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "link/Device.h"
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Exchange.h"
 #include "protocol/ModuleCommands.h"
@@ -15,6 +13,8 @@
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
@@ -224,7 +224,7 @@ TOLV_API int TOLVSetPacingRate(unsigned rate) {
         _outputLog("TOLVSetPacingRate(%.0f);", static_cast<double>(rate));
         g_PacingRate = rate;
         g_pacingSynchronized = false;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -250,7 +250,7 @@ TOLV_API int TOLVSetPacingPulseMode(unsigned mode) {
         if (!SessionStarted()) return -1;
         _outputLog("TOLVSetPacingPulseMode(%d);", static_cast<int>(mode));
         g_PacingPulse = mode;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -266,7 +266,7 @@ TOLV_API int TOLVSetOvershootTimeConstant(unsigned milliseconds) {
         if (milliseconds > 100) return -2;
         _outputLog("TOLVSetOvershootTimeConstant(%.0f);", static_cast<double>(milliseconds));
         g_PacingOvershootTC = milliseconds;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -288,7 +288,7 @@ TOLV_API double TOLVGetOvershootAmplitude(void) {
 TOLV_API bool TOLVApplyPacing(void) {
     return NoThrow(false, [] {
         CAutoCriticalSection api(g_APICriticalSection);
-        if (g_bConnected && IsPlaybackRunning()) {
+        if (g_bConnected && playback::IsRunning()) {
             g_PacingApplyRequested = true;
             return true;
         }

@@ -1,18 +1,17 @@
 #include "synthesis/SetterPattern.h"
 
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
+#include "synthesis/PlaybackRequests.h"
 
 void ApplySetting(Apply how) {
     switch (how) {
         case Apply::NextPeriod:
-            _ChangeRequested();
+            playback::RequestChange();
             break;
         case Apply::AtOnce:
-            Change();
+            playback::ApplyChangeNow();
             break;
         case Apply::Relays:
-            SetRelays(false);
+            playback::UpdateRelays();
             break;
         case Apply::Stored:
             break;

@@ -5,10 +5,9 @@
 // journaled when a test fails.
 #include "synthesis/Setters.h"
 
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -36,7 +35,7 @@ TOLV_API int TOLVSetAmplitude(double amplitude) {
         if (g_BaseLineOverload != 0) return -3;
         _outputLog("TOLVSetAmplitude(%.2f);", amplitude);
         g_Amplitude = amplitude;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -55,7 +54,7 @@ TOLV_API int TOLVSetFrequency(double frequency) {
         if (g_BaseLineOverload != 0) return -4;
         _outputLog("TOLVSetFrequency(%.2f);", frequency);
         g_F = frequency;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -71,7 +70,7 @@ TOLV_API int TOLVSetDCOffset(int millivolts) {
         if (millivolts < -1000 || millivolts > 1000) return -2;
         _outputLog("TOLVSetDCOffset(%d);", millivolts);
         g_DCSetting = millivolts;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -150,7 +149,7 @@ TOLV_API int TOLVSetPRInterval(double milliseconds) {
         g_PRInterval = milliseconds;
         // The P duration follows before the change, so that one change sees both.
         g_PDuration = PDurationForPRInterval(milliseconds, g_PDuration);
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }
@@ -205,24 +204,6 @@ TOLV_API void TOLVSetSpecialWaveformLoop(bool loop) {
 TOLV_API void TOLVSetFileLoop(bool loop) {
     CAutoCriticalSection api(g_APICriticalSection);
     s_loopFile = loop;
-}
-
-TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        if (samplesPerSecond < 100 || samplesPerSecond > 40000) return -2;
-        if (IsPlaybackRunning()) return -3;
-        s_sampleRate = samplesPerSecond;
-        if (s_freqDivider > samplesPerSecond) s_freqDivider = samplesPerSecond;
-        _ChangeRequested();
-        return 0;
-    });
-}
-
-TOLV_API int TOLVGetSampleRate(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return _GetSampleRate();
 }
 
 TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback) {

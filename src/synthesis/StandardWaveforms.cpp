@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/Text.h"
-#include "playback/Play.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/ReferenceData.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -117,7 +117,7 @@ int SelectStandardWaveform(int index, int count, const char* journal, bool (*ava
         if (!available(index)) return kTableMissing;
         _outputLog(journal, index);
         SpecialWaveFormNo = index;
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }
@@ -318,7 +318,7 @@ TOLV_API int TOLVSetANE20000Lead(int channel) {
         if (!InRange(channel, kANE20000Channels)) return -1;
         if (!AcquireTable(ReferenceTable::ANE20000)) return kTableMissing;
         ANE20000ChannelNo = channel;
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }

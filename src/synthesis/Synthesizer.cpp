@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "playback/Play.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
 
 namespace {
@@ -165,7 +166,7 @@ CRelaxed<double> s_FreqMod_Phase{0.0};
 CRelaxed<int> s_SynthesisRate{20000};
 
 void DeriveSynthesisValues() {
-    DeriveSynthesisValuesAt(_GetSampleRate());
+    DeriveSynthesisValuesAt(playback::SampleRate());
 }
 
 void DeriveSynthesisValuesAt(int sampleRate) {

@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "platform/NoThrow.h"
-#include "playback/Play.h"
 #include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
 #include "tolvan.h"
 
@@ -29,7 +29,7 @@ void ReportFrequency(double frequency) {
 
 // Frequency step per sample of a scan from start to stop in the given seconds.
 double ScanStep(double start, double stop, double seconds) {
-    const int rate = _GetSampleRate();
+    const int rate = playback::SampleRate();
     return (stop - start) / seconds / (rate > 0 ? rate : 20000);
 }
 
@@ -67,7 +67,7 @@ void DoSetBaselineResetTest(int mode) {
     if (TOLV_BASELINE_RESET_CALLBACK callback = g_BaselineResetCB) callback(mode);
     if (mode != 0) g_MainOutput = OUTPUT_SINE;
     g_BaseLineOverload = mode;
-    _ChangeRequested();
+    playback::RequestChange();
 }
 
 void DoSetFrequencyScanSine(bool enable, int duration, double start, double stop) {
@@ -83,11 +83,11 @@ void DoSetFrequencyScanSine(bool enable, int duration, double start, double stop
         s_FreqScanOn = true;
         g_MainOutput = OUTPUT_SINE;
         ReportMainFunction(OUTPUT_SINE);
-        _ChangeRequested();
+        playback::RequestChange();
     } else if (g_MainOutput != OUTPUT_OFF) {
         g_MainOutput = OUTPUT_OFF;
         ReportMainFunction(OUTPUT_OFF);
-        _ChangeRequested();
+        playback::RequestChange();
     }
 }
 
@@ -106,7 +106,7 @@ void DoSetFrequencyScanECG(bool enable) {
         g_MainOutput = OUTPUT_OFF;
         ReportMainFunction(OUTPUT_OFF);
     }
-    _ChangeRequested();
+    playback::RequestChange();
 }
 
 void ClearFrequencyScans() {
@@ -147,7 +147,7 @@ TOLV_API int TOLVSetECG2_27_Noise(int selector, double amplitude) {
         _outputLog("TOLVSetECG2_27_Noise(%d, %.2f);", selector, amplitude);
         g_MainNoise = selector;
         g_MainsNoiseAmp = amplitude;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -175,7 +175,7 @@ TOLV_API int TOLVSetECG2_27_AAMIDriftTestAmplitude(double amplitude) {
         _outputLog("TOLVSetECG2_27_AAMIDriftTestAmplitude(%.1f);", amplitude);
         g_AAMIDriftTestAmp = amplitude;
         g_AAMIDriftTestSlope = 2.0 * amplitude / g_AAMIDriftTestWaveLen;
-        if (g_AAMIDriftTest) _ChangeRequested();
+        if (g_AAMIDriftTest) playback::RequestChange();
         return 0;
     });
 }
@@ -193,7 +193,7 @@ TOLV_API int TOLVSetECG2_27_AAMIDriftTestFrequency(double frequency) {
         g_AAMIDriftTestWaveLenQuad = 0.25 / frequency;
         g_AAMIDriftTestWaveLenQuad3 = 0.75 / frequency;
         g_AAMIDriftTestSlope = 2.0 * g_AAMIDriftTestAmp / period;
-        if (g_AAMIDriftTest) _ChangeRequested();
+        if (g_AAMIDriftTest) playback::RequestChange();
         return 0;
     });
 }
@@ -214,7 +214,7 @@ TOLV_API int TOLVSetDynamicRangeTest(bool enable, bool triangle, double amplitud
         g_DynamicRangeTest = enable;
         g_ADynamicRange = amplitude;
         g_FDynamicRange = frequency;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }

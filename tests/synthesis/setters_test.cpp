@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "playback/OutputSignal.h"
+#include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
 #include "ppg/PpgChannels.h"
 #include "protocol/DeviceInformation.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
@@ -200,6 +203,17 @@ TEST_F(Setters, EffectiveSampleRateFollowsTheModuleAndThePpgOutputs) {
     EXPECT_EQ(TOLVGetSampleRate(), 5000);
     g_PPGModelInfo = MODEL_INFORMATION{};
     EXPECT_EQ(TOLVGetSampleRate(), 12345);
+}
+
+// The setters reach the play engine through the hooks that it registers at load: the synthesis
+// sees the engine's effective rate, and a relay request recomputes the operate mode.
+TEST_F(Setters, RequestsReachThePlayEngine) {
+    g_bPPGOutputEnabled[2] = true;
+    EXPECT_EQ(playback::SampleRate(), s_PPGSampleRate.load());
+    g_bPPGOutputEnabled[2] = false;
+    g_OperateMode = 0;
+    playback::UpdateRelays();
+    EXPECT_EQ(g_OperateMode, 8) << "output function 0 switches the outputs off";
 }
 
 TEST_F(Setters, JournalLinesAreWrittenAsTheCalls) {
