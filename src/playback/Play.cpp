@@ -187,7 +187,7 @@ bool IsPlaybackRunning() {
 }
 
 bool PlaybackStopRequested() {
-    return s_stopRequested;
+    return s_stopRequested || OneShotEndPending();
 }
 
 void HandPlaybackToDevice(void (*atHandover)()) {
@@ -248,6 +248,7 @@ int Change() {
         ResetStreamSequence();
         g_bChangeOnNextCycle = false;
         s_stopRequested = false;
+        TakeOneShotEnd();  // none of an earlier run is left for this one
         _RefreshOperateMode();
         SetRelays(true);
         s_hPlayThreadEnded.ResetEvent();

@@ -108,6 +108,9 @@ void _SendNextPacket(bool /*first*/) {
     DoSendNextPacket(buffer);
     SetPacketBuilderThread(false);
     SetPacketRecording(nullptr);
+    // A table or recording that does not loop ended in this packet: now that the packet is
+    // complete, the output function goes off as through its setter (journal line, stop).
+    if (TakeOneShotEnd()) SetOutputFunction(OUTPUT_OFF);
     s_ECGGoing = true;
     if (g_bDevicePacesPlayback) DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
     _UpdateFreqScanIfRequired();

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "playback/Play.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
 
@@ -409,13 +408,33 @@ double _GetInputDynamicRangeDC() {
 
 namespace {
 
+// The output function ended at a loop check and its switch-off is still to be done. Set on the
+// thread that runs the synthesizer (play thread, timer tick or offline renderer), taken by the
+// same thread after the packet or the render.
+CRelaxed<bool> s_oneShotEnded{false};
+
 void StopAfterOnePeriod(bool looping) {
     if (looping || !(s_t > s_tp)) return;
     if (TOLV_STANDARD_STOP_CALLBACK callback = g_StandardStopCB) callback();
-    SetOutputFunction(0);
+    // The output stops at this sample, as a stop leaves it: function 0, play time 0. The rest of
+    // the switch-off (journal line, end of playback, switch-off commands) is no work for the
+    // sample path; the caller does it once the packet is complete.
+    g_MainOutput = OUTPUT_OFF;
+    ResetSynthesisTime();
+    s_oneShotEnded = true;
 }
 
 }  // namespace
+
+bool OneShotEndPending() {
+    return s_oneShotEnded;
+}
+
+bool TakeOneShotEnd() {
+    const bool ended = s_oneShotEnded;
+    s_oneShotEnded = false;
+    return ended;
+}
 
 void _CheckStandardLoop() {
     StopAfterOnePeriod(s_loopPlay);

@@ -48,8 +48,8 @@ void DeriveSynthesisValuesAt(int sampleRate);
 // --- Per-sample values ----------------------------------------------------------------------
 
 // AC-path voltage in mV of the selected output function at period position p (seconds).
-// Reads s_t; may advance s_FreqMod_Phase and s_InputDynamicRangeAC, and stops a standard table
-// or recording that does not loop after its first period.
+// Reads s_t; may advance s_FreqMod_Phase and s_InputDynamicRangeAC, and ends a standard table
+// or recording that does not loop after its first period (see _CheckStandardLoop).
 double _GetMainFunctionVoltage(double p);
 // Mains interference in mV at s_t (0 when off). Added to outputs 7, 14 and 17.
 double GetVoltageNoiseAmplitude();
@@ -71,6 +71,12 @@ using BeatFunction = double (*)(double p, double a);
 double _GetModulatedBeatVoltage(double p, BeatFunction beat);
 
 // Loop tests: when looping is off and s_t has passed the period, call the standard-stop
-// callback and switch the output function off.
+// callback, set the output function to 0 and the play time to 0, and mark the end pending. The
+// caller of the synthesizer completes the switch-off outside the sample loop: the packet builder
+// after its packet, the offline renderer after its array (TakeOneShotEnd).
 void _CheckStandardLoop();
 void _CheckFileLoop();
+// An end of a non-looping table or recording waits for its switch-off.
+bool OneShotEndPending();
+// Returns whether an end was pending, and clears it.
+bool TakeOneShotEnd();

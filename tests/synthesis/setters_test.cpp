@@ -326,6 +326,25 @@ TEST_F(Setters, StandardTableWithoutLoopStopsAfterOnePeriodAndCallsBackOnce) {
     EXPECT_EQ(g_stops, 1);
 }
 
+// The sample path only marks the end: the journal line and the stop are its caller's, after
+// the packet.
+TEST_F(Setters, EndOfATableWithoutLoopIsLeftToTheCallerOfTheSamplePath) {
+    StartJournal();
+    g_stops = 0;
+    RegisterStandardWaveformCB(&CountStop);
+    TOLVSetSpecialWaveformLoop(false);
+    g_MainOutput = OUTPUT_IEC251;
+    DeriveSynthesisValuesAt(20000);
+    s_t = 1.00005;
+    _GetMainFunctionVoltage(0.00005);
+    EXPECT_EQ(g_stops, 1);
+    EXPECT_EQ(g_MainOutput, 0);
+    EXPECT_EQ(s_t, 0.0) << "a stop restarts the play time";
+    EXPECT_EQ(Journal(), "");
+    EXPECT_TRUE(TakeOneShotEnd());
+    EXPECT_FALSE(TakeOneShotEnd()) << "taken once";
+}
+
 TEST_F(Setters, LoopingTableAndRecordingKeepPlaying) {
     g_stops = 0;
     RegisterStandardWaveformCB(&CountStop);
