@@ -25,6 +25,14 @@ double PDurationForPRInterval(double prInterval, double pDuration) {
     return pDuration;
 }
 
+void SetEcgFileLoop(bool loop) {
+    s_loopFile = loop;
+}
+
+bool EcgFileLoops() {
+    return s_loopFile;
+}
+
 extern "C" {
 
 TOLV_API int TOLVSetAmplitude(double amplitude) {
@@ -203,7 +211,7 @@ TOLV_API void TOLVSetSpecialWaveformLoop(bool loop) {
 
 TOLV_API void TOLVSetFileLoop(bool loop) {
     CAutoCriticalSection api(g_APICriticalSection);
-    s_loopFile = loop;
+    SetEcgFileLoop(loop);
 }
 
 TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback) {
