@@ -17,6 +17,7 @@
 #include "protocol/QueryCommands.h"
 #include "protocol/SettingCommands.h"
 #include "recordings/Recording.h"
+#include "session/Defaults.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/ConverterCodes.h"
@@ -66,13 +67,10 @@ void ResetStreamSequence() {
 void ResetPacketClockDrift() {
     g_fDelayAccumulated = 0.0;
 }
-std::uint16_t StreamSequence() {
-    return s_SeqCheck;
-}
 
 void DoSendNextPacket(std::uint8_t* buffer) {
     const int rateValue = _GetSampleRate();
-    const double rate = rateValue > 0 ? rateValue : 20000;
+    const double rate = rateValue > 0 ? rateValue : defaults::kSampleRate;
     const double dt = 1.0 / rate;
     if (s_t <= 0.0) g_UICounter = 0;
     const std::uint8_t mode = g_OperateMode;

@@ -20,7 +20,6 @@ void _SendStopPacket();
 void ResetStreamSequence();
 // Clears the clock-drift accumulators (play start).
 void ResetPacketClockDrift();
-std::uint16_t StreamSequence();
 
 // Writes the transmission-rate settings of the 0x2112 module that differ from the values last
 // written; true for any other module. The first failing write returns false.

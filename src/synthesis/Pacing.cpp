@@ -39,9 +39,9 @@ namespace {
 constexpr double g_Pacing_leading = 0.03;
 
 // Schedule state: derived at a change, advanced by the play thread per sample.
-CRelaxed<double> s_OTC{0.0};  // overshoot time constant, s
-CRelaxed<double> s_pp{1.0};   // pacing period, s
-CRelaxed<double> s_rate{20000.0};
+CRelaxed<double> s_OTC{0.0};                          // overshoot time constant, s
+CRelaxed<double> s_pp{60.0 / defaults::kPacingRate};  // pacing period, s
+CRelaxed<double> s_rate{defaults::kSampleRate};
 CRelaxed<int> g_nPacingDurationCounter{0};  // pulse width in samples
 CRelaxed<int> g_nPacingPulseCount{1000};    // samples since the last pulse start
 CRelaxed<bool> s_pulseTriggered{false};     // trigger latch
@@ -112,7 +112,7 @@ void _DerivePacingSchedule() {
         s_PulsesRequired = 0;
         return;
     }
-    s_rate = sampleRate > 0 ? sampleRate : 20000.0;
+    s_rate = sampleRate > 0 ? sampleRate : defaults::kSampleRate;
     s_PulsesRequired = g_PacingPulse != 0 ? 2 : 1;
     s_OTC = g_PacingOvershootTC / 1000.0;
     g_nPacingDurationCounter = static_cast<int>(0.5 + s_rate * g_PacingDuration / 1000.0);
@@ -121,7 +121,7 @@ void _DerivePacingSchedule() {
     if (tp >= 1.0 / 6.0 && tp <= 6.0 && g_pacingSynchronized) {
         s_pp = tp;
     } else {
-        s_pp = 60.0 / (g_PacingRate > 0 ? g_PacingRate : 60);
+        s_pp = 60.0 / (g_PacingRate > 0 ? g_PacingRate : defaults::kPacingRate);
     }
 }
 
@@ -183,17 +183,6 @@ bool SetPacing() {
 
 void ClearPacingApplyRequest() {
     g_PacingApplyRequested = false;
-}
-
-void ResetPacingSettings() {
-    g_PA = 0.0;
-    g_PacingDuration = 2.0;
-    g_PacingRate = 60;
-    g_pacingSynchronized = true;
-    g_PacingPulse = 0;
-    g_PacingOvershootTC = 0;
-    g_POA = 0.0;
-    s_PulsesRequired = 0;
 }
 
 extern "C" {

@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+#include "session/Defaults.h"
+
 CRelaxed<double> s_t{0.0};
 CRelaxed<double> s_tg{0.0};
-CRelaxed<double> s_tp{1.0};
+CRelaxed<double> s_tp{1.0 / defaults::kFrequency};
 
 void ResetSynthesisTime() {
     SetSynthesisTime(0.0);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "session/Defaults.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
 
@@ -155,14 +156,14 @@ double DriftVoltage() {
 
 }  // namespace
 
-CRelaxed<double> s_A{0.5};
-CRelaxed<double> s_PW{0.1};
+CRelaxed<double> s_A{defaults::kAmplitude / 2};
+CRelaxed<double> s_PW{defaults::kPulseWidth / 1000};
 CRelaxed<double> s_Range{g_RangeV4Ch2On};
 CRelaxed<double> s_PacDelayTP{0.0};
 CRelaxed<double> s_InputDynamicRangeDC{kInputRangeLevel};
 CRelaxed<double> s_InputDynamicRangeAC{0.0};
 CRelaxed<double> s_FreqMod_Phase{0.0};
-CRelaxed<int> s_SynthesisRate{20000};
+CRelaxed<int> s_SynthesisRate{defaults::kSampleRate};
 
 void DeriveSynthesisValues() {
     DeriveSynthesisValuesAt(playback::SampleRate());

@@ -30,7 +30,7 @@ void ReportFrequency(double frequency) {
 // Frequency step per sample of a scan from start to stop in the given seconds.
 double ScanStep(double start, double stop, double seconds) {
     const int rate = playback::SampleRate();
-    return (stop - start) / seconds / (rate > 0 ? rate : 20000);
+    return (stop - start) / seconds / (rate > 0 ? rate : defaults::kSampleRate);
 }
 
 // The common frame of the setters here: API lock, session test, then the body's own codes.
