@@ -1,9 +1,9 @@
-// Stream packets: fifty 64-byte sub-packets of DAC codes per 3200-byte packet, the waveform
-// clock that the builder advances sample by sample, the stop packet, and the transmission
-// rates of the PPG module with its own microcontroller.
+// Stream packets: fifty 64-byte sub-packets of DAC codes per 3200-byte packet, built sample by
+// sample while the play clock (synthesis/PlayClock.h) is stepped with its drift correction; the
+// stop packet; and the transmission rates of the PPG module with its own microcontroller.
 //
-// The packet builder runs on the play thread (or the simulation timer's thread) and is the only
-// writer of the waveform clock and the sequence number while playing.
+// The packet builder runs on the play thread (or the simulation timer's thread) and, while
+// playing, is the only one that steps the play clock and writes the sequence number.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 
 #include "synthesis/WaveformState.h"
 
-// Respiration on (the ECG is then divided by the attenuation of the output stage).
+// Respiration on (the ECG is then divided by GetAttenuation()).
 extern CRelaxed<bool> g_RespirationEnabled;
 // Baseline impedance, ohms.
 extern CRelaxed<int> s_RespBaseline;

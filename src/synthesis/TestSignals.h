@@ -7,8 +7,8 @@
 //   - The play thread (or the simulation timer's tick) runs FrequencyScanSampleStep once per
 //     sample and _UpdateFreqScanIfRequired once per packet, holding the interrupt lock (or the
 //     API lock for the first packet). It never takes the API lock here: doing so while holding
-//     the interrupt lock would invert the lock order. The end of a scan therefore switches the
-//     scan off through the internal bodies below, as the end of a non-looping table does.
+//     the interrupt lock would invert the lock order. The end of a scan, found after a packet,
+//     therefore switches the scan off through the internal bodies below.
 //   - The clean-up after playback (StopTestSignals, play thread, no lock held) takes the API
 //     lock to switch the baseline-reset test off.
 //   - Every field is a CRelaxed (see WaveformState.h).
