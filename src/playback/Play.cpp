@@ -5,7 +5,6 @@
 #include <atomic>
 
 #include "link/Device.h"
-#include "platform/NoThrow.h"
 #include "platform/TickTimer.h"
 #include "playback/OutputSignal.h"
 #include "playback/OutputStage.h"
@@ -17,6 +16,7 @@
 #include "session/Session.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/PlaybackRequests.h"
+#include "synthesis/SetterPattern.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"
@@ -331,9 +331,7 @@ TOLV_API bool TOLVIsPlaying(void) {
 }
 
 TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (samplesPerSecond < 100 || samplesPerSecond > 40000) return -2;
         if (IsPlaybackRunning()) return -3;
         s_sampleRate = samplesPerSecond;

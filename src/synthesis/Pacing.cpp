@@ -206,9 +206,7 @@ TOLV_API double TOLVGetPacingDuration(void) {
 }
 
 TOLV_API int TOLVSetPacingRate(unsigned rate) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (rate < 10 || rate > 360) return -2;
         _outputLog("TOLVSetPacingRate(%.0f);", static_cast<double>(rate));
         g_PacingRate = rate;
@@ -223,9 +221,7 @@ TOLV_API unsigned TOLVGetPacingRate(void) {
 }
 
 TOLV_API int TOLVSetPacingRateSynchronized(void) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(60.0 * g_F, 10.0, 360.0)) return -2;
         _outputLog("TOLVSetPacingRateSynchronized();");
         g_pacingSynchronized = true;
@@ -234,9 +230,7 @@ TOLV_API int TOLVSetPacingRateSynchronized(void) {
 }
 
 TOLV_API int TOLVSetPacingPulseMode(unsigned mode) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         _outputLog("TOLVSetPacingPulseMode(%d);", static_cast<int>(mode));
         g_PacingPulse = mode;
         playback::RequestChange();
@@ -249,9 +243,7 @@ TOLV_API unsigned TOLVGetPacingPulseMode(void) {
 }
 
 TOLV_API int TOLVSetOvershootTimeConstant(unsigned milliseconds) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (milliseconds > 100) return -2;
         _outputLog("TOLVSetOvershootTimeConstant(%.0f);", static_cast<double>(milliseconds));
         g_PacingOvershootTC = milliseconds;

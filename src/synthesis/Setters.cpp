@@ -36,9 +36,7 @@ bool EcgFileLoops() {
 extern "C" {
 
 TOLV_API int TOLVSetAmplitude(double amplitude) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, -40.0, 40.0)) return -2;
         if (g_BaseLineOverload != 0) return -3;
         _outputLog("TOLVSetAmplitude(%.2f);", amplitude);
@@ -53,9 +51,7 @@ TOLV_API double TOLVGetAmplitude(void) {
 }
 
 TOLV_API int TOLVSetFrequency(double frequency) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         const int range = FrequencyRangeCode(g_MainOutput, frequency);
         if (range != 0) return range;
         if (s_FreqScanOn) return -3;
@@ -72,9 +68,7 @@ TOLV_API double TOLVGetFrequency(void) {
 }
 
 TOLV_API int TOLVSetDCOffset(int millivolts) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (millivolts < -1000 || millivolts > 1000) return -2;
         _outputLog("TOLVSetDCOffset(%d);", millivolts);
         g_DCSetting = millivolts;
@@ -149,9 +143,7 @@ TOLV_API int TOLVSetPDuration(double milliseconds) {
 }
 
 TOLV_API int TOLVSetPRInterval(double milliseconds) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(milliseconds, 0.0, 200.0)) return -2;
         _outputLog("TOLVSetPRInterval(%.0f);", milliseconds);
         g_PRInterval = milliseconds;

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "session/Journal.h"
 #include "session/Session.h"
@@ -98,15 +99,6 @@ std::array<double, kReferenceBeatLength> MakeReferenceBeat() {
         beat[static_cast<std::size_t>(n)] = v;
     }
     return beat;
-}
-
-template <typename R, typename F>
-R NoThrow(R fallback, F f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return fallback;
-    }
 }
 
 // The common body of the three selectors of SpecialWaveFormNo.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "session/Defaults.h"
@@ -36,8 +37,12 @@ constexpr int kInputRangeIndexBeforeWindow = static_cast<int>(2.0 * kInputRangeS
 constexpr int kInputRangeLastIndex = static_cast<int>(2.0 * kInputRangeEnd) - 1;
 constexpr double kInputRangeLevel = -300.0;
 constexpr double kInputRangeStep = 0.5;
-// Baseline-reset test: DC sine amplitude in mV.
+// Mains interference: the frequencies of selectors 1 to 8, Hz; selector 9 is random noise.
+constexpr double kMainsFrequencies[] = {50.0, 60.0, 100.0, 120.0, 150.0, 180.0, 200.0, 240.0};
+constexpr int kRandomMainsSelector = 9;
+// Baseline-reset test: DC sine amplitude in mV, and the frequencies of modes 1 to 4, Hz.
 constexpr double kBaselineResetAmplitude = 500.0;
+constexpr double kBaselineResetFrequencies[] = {50.0, 60.0, 80.0, 100.0};
 
 // Output 15 bookkeeping between samples: the half-second index of the last instant stepped,
 // and whether the -300 mV level has been reported before and after the window.
@@ -57,6 +62,13 @@ std::int32_t NextNoiseValue() {
     x ^= x << 5;
     s_NoiseState = x;
     return static_cast<std::int32_t>(x >> 1);
+}
+
+// Frequency of selector 1..N from a table of N; 0 for 0 and any other selector (off).
+template <std::size_t N>
+double SelectedFrequency(int selector, const double (&frequencies)[N]) {
+    if (selector < 1 || selector > static_cast<int>(N)) return 0.0;
+    return frequencies[selector - 1];
 }
 
 double Clamp(double v, double low, double high) {
@@ -313,58 +325,18 @@ double _GetModulatedBeatVoltage(double p, BeatFunction beat) {
 
 double GetVoltageNoiseAmplitude() {
     const double n = g_MainsNoiseAmp;
-    double f = 0.0;
-    switch (g_MainNoise.load()) {
-        case 1:
-            f = 50.0;
-            break;
-        case 2:
-            f = 60.0;
-            break;
-        case 3:
-            f = 100.0;
-            break;
-        case 4:
-            f = 120.0;
-            break;
-        case 5:
-            f = 150.0;
-            break;
-        case 6:
-            f = 180.0;
-            break;
-        case 7:
-            f = 200.0;
-            break;
-        case 8:
-            f = 240.0;
-            break;
-        case 9:
-            return n * (2.0 * NextNoiseValue() / 2147483647.0 - 1.0) * 0.5;
-        default:
-            return 0.0;
+    const int selector = g_MainNoise;
+    if (selector == kRandomMainsSelector) {
+        return n * (2.0 * NextNoiseValue() / 2147483647.0 - 1.0) * 0.5;
     }
+    const double f = SelectedFrequency(selector, kMainsFrequencies);
+    if (f == 0.0) return 0.0;
     return n / 2.0 * std::sin(kTwoPi * f * s_t);
 }
 
 double _GetBaselineOverload(double p) {
-    double f = 0.0;
-    switch (g_BaseLineOverload.load()) {
-        case 1:
-            f = 50.0;
-            break;
-        case 2:
-            f = 60.0;
-            break;
-        case 3:
-            f = 80.0;
-            break;
-        case 4:
-            f = 100.0;
-            break;
-        default:
-            return 0.0;
-    }
+    const double f = SelectedFrequency(g_BaseLineOverload, kBaselineResetFrequencies);
+    if (f == 0.0) return 0.0;
     return kBaselineResetAmplitude * std::sin(kTwoPi * f * p);
 }
 

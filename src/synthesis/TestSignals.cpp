@@ -32,16 +32,6 @@ double ScanStep(double start, double stop, double seconds) {
     const int rate = playback::SampleRate();
     return (stop - start) / seconds / (rate > 0 ? rate : defaults::kSampleRate);
 }
-
-// The common frame of the setters here: API lock, session test, then the body's own codes.
-template <typename F>
-int Setter(F body) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        return body();
-    });
-}
 }  // namespace
 
 CRelaxed<double> g_Fstart{defaults::kScanStartFrequency};
@@ -129,7 +119,7 @@ void _UpdateFreqScanIfRequired() {
 extern "C" {
 
 TOLV_API int TOLVSetBaselineResetTest(int mode) {
-    const int result = Setter([&] {
+    const int result = RunSetter([&] {
         DoSetBaselineResetTest(mode);
         return 0;
     });
@@ -142,7 +132,7 @@ TOLV_API int TOLVGetBaselineResetTest(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_Noise(int selector, double amplitude) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 0.01, 5.0)) return -2;
         _outputLog("TOLVSetECG2_27_Noise(%d, %.2f);", selector, amplitude);
         g_MainNoise = selector;
@@ -170,7 +160,7 @@ TOLV_API bool TOLVGetECG2_27_AAMIDriftTest(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_AAMIDriftTestAmplitude(double amplitude) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 1.0, 8.0)) return -2;
         _outputLog("TOLVSetECG2_27_AAMIDriftTestAmplitude(%.1f);", amplitude);
         g_AAMIDriftTestAmp = amplitude;
@@ -185,7 +175,7 @@ TOLV_API double TOLVGetECG2_27_AAMIDriftTestAmplitude(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_AAMIDriftTestFrequency(double frequency) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(frequency, 0.05, 2.0)) return -2;
         _outputLog("TOLVSetECG2_27_AAMIDriftTestFrequency(%.2f);", frequency);
         const double period = 1.0 / frequency;
@@ -204,7 +194,7 @@ TOLV_API double TOLVGetECG2_27_AAMIDriftTestFrequency(void) {
 
 TOLV_API int TOLVSetDynamicRangeTest(bool enable, bool triangle, double amplitude,
                                      double frequency) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 0.0, 10.0)) return -2;
         if (!InSettingRange(frequency, 1.0, 60.0)) return -3;
         _outputLog("TOLVSetDynamicRangeTest(%s, %s, %.1f, %.0f);", JournalBool(enable),
@@ -232,7 +222,7 @@ TOLV_API double TOLVGetDynamicRangeTestFrequency(void) {
 }
 
 TOLV_API int TOLVSetFrequencyScanSine(bool enable, int duration, double start, double stop) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(start, 0.67, 500.0)) return -2;
         if (!InSettingRange(stop, 0.67, 500.0)) return -3;
         if (duration < 10 || duration > 180) return -4;
@@ -258,7 +248,7 @@ TOLV_API int TOLVGetFrequencyScanSineDuration(void) {
 }
 
 TOLV_API int TOLVSetFrequencyScanECG(bool enable) {
-    return Setter([&] {
+    return RunSetter([&] {
         DoSetFrequencyScanECG(enable);
         return 0;
     });
