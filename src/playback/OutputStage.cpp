@@ -1,12 +1,9 @@
 #include "playback/OutputStage.h"
 
-#include <cmath>
-
 #include "link/Device.h"
-#include "playback/Play.h"
+#include "playback/OutputSignal.h"
 #include "playback/PlayState.h"
 #include "ppg/PpgChannels.h"
-#include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
@@ -16,6 +13,7 @@
 #include "recordings/Recording.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
 #include "synthesis/Noise.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/Respiration.h"
@@ -73,70 +71,10 @@ thread_local bool t_inPacketBuilder = false;
 
 }  // namespace
 
-std::int16_t GetAcDac(double millivolts) {
-    const double code = std::trunc(1600.0 * millivolts);
-    if (!(code > -32768.0)) return -32768;  // also NaN
-    if (code > 32767.0) return 32767;
-    return static_cast<std::int16_t>(code);
-}
-
-std::uint16_t GetPacketDCValue(double millivolts) {
-    double mv = millivolts;
-    if (!(mv > -2000.0)) mv = -2000.0;  // also NaN
-    if (mv > 2000.0) mv = 2000.0;
-    const double x = mv + 2000.0;
-    const int i = static_cast<int>(x);
-    const int next = (i < 3999 ? i : 3999) + 1;
-    const double low = GetECGDCCalibrationEntry(i);
-    const double high = GetECGDCCalibrationEntry(next);
-    return static_cast<std::uint16_t>(low + (x - i) * (high - low));
-}
-
-double GetAttenuation() {
-    if (!g_RespirationEnabled) return 1.0;
-    const int ohms = s_RespBaseline;
-    if (ExtRespIsAvailable()) {
-        switch (ohms) {
-            case 100:
-                return 1.04;
-            case 200:
-                return 2.04;
-            case 500:
-                return 5.04;
-            case 1000:
-                return 10.04;
-            case 1500:
-                return 15.04;
-            case 2000:
-                return 20.04;
-            case 2500:
-                return 25.04;
-            case 3000:
-                return 30.04;
-            case 3500:
-                return 35.04;
-            case 4000:
-                return 40.04;
-            case 4500:
-                return 45.05;
-            default:
-                break;
-        }
-    }
-    switch (ohms) {
-        case 500:
-            return 4.793;
-        case 1000:
-            return 9.534;
-        case 1500:
-            return 14.096;
-        case 2000:
-            return 18.419;
-        case 2500:
-            return 22.597;
-        default:
-            return 1.0;
-    }
+int _GetSampleRate() {
+    if (ExtRespIsAvailable()) return 5000;
+    if (AnyPPGOutputEnabled()) return s_PPGSampleRate;
+    return s_sampleRate;
 }
 
 void _GetECGVoltageData(double t, std::uint16_t* dc, std::uint16_t* ac, bool notify, bool record) {

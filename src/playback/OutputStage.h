@@ -1,5 +1,6 @@
-// The output stage: each sample's AC and DC converter codes, the relay word and operate mode,
-// the output leads, lead-off, the right-leg-drive measurement and the fixed DC output.
+// The output stage: each sample's AC and DC converter codes, the relay word and operate mode
+// with the effective sample rate that follows from them, the output leads, lead-off, the
+// right-leg-drive measurement and the fixed DC output.
 //
 // The relay state is written under the API lock by API threads and, at period ends, by the
 // play thread (which holds the interrupt lock); SetRelays takes the API lock itself.
@@ -18,13 +19,9 @@ extern std::atomic<int> s_DcDacValue;
 // PPG AC-above-DC option.
 extern std::atomic<bool> g_bACAboveDC;
 
-// AC DAC code: 1600 codes per mV, truncated toward zero, clamped to -32768..32767.
-std::int16_t GetAcDac(double millivolts);
-// DC DAC code through the live calibration table, interpolated in 1 mV steps; the voltage is
-// clamped to -2000..2000 mV.
-std::uint16_t GetPacketDCValue(double millivolts);
-// The factor the AC signal is divided by while respiration is enabled (1.0 otherwise).
-double GetAttenuation();
+// Effective sample rate: 5000 with the external respiration module, the PPG rate when any PPG
+// output is enabled, else the ECG sample rate.
+int _GetSampleRate();
 // The DC and AC codes of the sample at time t. notify: run the output-signal and pacing
 // callbacks and the decimation counter; record: feed the output recorder.
 void _GetECGVoltageData(double t, std::uint16_t* dc, std::uint16_t* ac, bool notify, bool record);

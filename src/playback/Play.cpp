@@ -6,26 +6,22 @@
 
 #include "link/Device.h"
 #include "platform/TickTimer.h"
+#include "playback/OutputSignal.h"
 #include "playback/OutputStage.h"
 #include "playback/PlayState.h"
 #include "playback/Stream.h"
 #include "ppg/ModuleControl.h"
-#include "ppg/PpgChannels.h"
-#include "protocol/DeviceInformation.h"
 #include "session/Journal.h"
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "session/SessionHooks.h"
 #include "synthesis/Pacing.h"
+#include "synthesis/PlaybackRequests.h"
+#include "synthesis/SetterPattern.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
-
-GraphCallback g_GraphCB = nullptr;
-GraphCallback g_PacingGraphCB = nullptr;
-int s_freqDivider = 1;
-int g_UICounter = 0;
 
 namespace {
 
@@ -169,6 +165,22 @@ void* StartPlayThread(void*) {
     return nullptr;
 }
 
+// The synthesis reaches the play engine through its request hooks: a setter's value travels
+// synthesis -> hook -> change request here. Registered while the library loads; this file is
+// linked wherever anything can start playback.
+struct RegisterWithSynthesis {
+    RegisterWithSynthesis() {
+        playback::Handlers handlers;
+        handlers.changeRequested = _ChangeRequested;
+        handlers.changeNow = [] { Change(); };
+        handlers.isRunning = IsPlaybackRunning;
+        handlers.relaysChanged = [] { SetRelays(false); };
+        handlers.sampleRate = _GetSampleRate;
+        playback::Register(handlers);
+    }
+};
+const RegisterWithSynthesis s_registerWithSynthesis;
+
 }  // namespace
 
 bool IsPlaybackRunning() {
@@ -176,7 +188,7 @@ bool IsPlaybackRunning() {
 }
 
 bool PlaybackStopRequested() {
-    return s_stopRequested;
+    return s_stopRequested || OneShotEndPending();
 }
 
 void HandPlaybackToDevice(void (*atHandover)()) {
@@ -207,12 +219,6 @@ void PlaybackDeviceLost() {
     g_bDevicePacesPlayback = false;
 }
 
-int _GetSampleRate() {
-    if (ExtRespIsAvailable()) return 5000;
-    if (AnyPPGOutputEnabled()) return s_PPGSampleRate;
-    return s_sampleRate;
-}
-
 void _ChangeRequested() {
     if (s_ECGGoing && g_MainOutput != 0) {
         g_bChangeOnNextCycle = true;
@@ -228,8 +234,7 @@ int Change() {
             s_ECGGoing = false;
             s_stopRequested = true;
             _StopSimulationTimer();
-            s_t = 0.0;
-            s_tg = 0.0;
+            ResetSynthesisTime();
             g_hStopPlayEvent.SetEvent();
         }
         s_ChangeCriticalSection.Unlock();
@@ -244,6 +249,7 @@ int Change() {
         ResetStreamSequence();
         g_bChangeOnNextCycle = false;
         s_stopRequested = false;
+        TakeOneShotEnd();  // none of an earlier run is left for this one
         _RefreshOperateMode();
         SetRelays(true);
         s_hPlayThreadEnded.ResetEvent();
@@ -279,12 +285,11 @@ void SetOutputFunction(int function) {
     SetPacing();
     if (function != 0) {
         g_UICounter = 0;
-        s_tg = 0.0;
-        s_t = 0.0;
+        ResetSynthesisTime();
     } else {
         SendDynamicLedOff();
     }
-    if (function == 12) {
+    if (function == OUTPUT_EXP_ALTERNATING) {
         Change();
     } else {
         _ChangeRequested();
@@ -326,19 +331,20 @@ TOLV_API bool TOLVIsPlaying(void) {
     return IsPlayingOrSampling() || g_hPlayThread != 0;
 }
 
-TOLV_API void TOLVRegisterOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback, int divider) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    g_GraphCB = callback;
-    if (divider > 0) {
-        s_freqDivider = divider > s_sampleRate ? s_sampleRate : divider;
-    } else {
-        s_freqDivider = 1;
-    }
+TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
+    return RunSetter([&] {
+        if (samplesPerSecond < 100 || samplesPerSecond > 40000) return -2;
+        if (IsPlaybackRunning()) return -3;
+        s_sampleRate = samplesPerSecond;
+        if (s_freqDivider > samplesPerSecond) s_freqDivider = samplesPerSecond;
+        _ChangeRequested();
+        return 0;
+    });
 }
 
-TOLV_API void TOLVRegisterPacingOutputSignalCallback(TOLV_SIGNAL_CALLBACK callback) {
+TOLV_API int TOLVGetSampleRate(void) {
     CAutoCriticalSection api(g_APICriticalSection);
-    g_PacingGraphCB = callback;
+    return _GetSampleRate();
 }
 
 TOLV_API void* TOLVCreateSynchronizationSignal(void) {

@@ -1,5 +1,5 @@
-// Playback life cycle: change requests, the play thread, the simulation timer and the
-// output-signal callbacks.
+// Playback life cycle: change requests, the play thread, the simulation timer, and the sample
+// rate setting that playback refuses to change while it runs.
 //
 // Threads: API threads call _ChangeRequested/Change under the API lock; the play thread applies
 // pending changes itself at period ends (under the interrupt lock); the simulation timer's tick
@@ -7,9 +7,6 @@
 #pragma once
 
 #include "platform/Platform.h"
-
-// Output-signal callback: (graph time in s, output voltage in mV before attenuation).
-using GraphCallback = void (*)(double time, double millivolts);
 
 // Called by every setter after it stored a value. While playing a non-zero output function the
 // change waits for the end of the current waveform period; otherwise Change() runs at once.
@@ -35,17 +32,8 @@ void HandPlaybackToDevice(void (*atHandover)());
 // connection; one started meanwhile runs on the simulation timer.
 void PlaybackDeviceLost();
 
-// Effective sample rate: 5000 with the external respiration module, the PPG rate when any PPG
-// output is enabled, else the ECG sample rate.
-int _GetSampleRate();
-
 // Playback is running (a stream packet has been written and no stop came since).
 bool IsPlaybackRunning();
-// A stop was requested and the play thread has not ended yet.
+// A stop was requested (or a non-looping table or recording ended in the packet being built)
+// and the play thread has not ended yet.
 bool PlaybackStopRequested();
-
-// Registered callbacks and the output-signal decimation (guarded by the API lock).
-extern GraphCallback g_GraphCB;
-extern GraphCallback g_PacingGraphCB;
-extern int s_freqDivider;
-extern int g_UICounter;

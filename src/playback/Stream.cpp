@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/Device.h"
+#include "playback/OutputSignal.h"
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
@@ -17,7 +18,10 @@
 #include "protocol/commands/QueryCommands.h"
 #include "protocol/commands/SettingCommands.h"
 #include "recordings/Recording.h"
+#include "session/Defaults.h"
+#include "session/Poll.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"
@@ -44,8 +48,7 @@ inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int gr
                          bool markPacing) {
     FrequencyScanSampleStep();
     _CheckIfChangeRequired(_GetPeriodPosition());
-    s_t = s_t + dt;
-    s_tg = s_tg + dt;
+    AdvanceSynthesisTime(dt);
     g_fDelayAccumulated += 0.00003 / rate;
     if (markPacing && s_PacingPulseRaised) {
         s_PacingPulseRaised = false;
@@ -53,8 +56,7 @@ inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int gr
     }
     if (g_fDelayAccumulated >= 1.0 / rate) {
         g_fDelayAccumulated -= 1.0 / rate;
-        s_t = s_t - dt;
-        s_tg = s_tg - dt;
+        AdvanceSynthesisTime(-dt);
     }
 }
 
@@ -66,13 +68,10 @@ void ResetStreamSequence() {
 void ResetPacketClockDrift() {
     g_fDelayAccumulated = 0.0;
 }
-std::uint16_t StreamSequence() {
-    return s_SeqCheck;
-}
 
 void DoSendNextPacket(std::uint8_t* buffer) {
     const int rateValue = _GetSampleRate();
-    const double rate = rateValue > 0 ? rateValue : 20000;
+    const double rate = rateValue > 0 ? rateValue : defaults::kSampleRate;
     const double dt = 1.0 / rate;
     if (s_t <= 0.0) g_UICounter = 0;
     const std::uint8_t mode = g_OperateMode;
@@ -108,6 +107,9 @@ void _SendNextPacket(bool /*first*/) {
     DoSendNextPacket(buffer);
     SetPacketBuilderThread(false);
     SetPacketRecording(nullptr);
+    // A table or recording that does not loop ended in this packet: now that the packet is
+    // complete, the output function goes off as through its setter (journal line, stop).
+    if (TakeOneShotEnd()) SetOutputFunction(OUTPUT_OFF);
     s_ECGGoing = true;
     if (g_bDevicePacesPlayback) DeviceWriteData(buffer, static_cast<int>(sizeof buffer), 0);
     _UpdateFreqScanIfRequired();

@@ -1,9 +1,9 @@
-// Stream packets: fifty 64-byte sub-packets of DAC codes per 3200-byte packet, the waveform
-// clock that the builder advances sample by sample, the stop packet, and the transmission
-// rates of the PPG module with its own microcontroller.
+// Stream packets: fifty 64-byte sub-packets of DAC codes per 3200-byte packet, built sample by
+// sample while the play clock (synthesis/PlayClock.h) is stepped with its drift correction; the
+// stop packet; and the transmission rates of the PPG module with its own microcontroller.
 //
-// The packet builder runs on the play thread (or the simulation timer's thread) and is the only
-// writer of the waveform clock and the sequence number while playing.
+// The packet builder runs on the play thread (or the simulation timer's thread) and, while
+// playing, is the only one that steps the play clock and writes the sequence number.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,6 @@ void _SendStopPacket();
 void ResetStreamSequence();
 // Clears the clock-drift accumulators (play start).
 void ResetPacketClockDrift();
-std::uint16_t StreamSequence();
 
 // Writes the transmission-rate settings of the 0x2112 module that differ from the values last
 // written; true for any other module. The first failing write returns false. The first and

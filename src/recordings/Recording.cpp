@@ -1,5 +1,5 @@
-// The current recording, the loop switch of output 13 and the output recorder, with the
-// exported functions that act on them directly.
+// The current recording and the output recorder, with the exported functions that act on them
+// directly.
 #include "recordings/Recording.h"
 
 #include <atomic>
@@ -12,7 +12,6 @@
 #include "platform/Text.h"
 #include "recordings/RecordingApi.h"
 #include "session/Session.h"
-#include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
 EcgRecording::EcgRecording(std::vector<double>&& samples, double sampleRate, bool unitMillivolts)
@@ -71,14 +70,6 @@ void InstallEmptyEcgRecording(double sampleRate) {
     } catch (const std::bad_alloc&) {
         InstallEcgRecording(nullptr);
     }
-}
-
-// The loop switch is the waveform state's s_loopFile, which the synthesizer's loop check reads.
-void SetEcgFileLoop(bool loop) {
-    s_loopFile = loop;
-}
-bool EcgFileLoops() {
-    return s_loopFile;
 }
 
 void RegisterRespirationRecordingReset(void (*reset)()) {

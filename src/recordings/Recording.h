@@ -1,5 +1,6 @@
 // The current ECG recording: the one recorded channel that output function 13
-// (OUTPUT_ECG_FILE) plays, its loop switch, and the recorder of the output stage's values.
+// (OUTPUT_ECG_FILE) plays, and the recorder of the output stage's values. Whether it loops is a
+// setting of the waveform state (s_loopFile).
 //
 // Thread-safety contract
 // ----------------------
@@ -94,12 +95,6 @@ void InstallEcgRecording(EcgRecordingPtr recording);
 EcgRecordingPtr InstallEcgSamples(std::vector<double>&& samples, double sampleRate);
 // Installs an empty recording at the given rate (a load that failed after its header checks).
 void InstallEmptyEcgRecording(double sampleRate);
-
-// The loop switch of output 13 (s_loopFile, initially true), set by TOLVSetFileLoop. Read by
-// the synthesizer's loop check before each sample: when false and the play time exceeds the
-// period, it calls the standard-stop callback and sets the output function to OUTPUT_OFF.
-void SetEcgFileLoop(bool loop);
-bool EcgFileLoops();
 
 // The respiration recording (owned by the respiration module) is reset together with the ECG
 // recording by ClearRawArray. The respiration module registers its reset here; null removes it.

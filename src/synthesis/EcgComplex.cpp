@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "session/Defaults.h"
+
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
@@ -24,7 +26,7 @@ constexpr double kTReturn = 0.09;
 
 }  // namespace
 
-CRelaxed<double> s_QRS{0.1};
+CRelaxed<double> s_QRS{defaults::kQRSDuration / 1000};
 CRelaxed<double> s_t1{0.0};
 CRelaxed<double> s_t2{0.0};
 CRelaxed<double> s_t3{0.0};

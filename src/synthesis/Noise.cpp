@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "platform/NoThrow.h"
-#include "playback/Play.h"
 #include "session/Defaults.h"
 #include "session/Session.h"
 #include "session/SessionHooks.h"
 #include "synthesis/NoiseRecords.h"
+#include "synthesis/PlayClock.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
-#include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
 CRelaxed<int> s_NST_Noise{defaults::kNSTNoise};
@@ -41,7 +41,7 @@ double GetNstNoise() {
 extern "C" TOLV_API int TOLVSetNSTNoise(unsigned record, double gain) {
     return NoThrow(-1, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
-        if (IsPlaybackRunning()) return -1;
+        if (playback::IsRunning()) return -1;
         if (!InSettingRange(gain, 0.1, 10.0)) return -2;
         const NOISE_RECORD_VIEW view = NoiseRecord(static_cast<int>(record));
         if (record >= 1 && record <= 3 && view.samples == nullptr) return TOLV_TABLE_MISSING;

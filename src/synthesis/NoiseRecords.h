@@ -16,5 +16,3 @@ struct NOISE_RECORD_VIEW {
 // built in from $TOLVAN_DATA_DIR on first use, so call it when the selection changes, not per
 // sample; the view stays valid for the life of the process.
 NOISE_RECORD_VIEW NoiseRecord(int which);
-// As NoiseRecord, without any I/O (present only when built in or loaded before).
-NOISE_RECORD_VIEW PeekNoiseRecord(int which);

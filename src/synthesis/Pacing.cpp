@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "link/Device.h"
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
@@ -15,6 +13,8 @@
 #include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
@@ -39,9 +39,9 @@ namespace {
 constexpr double g_Pacing_leading = 0.03;
 
 // Schedule state: derived at a change, advanced by the play thread per sample.
-CRelaxed<double> s_OTC{0.0};  // overshoot time constant, s
-CRelaxed<double> s_pp{1.0};   // pacing period, s
-CRelaxed<double> s_rate{20000.0};
+CRelaxed<double> s_OTC{0.0};                          // overshoot time constant, s
+CRelaxed<double> s_pp{60.0 / defaults::kPacingRate};  // pacing period, s
+CRelaxed<double> s_rate{defaults::kSampleRate};
 CRelaxed<int> g_nPacingDurationCounter{0};  // pulse width in samples
 CRelaxed<int> g_nPacingPulseCount{1000};    // samples since the last pulse start
 CRelaxed<bool> s_pulseTriggered{false};     // trigger latch
@@ -112,7 +112,7 @@ void _DerivePacingSchedule() {
         s_PulsesRequired = 0;
         return;
     }
-    s_rate = sampleRate > 0 ? sampleRate : 20000.0;
+    s_rate = sampleRate > 0 ? sampleRate : defaults::kSampleRate;
     s_PulsesRequired = g_PacingPulse != 0 ? 2 : 1;
     s_OTC = g_PacingOvershootTC / 1000.0;
     g_nPacingDurationCounter = static_cast<int>(0.5 + s_rate * g_PacingDuration / 1000.0);
@@ -121,7 +121,7 @@ void _DerivePacingSchedule() {
     if (tp >= 1.0 / 6.0 && tp <= 6.0 && g_pacingSynchronized) {
         s_pp = tp;
     } else {
-        s_pp = 60.0 / (g_PacingRate > 0 ? g_PacingRate : 60);
+        s_pp = 60.0 / (g_PacingRate > 0 ? g_PacingRate : defaults::kPacingRate);
     }
 }
 
@@ -181,17 +181,6 @@ void ClearPacingApplyRequest() {
     g_PacingApplyRequested = false;
 }
 
-void ResetPacingSettings() {
-    g_PA = 0.0;
-    g_PacingDuration = 2.0;
-    g_PacingRate = 60;
-    g_pacingSynchronized = true;
-    g_PacingPulse = 0;
-    g_PacingOvershootTC = 0;
-    g_POA = 0.0;
-    s_PulsesRequired = 0;
-}
-
 extern "C" {
 
 TOLV_API int TOLVSetPacingAmplitude(double amplitude) {
@@ -213,14 +202,12 @@ TOLV_API double TOLVGetPacingDuration(void) {
 }
 
 TOLV_API int TOLVSetPacingRate(unsigned rate) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (rate < 10 || rate > 360) return -2;
         _outputLog("TOLVSetPacingRate(%.0f);", static_cast<double>(rate));
         g_PacingRate = rate;
         g_pacingSynchronized = false;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -230,9 +217,7 @@ TOLV_API unsigned TOLVGetPacingRate(void) {
 }
 
 TOLV_API int TOLVSetPacingRateSynchronized(void) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(60.0 * g_F, 10.0, 360.0)) return -2;
         _outputLog("TOLVSetPacingRateSynchronized();");
         g_pacingSynchronized = true;
@@ -241,12 +226,10 @@ TOLV_API int TOLVSetPacingRateSynchronized(void) {
 }
 
 TOLV_API int TOLVSetPacingPulseMode(unsigned mode) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         _outputLog("TOLVSetPacingPulseMode(%d);", static_cast<int>(mode));
         g_PacingPulse = mode;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -256,13 +239,11 @@ TOLV_API unsigned TOLVGetPacingPulseMode(void) {
 }
 
 TOLV_API int TOLVSetOvershootTimeConstant(unsigned milliseconds) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (milliseconds > 100) return -2;
         _outputLog("TOLVSetOvershootTimeConstant(%.0f);", static_cast<double>(milliseconds));
         g_PacingOvershootTC = milliseconds;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -284,7 +265,7 @@ TOLV_API double TOLVGetOvershootAmplitude(void) {
 TOLV_API bool TOLVApplyPacing(void) {
     return NoThrow(false, [] {
         CAutoCriticalSection api(g_APICriticalSection);
-        if (g_bConnected && IsPlaybackRunning()) {
+        if (g_bConnected && playback::IsRunning()) {
             g_PacingApplyRequested = true;
             return true;
         }

@@ -35,8 +35,6 @@ double _GetPacingV5(double* overshoot, double p);
 bool SetPacing();
 // Clears a pending apply request (playback stop).
 void ClearPacingApplyRequest();
-// Restores every pacing setting to its load value (reset).
-void ResetPacingSettings();
 // Seconds before a pacing-period boundary at which the (last) pulse starts.
 double GetPacingLeadingTime();
 // The tolerance rounding of the trigger test: the digit after the first non-zero digit of x

@@ -144,12 +144,6 @@ NOISE_RECORD_VIEW NoiseRecord(int which) {
     return ToNoiseView(AcquireTable(id));
 }
 
-NOISE_RECORD_VIEW PeekNoiseRecord(int which) {
-    ReferenceTable id;
-    if (!NoiseTableOf(which, &id)) return {};
-    return ToNoiseView(PeekTable(id));
-}
-
 extern "C" TOLV_API bool TOLVIsStandardDataAvailable(int table) {
     if (table < 0 || table >= kReferenceTableCount) return false;
     try {

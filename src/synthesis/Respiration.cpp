@@ -4,17 +4,16 @@
 
 #include "link/Device.h"
 #include "platform/NoThrow.h"
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
 #include "protocol/commands/SettingCommands.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlayClock.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/SynthesisHooks.h"
-#include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 
 CRelaxed<bool> g_RespirationEnabled{false};
@@ -45,6 +44,53 @@ double RespirationModulationAt(double t) {
 
 double GetRespirationVoltage() {
     return RespirationModulationAt(s_t);
+}
+
+double GetAttenuation() {
+    if (!g_RespirationEnabled) return 1.0;
+    const int ohms = s_RespBaseline;
+    if (ExtRespIsAvailable()) {
+        switch (ohms) {
+            case 100:
+                return 1.04;
+            case 200:
+                return 2.04;
+            case 500:
+                return 5.04;
+            case 1000:
+                return 10.04;
+            case 1500:
+                return 15.04;
+            case 2000:
+                return 20.04;
+            case 2500:
+                return 25.04;
+            case 3000:
+                return 30.04;
+            case 3500:
+                return 35.04;
+            case 4000:
+                return 40.04;
+            case 4500:
+                return 45.05;
+            default:
+                break;
+        }
+    }
+    switch (ohms) {
+        case 500:
+            return 4.793;
+        case 1000:
+            return 9.534;
+        case 1500:
+            return 14.096;
+        case 2000:
+            return 18.419;
+        case 2500:
+            return 22.597;
+        default:
+            return 1.0;
+    }
 }
 
 namespace {
@@ -105,8 +151,8 @@ TOLV_API bool TOLVEnableRespiration(bool enable) {
         _outputLog("TOLVEnableRespiration(%s);", JournalBool(enable));
         if (!enable) s_RespBaseline = 0;
         if (!DeviceIsConnected()) return false;
-        _ChangeRequested();
-        SetRelays(false);
+        playback::RequestChange();
+        playback::UpdateRelays();
         if (ExtRespIsAvailable() && !enable) {
             CDeviceCommand command;
             if (command.Ready()) Transact(BuildRespBaselineWrite(RespBaseline{0, 0}));

@@ -1,5 +1,5 @@
-// Respiration: the impedance-respiration switch read by the output stage, and the breathing
-// waveform that modulates the baseline, amplitude and rate of the synthetic ECG.
+// Respiration: the impedance-respiration switch and the attenuation it puts on the AC path, and
+// the breathing waveform that modulates the baseline, amplitude and rate of the synthetic ECG.
 //
 // Settings are written by API threads under the API lock and read by the play thread once per
 // sample without a lock (every field is a CRelaxed).
@@ -7,7 +7,7 @@
 
 #include "synthesis/WaveformState.h"
 
-// Respiration on (the ECG is then divided by the attenuation of the output stage).
+// Respiration on (the ECG is then divided by GetAttenuation()).
 extern CRelaxed<bool> g_RespirationEnabled;
 // Baseline impedance, ohms.
 extern CRelaxed<int> s_RespBaseline;
@@ -24,3 +24,6 @@ double RespirationBreathShape(double x);
 // The modulation value m at play time t, between -1 and 1; 0 during apnoea or while the
 // modulation is off.
 double RespirationModulationAt(double t);
+// The factor the AC signal is divided by while respiration is enabled (1.0 otherwise): set by
+// the baseline impedance, with the external respiration module's own steps when it is present.
+double GetAttenuation();

@@ -1,18 +1,17 @@
 #include "synthesis/SetterPattern.h"
 
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
+#include "synthesis/PlaybackRequests.h"
 
 void ApplySetting(Apply how) {
     switch (how) {
         case Apply::NextPeriod:
-            _ChangeRequested();
+            playback::RequestChange();
             break;
         case Apply::AtOnce:
-            Change();
+            playback::ApplyChangeNow();
             break;
         case Apply::Relays:
-            SetRelays(false);
+            playback::UpdateRelays();
             break;
         case Apply::Stored:
             break;
@@ -25,9 +24,7 @@ bool InSettingRange(double value, double low, double high) {
 
 int SetDoubleSetting(double value, double low, double high, const char* journal,
                      CRelaxed<double>& field, Apply how) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(value, low, high)) return -2;
         _outputLog(journal, value);
         field = value;
@@ -37,9 +34,7 @@ int SetDoubleSetting(double value, double low, double high, const char* journal,
 }
 
 int SetFlagSetting(bool value, const char* journal, CRelaxed<bool>& field, Apply how) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         _outputLog(journal, JournalBool(value));
         field = value;
         ApplySetting(how);

@@ -17,6 +17,17 @@ enum class Apply {
 
 void ApplySetting(Apply how);
 
+// The frame of every setter: API lock, session test (-1), then the body with its own codes;
+// anything thrown becomes -1.
+template <typename F>
+int RunSetter(F body) {
+    return NoThrow(-1, [&] {
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (!SessionStarted()) return -1;
+        return body();
+    });
+}
+
 // True when low <= value <= high (bounds inclusive); false for NaN.
 bool InSettingRange(double value, double low, double high);
 

@@ -5,10 +5,9 @@
 // journaled when a test fails.
 #include "synthesis/Setters.h"
 
-#include "playback/OutputStage.h"
-#include "playback/Play.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -26,17 +25,23 @@ double PDurationForPRInterval(double prInterval, double pDuration) {
     return pDuration;
 }
 
+void SetEcgFileLoop(bool loop) {
+    s_loopFile = loop;
+}
+
+bool EcgFileLoops() {
+    return s_loopFile;
+}
+
 extern "C" {
 
 TOLV_API int TOLVSetAmplitude(double amplitude) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, -40.0, 40.0)) return -2;
         if (g_BaseLineOverload != 0) return -3;
         _outputLog("TOLVSetAmplitude(%.2f);", amplitude);
         g_Amplitude = amplitude;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -46,16 +51,14 @@ TOLV_API double TOLVGetAmplitude(void) {
 }
 
 TOLV_API int TOLVSetFrequency(double frequency) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         const int range = FrequencyRangeCode(g_MainOutput, frequency);
         if (range != 0) return range;
         if (s_FreqScanOn) return -3;
         if (g_BaseLineOverload != 0) return -4;
         _outputLog("TOLVSetFrequency(%.2f);", frequency);
         g_F = frequency;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -65,13 +68,11 @@ TOLV_API double TOLVGetFrequency(void) {
 }
 
 TOLV_API int TOLVSetDCOffset(int millivolts) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (millivolts < -1000 || millivolts > 1000) return -2;
         _outputLog("TOLVSetDCOffset(%d);", millivolts);
         g_DCSetting = millivolts;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -142,15 +143,13 @@ TOLV_API int TOLVSetPDuration(double milliseconds) {
 }
 
 TOLV_API int TOLVSetPRInterval(double milliseconds) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+    return RunSetter([&] {
         if (!InSettingRange(milliseconds, 0.0, 200.0)) return -2;
         _outputLog("TOLVSetPRInterval(%.0f);", milliseconds);
         g_PRInterval = milliseconds;
         // The P duration follows before the change, so that one change sees both.
         g_PDuration = PDurationForPRInterval(milliseconds, g_PDuration);
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }
@@ -204,25 +203,7 @@ TOLV_API void TOLVSetSpecialWaveformLoop(bool loop) {
 
 TOLV_API void TOLVSetFileLoop(bool loop) {
     CAutoCriticalSection api(g_APICriticalSection);
-    s_loopFile = loop;
-}
-
-TOLV_API int TOLVSetSampleRate(int samplesPerSecond) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        if (samplesPerSecond < 100 || samplesPerSecond > 40000) return -2;
-        if (IsPlaybackRunning()) return -3;
-        s_sampleRate = samplesPerSecond;
-        if (s_freqDivider > samplesPerSecond) s_freqDivider = samplesPerSecond;
-        _ChangeRequested();
-        return 0;
-    });
-}
-
-TOLV_API int TOLVGetSampleRate(void) {
-    CAutoCriticalSection api(g_APICriticalSection);
-    return _GetSampleRate();
+    SetEcgFileLoop(loop);
 }
 
 TOLV_API void TOLVRegisterSyncFrequencyCB(TOLV_SYNC_FREQUENCY_CALLBACK callback) {

@@ -8,3 +8,8 @@ int FrequencyRangeCode(int outputFunction, double frequency);
 // P duration after the PR interval is set to prInterval (ms): a PR interval below 50 ms sets
 // it to the PR interval; otherwise a P duration below 50 ms is raised to 50.
 double PDurationForPRInterval(double prInterval, double pDuration);
+// The loop switch of output 13 (s_loopFile, initially true), set by TOLVSetFileLoop. Read by
+// the synthesizer's loop check before each sample: when false and the play time exceeds the
+// period, it calls the standard-stop callback and sets the output function to OUTPUT_OFF.
+void SetEcgFileLoop(bool loop);
+bool EcgFileLoops();

@@ -10,9 +10,9 @@
 
 #include "platform/NoThrow.h"
 #include "platform/Text.h"
-#include "playback/Play.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/ReferenceData.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -109,7 +109,7 @@ int SelectStandardWaveform(int index, int count, const char* journal, bool (*ava
         if (!available(index)) return kTableMissing;
         _outputLog(journal, index);
         SpecialWaveFormNo = index;
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }
@@ -135,6 +135,24 @@ const std::int32_t* SlotOf(ReferenceTable id, int n, int slots, int slotLength, 
     if (count != nullptr) *count = samples;
     if (rateOut != nullptr) *rateOut = rate;
     return table.samples + static_cast<std::ptrdiff_t>(n) * slotLength;
+}
+
+// Accessor of a waveform of a table family: samples (uV), with count and rate, or nullptr.
+using TableArray = const std::int32_t* (*)(int n, unsigned* count, unsigned* rate);
+
+// The common body of the dumps of the table families: -2 for n outside the family, the table's
+// absence, or the dump's result.
+int DumpTableWaveform(unsigned n, int family, TableArray array, const char* const* names,
+                      const char* path) {
+    return NoThrow(-6, [&] {
+        if (n >= static_cast<unsigned>(family)) return -2;
+        unsigned count = 0;
+        unsigned rate = 0;
+        const std::int32_t* samples = array(static_cast<int>(n), &count, &rate);
+        if (samples == nullptr) return kTableMissing;
+        return DumpStandardWaveform(path, static_cast<int>(rate), static_cast<int>(count), names[n],
+                                    samples);
+    });
 }
 
 }  // namespace
@@ -310,7 +328,7 @@ TOLV_API int TOLVSetANE20000Lead(int channel) {
         if (!InRange(channel, kANE20000Channels)) return -1;
         if (!AcquireTable(ReferenceTable::ANE20000)) return kTableMissing;
         ANE20000ChannelNo = channel;
-        Change();
+        playback::ApplyChangeNow();
         return 0;
     });
 }
@@ -360,27 +378,11 @@ TOLV_API double GetHRVFreq(int n) {
 }
 
 TOLV_API int DumpIEC227Waveform(unsigned n, const char* path) {
-    return NoThrow(-6, [&] {
-        if (n >= static_cast<unsigned>(kIEC227Count)) return -2;
-        unsigned count = 0;
-        unsigned rate = 0;
-        const std::int32_t* samples = GetSpecialWave227Array(static_cast<int>(n), &count, &rate);
-        if (samples == nullptr) return kTableMissing;
-        return DumpStandardWaveform(path, static_cast<int>(rate), static_cast<int>(count),
-                                    s227NameArray[n], samples);
-    });
+    return DumpTableWaveform(n, kIEC227Count, GetSpecialWave227Array, s227NameArray, path);
 }
 
 TOLV_API int DumpIEC251Waveform(unsigned n, const char* path) {
-    return NoThrow(-6, [&] {
-        if (n >= static_cast<unsigned>(kIEC251Count)) return -2;
-        unsigned count = 0;
-        unsigned rate = 0;
-        const std::int32_t* samples = GetSpecialWave251Array(static_cast<int>(n), &count, &rate);
-        if (samples == nullptr) return kTableMissing;
-        return DumpStandardWaveform(path, static_cast<int>(rate), static_cast<int>(count),
-                                    s225NameArray[n], samples);
-    });
+    return DumpTableWaveform(n, kIEC251Count, GetSpecialWave251Array, s225NameArray, path);
 }
 
 TOLV_API int DumpIEC247Waveform(unsigned n, const char* path) {

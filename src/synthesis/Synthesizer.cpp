@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
-#include "playback/Play.h"
+#include "session/Defaults.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
 
 namespace {
@@ -35,8 +37,12 @@ constexpr int kInputRangeIndexBeforeWindow = static_cast<int>(2.0 * kInputRangeS
 constexpr int kInputRangeLastIndex = static_cast<int>(2.0 * kInputRangeEnd) - 1;
 constexpr double kInputRangeLevel = -300.0;
 constexpr double kInputRangeStep = 0.5;
-// Baseline-reset test: DC sine amplitude in mV.
+// Mains interference: the frequencies of selectors 1 to 8, Hz; selector 9 is random noise.
+constexpr double kMainsFrequencies[] = {50.0, 60.0, 100.0, 120.0, 150.0, 180.0, 200.0, 240.0};
+constexpr int kRandomMainsSelector = 9;
+// Baseline-reset test: DC sine amplitude in mV, and the frequencies of modes 1 to 4, Hz.
 constexpr double kBaselineResetAmplitude = 500.0;
+constexpr double kBaselineResetFrequencies[] = {50.0, 60.0, 80.0, 100.0};
 
 // Output 15 bookkeeping between samples: the half-second index of the last instant stepped,
 // and whether the -300 mV level has been reported before and after the window.
@@ -56,6 +62,13 @@ std::int32_t NextNoiseValue() {
     x ^= x << 5;
     s_NoiseState = x;
     return static_cast<std::int32_t>(x >> 1);
+}
+
+// Frequency of selector 1..N from a table of N; 0 for 0 and any other selector (off).
+template <std::size_t N>
+double SelectedFrequency(int selector, const double (&frequencies)[N]) {
+    if (selector < 1 || selector > static_cast<int>(N)) return 0.0;
+    return frequencies[selector - 1];
 }
 
 double Clamp(double v, double low, double high) {
@@ -155,43 +168,17 @@ double DriftVoltage() {
 
 }  // namespace
 
-CRelaxed<double> s_t{0.0};
-CRelaxed<double> s_tg{0.0};
-CRelaxed<double> s_tp{1.0};
-
-CRelaxed<double> s_A{0.5};
-CRelaxed<double> s_PW{0.1};
+CRelaxed<double> s_A{defaults::kAmplitude / 2};
+CRelaxed<double> s_PW{defaults::kPulseWidth / 1000};
 CRelaxed<double> s_Range{g_RangeV4Ch2On};
 CRelaxed<double> s_PacDelayTP{0.0};
 CRelaxed<double> s_InputDynamicRangeDC{kInputRangeLevel};
 CRelaxed<double> s_InputDynamicRangeAC{0.0};
 CRelaxed<double> s_FreqMod_Phase{0.0};
-CRelaxed<int> s_SynthesisRate{20000};
-
-void ResetSynthesisTime() {
-    s_t = 0.0;
-    s_tg = 0.0;
-}
-
-void AdvanceSynthesisTime(double dt) {
-    s_t += dt;
-    s_tg += dt;
-}
-
-double PeriodPosition(double t, double period) {
-    if (!(period > 0.0)) return t;
-    const double p = t - std::trunc(t / period) * period;
-    // The play clock is a sum of sample steps: a time that ought to be a period boundary can
-    // land a rounding error short of it. Such a position belongs to the next period.
-    return period - p < period * 1e-9 ? 0.0 : p;
-}
-
-double _GetPeriodPosition() {
-    return PeriodPosition(s_t, s_tp);
-}
+CRelaxed<int> s_SynthesisRate{defaults::kSampleRate};
 
 void DeriveSynthesisValues() {
-    DeriveSynthesisValuesAt(_GetSampleRate());
+    DeriveSynthesisValuesAt(playback::SampleRate());
 }
 
 void DeriveSynthesisValuesAt(int sampleRate) {
@@ -224,7 +211,7 @@ void DeriveSynthesisValuesAt(int sampleRate) {
         if (TOLV_SYNC_FREQUENCY_CALLBACK callback = g_SyncFreqCB) callback(ceiling);
     }
 
-    s_tp = PeriodOf(output, g_F);
+    SetSynthesisPeriod(PeriodOf(output, g_F));
 
     // The dynamic-range test keeps the form and its test sine within 20 mV peak.
     if (g_DynamicRangeTest && a + g_ADynamicRange / 2.0 > kDynamicRangePeak) {
@@ -338,58 +325,18 @@ double _GetModulatedBeatVoltage(double p, BeatFunction beat) {
 
 double GetVoltageNoiseAmplitude() {
     const double n = g_MainsNoiseAmp;
-    double f = 0.0;
-    switch (g_MainNoise.load()) {
-        case 1:
-            f = 50.0;
-            break;
-        case 2:
-            f = 60.0;
-            break;
-        case 3:
-            f = 100.0;
-            break;
-        case 4:
-            f = 120.0;
-            break;
-        case 5:
-            f = 150.0;
-            break;
-        case 6:
-            f = 180.0;
-            break;
-        case 7:
-            f = 200.0;
-            break;
-        case 8:
-            f = 240.0;
-            break;
-        case 9:
-            return n * (2.0 * NextNoiseValue() / 2147483647.0 - 1.0) * 0.5;
-        default:
-            return 0.0;
+    const int selector = g_MainNoise;
+    if (selector == kRandomMainsSelector) {
+        return n * (2.0 * NextNoiseValue() / 2147483647.0 - 1.0) * 0.5;
     }
+    const double f = SelectedFrequency(selector, kMainsFrequencies);
+    if (f == 0.0) return 0.0;
     return n / 2.0 * std::sin(kTwoPi * f * s_t);
 }
 
 double _GetBaselineOverload(double p) {
-    double f = 0.0;
-    switch (g_BaseLineOverload.load()) {
-        case 1:
-            f = 50.0;
-            break;
-        case 2:
-            f = 60.0;
-            break;
-        case 3:
-            f = 80.0;
-            break;
-        case 4:
-            f = 100.0;
-            break;
-        default:
-            return 0.0;
-    }
+    const double f = SelectedFrequency(g_BaseLineOverload, kBaselineResetFrequencies);
+    if (f == 0.0) return 0.0;
     return kBaselineResetAmplitude * std::sin(kTwoPi * f * p);
 }
 
@@ -434,13 +381,33 @@ double _GetInputDynamicRangeDC() {
 
 namespace {
 
+// The output function ended at a loop check and its switch-off is still to be done. Set on the
+// thread that runs the synthesizer (play thread, timer tick or offline renderer), taken by the
+// same thread after the packet or the render.
+CRelaxed<bool> s_oneShotEnded{false};
+
 void StopAfterOnePeriod(bool looping) {
     if (looping || !(s_t > s_tp)) return;
     if (TOLV_STANDARD_STOP_CALLBACK callback = g_StandardStopCB) callback();
-    SetOutputFunction(0);
+    // The output stops at this sample, as a stop leaves it: function 0, play time 0. The rest of
+    // the switch-off (journal line, end of playback, switch-off commands) is no work for the
+    // sample path; the caller does it once the packet is complete.
+    g_MainOutput = OUTPUT_OFF;
+    ResetSynthesisTime();
+    s_oneShotEnded = true;
 }
 
 }  // namespace
+
+bool OneShotEndPending() {
+    return s_oneShotEnded;
+}
+
+bool TakeOneShotEnd() {
+    const bool ended = s_oneShotEnded;
+    s_oneShotEnded = false;
+    return ended;
+}
 
 void _CheckStandardLoop() {
     StopAfterOnePeriod(s_loopPlay);

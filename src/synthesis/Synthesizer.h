@@ -1,33 +1,15 @@
-// The main function synthesizer: the time base, the values derived from the waveform state at
-// a change, and the AC-path voltage of the selected output function for one sample.
+// The main function synthesizer: the values derived from the waveform state at a change, and
+// the AC-path voltage of the selected output function for one sample, as a function of the play
+// clock (PlayClock.h).
 //
-// Threads: the play thread (or the simulation timer's tick) calls the per-sample functions and
-// is the only writer of s_t and s_tg while playing; API threads reset the time base at a start
-// and run DeriveSynthesisValues through Change under the API lock, the play thread runs it at
-// period ends. Every value here is a CRelaxed (see WaveformState.h). The per-sample functions
+// Threads: the play thread (or the simulation timer's tick) calls the per-sample functions; API
+// threads run DeriveSynthesisValues through a change under the API lock, the play thread runs it
+// at period ends. Every value here is a CRelaxed (see WaveformState.h). The per-sample functions
 // only do arithmetic: no allocation, lock, I/O or formatting.
 #pragma once
 
+#include "synthesis/PlayClock.h"
 #include "synthesis/WaveformState.h"
-
-// --- Time base (seconds) ------------------------------------------------------------------
-
-// Play time of the next sample: 0 at a start or stop, advanced by 1/R after every sample.
-extern CRelaxed<double> s_t;
-// Graph time: advanced with s_t but never re-phased by a frequency scan; stamps callbacks.
-extern CRelaxed<double> s_tg;
-// Waveform period.
-extern CRelaxed<double> s_tp;
-
-// Sets s_t and s_tg to 0.
-void ResetSynthesisTime();
-// Advances s_t and s_tg by dt seconds (dt < 0 steps back, for the drift correction).
-void AdvanceSynthesisTime(double dt);
-// Position of time t within a period of length period: t - k * period with k = t / period
-// truncated toward zero. A period that is not positive yields t.
-double PeriodPosition(double t, double period);
-// Position of s_t within the current period s_tp.
-double _GetPeriodPosition();
 
 // --- Derived values (written by DeriveSynthesisValues only, except where noted) ----------
 
@@ -66,8 +48,8 @@ void DeriveSynthesisValuesAt(int sampleRate);
 // --- Per-sample values ----------------------------------------------------------------------
 
 // AC-path voltage in mV of the selected output function at period position p (seconds).
-// Reads s_t; may advance s_FreqMod_Phase and s_InputDynamicRangeAC, and stops a standard table
-// or recording that does not loop after its first period.
+// Reads s_t; may advance s_FreqMod_Phase and s_InputDynamicRangeAC, and ends a standard table
+// or recording that does not loop after its first period (see _CheckStandardLoop).
 double _GetMainFunctionVoltage(double p);
 // Mains interference in mV at s_t (0 when off). Added to outputs 7, 14 and 17.
 double GetVoltageNoiseAmplitude();
@@ -89,6 +71,12 @@ using BeatFunction = double (*)(double p, double a);
 double _GetModulatedBeatVoltage(double p, BeatFunction beat);
 
 // Loop tests: when looping is off and s_t has passed the period, call the standard-stop
-// callback and switch the output function off.
+// callback, set the output function to 0 and the play time to 0, and mark the end pending. The
+// caller of the synthesizer completes the switch-off outside the sample loop: the packet builder
+// after its packet, the offline renderer after its array (TakeOneShotEnd).
 void _CheckStandardLoop();
 void _CheckFileLoop();
+// An end of a non-looping table or recording waits for its switch-off.
+bool OneShotEndPending();
+// Returns whether an end was pending, and clears it.
+bool TakeOneShotEnd();

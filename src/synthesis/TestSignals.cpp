@@ -1,10 +1,12 @@
 #include "synthesis/TestSignals.h"
 
+#include <cmath>
+
 #include "platform/NoThrow.h"
-#include "playback/Play.h"
 #include "session/Defaults.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
 #include "tolvan.h"
 
@@ -27,18 +29,8 @@ void ReportFrequency(double frequency) {
 
 // Frequency step per sample of a scan from start to stop in the given seconds.
 double ScanStep(double start, double stop, double seconds) {
-    const int rate = _GetSampleRate();
-    return (stop - start) / seconds / (rate > 0 ? rate : 20000);
-}
-
-// The common frame of the setters here: API lock, session test, then the body's own codes.
-template <typename F>
-int Setter(F body) {
-    return NoThrow(-1, [&] {
-        CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
-        return body();
-    });
+    const int rate = playback::SampleRate();
+    return (stop - start) / seconds / (rate > 0 ? rate : defaults::kSampleRate);
 }
 }  // namespace
 
@@ -65,7 +57,7 @@ void DoSetBaselineResetTest(int mode) {
     if (TOLV_BASELINE_RESET_CALLBACK callback = g_BaselineResetCB) callback(mode);
     if (mode != 0) g_MainOutput = OUTPUT_SINE;
     g_BaseLineOverload = mode;
-    _ChangeRequested();
+    playback::RequestChange();
 }
 
 void DoSetFrequencyScanSine(bool enable, int duration, double start, double stop) {
@@ -81,11 +73,11 @@ void DoSetFrequencyScanSine(bool enable, int duration, double start, double stop
         s_FreqScanOn = true;
         g_MainOutput = OUTPUT_SINE;
         ReportMainFunction(OUTPUT_SINE);
-        _ChangeRequested();
+        playback::RequestChange();
     } else if (g_MainOutput != OUTPUT_OFF) {
         g_MainOutput = OUTPUT_OFF;
         ReportMainFunction(OUTPUT_OFF);
-        _ChangeRequested();
+        playback::RequestChange();
     }
 }
 
@@ -104,7 +96,7 @@ void DoSetFrequencyScanECG(bool enable) {
         g_MainOutput = OUTPUT_OFF;
         ReportMainFunction(OUTPUT_OFF);
     }
-    _ChangeRequested();
+    playback::RequestChange();
 }
 
 void ClearFrequencyScans() {
@@ -127,7 +119,7 @@ void _UpdateFreqScanIfRequired() {
 extern "C" {
 
 TOLV_API int TOLVSetBaselineResetTest(int mode) {
-    const int result = Setter([&] {
+    const int result = RunSetter([&] {
         DoSetBaselineResetTest(mode);
         return 0;
     });
@@ -140,12 +132,12 @@ TOLV_API int TOLVGetBaselineResetTest(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_Noise(int selector, double amplitude) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 0.01, 5.0)) return -2;
         _outputLog("TOLVSetECG2_27_Noise(%d, %.2f);", selector, amplitude);
         g_MainNoise = selector;
         g_MainsNoiseAmp = amplitude;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -168,12 +160,12 @@ TOLV_API bool TOLVGetECG2_27_AAMIDriftTest(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_AAMIDriftTestAmplitude(double amplitude) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 1.0, 8.0)) return -2;
         _outputLog("TOLVSetECG2_27_AAMIDriftTestAmplitude(%.1f);", amplitude);
         g_AAMIDriftTestAmp = amplitude;
         g_AAMIDriftTestSlope = 2.0 * amplitude / g_AAMIDriftTestWaveLen;
-        if (g_AAMIDriftTest) _ChangeRequested();
+        if (g_AAMIDriftTest) playback::RequestChange();
         return 0;
     });
 }
@@ -183,7 +175,7 @@ TOLV_API double TOLVGetECG2_27_AAMIDriftTestAmplitude(void) {
 }
 
 TOLV_API int TOLVSetECG2_27_AAMIDriftTestFrequency(double frequency) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(frequency, 0.05, 2.0)) return -2;
         _outputLog("TOLVSetECG2_27_AAMIDriftTestFrequency(%.2f);", frequency);
         const double period = 1.0 / frequency;
@@ -191,7 +183,7 @@ TOLV_API int TOLVSetECG2_27_AAMIDriftTestFrequency(double frequency) {
         g_AAMIDriftTestWaveLenQuad = 0.25 / frequency;
         g_AAMIDriftTestWaveLenQuad3 = 0.75 / frequency;
         g_AAMIDriftTestSlope = 2.0 * g_AAMIDriftTestAmp / period;
-        if (g_AAMIDriftTest) _ChangeRequested();
+        if (g_AAMIDriftTest) playback::RequestChange();
         return 0;
     });
 }
@@ -202,7 +194,7 @@ TOLV_API double TOLVGetECG2_27_AAMIDriftTestFrequency(void) {
 
 TOLV_API int TOLVSetDynamicRangeTest(bool enable, bool triangle, double amplitude,
                                      double frequency) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(amplitude, 0.0, 10.0)) return -2;
         if (!InSettingRange(frequency, 1.0, 60.0)) return -3;
         _outputLog("TOLVSetDynamicRangeTest(%s, %s, %.1f, %.0f);", JournalBool(enable),
@@ -212,7 +204,7 @@ TOLV_API int TOLVSetDynamicRangeTest(bool enable, bool triangle, double amplitud
         g_DynamicRangeTest = enable;
         g_ADynamicRange = amplitude;
         g_FDynamicRange = frequency;
-        _ChangeRequested();
+        playback::RequestChange();
         return 0;
     });
 }
@@ -230,7 +222,7 @@ TOLV_API double TOLVGetDynamicRangeTestFrequency(void) {
 }
 
 TOLV_API int TOLVSetFrequencyScanSine(bool enable, int duration, double start, double stop) {
-    return Setter([&] {
+    return RunSetter([&] {
         if (!InSettingRange(start, 0.67, 500.0)) return -2;
         if (!InSettingRange(stop, 0.67, 500.0)) return -3;
         if (duration < 10 || duration > 180) return -4;
@@ -256,7 +248,7 @@ TOLV_API int TOLVGetFrequencyScanSineDuration(void) {
 }
 
 TOLV_API int TOLVSetFrequencyScanECG(bool enable) {
-    return Setter([&] {
+    return RunSetter([&] {
         DoSetFrequencyScanECG(enable);
         return 0;
     });

@@ -7,16 +7,14 @@
 //   - The play thread (or the simulation timer's tick) runs FrequencyScanSampleStep once per
 //     sample and _UpdateFreqScanIfRequired once per packet, holding the interrupt lock (or the
 //     API lock for the first packet). It never takes the API lock here: doing so while holding
-//     the interrupt lock would invert the lock order. The end of a scan therefore switches the
-//     scan off through the internal bodies below, as the end of a non-looping table does.
+//     the interrupt lock would invert the lock order. The end of a scan, found after a packet,
+//     therefore switches the scan off through the internal bodies below.
 //   - The clean-up after playback (StopTestSignals, play thread, no lock held) takes the API
 //     lock to switch the baseline-reset test off.
 //   - Every field is a CRelaxed (see WaveformState.h).
 #pragma once
 
-#include <cmath>
-
-#include "synthesis/Synthesizer.h"
+#include "synthesis/PlayClock.h"
 #include "synthesis/WaveformState.h"
 
 // --- Frequency-scan state -------------------------------------------------------------------
@@ -45,12 +43,8 @@ inline void FrequencyScanSampleStep() {
     if (!s_FreqScanOn) return;
     const double f = g_F + s_Fd;
     if (!(f > 0.0)) return;
-    const double cycles = s_t / s_tp;
-    const double phase = cycles - std::trunc(cycles);
     g_F = f;
-    const double period = 1.0 / f;
-    s_tp = period;
-    s_t = period * phase;
+    RephaseSynthesisTime(1.0 / f);
 }
 
 // Once per packet while a scan runs: reports the current frequency to the frequency callback;

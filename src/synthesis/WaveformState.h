@@ -5,7 +5,8 @@
 //   - Writers: API threads, always under the API lock (g_APICriticalSection), through the
 //     setters and the reset. The play thread writes a few fields too: a change applied at a
 //     period end may clamp g_F and g_PulseWidth and lower g_Amplitude; output 10000 rewrites
-//     g_DCSetting every sample; the frequency scans sweep g_F.
+//     g_DCSetting every sample; the frequency scans sweep g_F; the end of a table or recording
+//     that does not loop sets g_MainOutput to 0.
 //   - Readers: the play thread (or the simulation timer's tick), without any lock, once per
 //     sample; API getters under the API lock (TOLVGetAmplitude and TOLVGetFrequency without).
 //   - Every field that the play thread reads is a CRelaxed<T>: a std::atomic<T> accessed with

@@ -8,6 +8,7 @@
 
 #include "playback/OutputStage.h"
 #include "protocol/Calibration.h"
+#include "synthesis/ConverterCodes.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/WaveformState.h"

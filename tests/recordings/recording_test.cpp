@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recordings/RecordingTestSupport.h"
+#include "synthesis/Setters.h"
 #include "tolvan.h"
 
 using rectest::CurrentSamples;

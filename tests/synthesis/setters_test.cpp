@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "playback/OutputSignal.h"
+#include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
 #include "ppg/PpgChannels.h"
 #include "protocol/DeviceInformation.h"
 #include "session/Session.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Synthesizer.h"
 #include "tolvan.h"
 #include "vdev/TempDir.h"
@@ -200,6 +203,17 @@ TEST_F(Setters, EffectiveSampleRateFollowsTheModuleAndThePpgOutputs) {
     EXPECT_EQ(TOLVGetSampleRate(), 12345);
 }
 
+// The setters reach the play engine through the hooks that it registers at load: the synthesis
+// sees the engine's effective rate, and a relay request recomputes the operate mode.
+TEST_F(Setters, RequestsReachThePlayEngine) {
+    g_bPPGOutputEnabled[2] = true;
+    EXPECT_EQ(playback::SampleRate(), s_PPGSampleRate.load());
+    g_bPPGOutputEnabled[2] = false;
+    g_OperateMode = 0;
+    playback::UpdateRelays();
+    EXPECT_EQ(g_OperateMode, 8) << "output function 0 switches the outputs off";
+}
+
 TEST_F(Setters, JournalLinesAreWrittenAsTheCalls) {
     StartJournal();
     EXPECT_EQ(TOLVSetAmplitude(1.5), 0);
@@ -308,6 +322,25 @@ TEST_F(Setters, StandardTableWithoutLoopStopsAfterOnePeriodAndCallsBackOnce) {
     EXPECT_EQ(g_MainOutput, 0);
     _GetMainFunctionVoltage(0.0001);
     EXPECT_EQ(g_stops, 1);
+}
+
+// The sample path only marks the end: the journal line and the stop are its caller's, after
+// the packet.
+TEST_F(Setters, EndOfATableWithoutLoopIsLeftToTheCallerOfTheSamplePath) {
+    StartJournal();
+    g_stops = 0;
+    RegisterStandardWaveformCB(&CountStop);
+    TOLVSetSpecialWaveformLoop(false);
+    g_MainOutput = OUTPUT_IEC251;
+    DeriveSynthesisValuesAt(20000);
+    s_t = 1.00005;
+    _GetMainFunctionVoltage(0.00005);
+    EXPECT_EQ(g_stops, 1);
+    EXPECT_EQ(g_MainOutput, 0);
+    EXPECT_EQ(s_t, 0.0) << "a stop restarts the play time";
+    EXPECT_EQ(Journal(), "");
+    EXPECT_TRUE(TakeOneShotEnd());
+    EXPECT_FALSE(TakeOneShotEnd()) << "taken once";
 }
 
 TEST_F(Setters, LoopingTableAndRecordingKeepPlaying) {

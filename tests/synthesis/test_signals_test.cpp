@@ -24,6 +24,7 @@
 #include "playback/Stream.h"
 #include "recordings/Recording.h"
 #include "session/Session.h"
+#include "synthesis/ConverterCodes.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
 #include "synthesis/WaveformState.h"

@@ -1,6 +1,7 @@
 // Offline rendering of an output function into an application array, without a device and
-// without playing.
-#include "playback/PlayState.h"
+// without playing: the synthesizer driven by sample times of the caller's rate. Runs under the
+// API lock while nothing plays, so it is the play clock's only writer meanwhile.
+#include "playback/Play.h"
 #include "session/Session.h"
 #include "synthesis/Noise.h"
 #include "synthesis/Synthesizer.h"
@@ -20,16 +21,20 @@ extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, 
         // The derived values are those of the requested function and the settings in force,
         // at the requested rate, so the array shows what playing it would show.
         DeriveSynthesisValuesAt(sampleRate);
+        TakeOneShotEnd();  // only an end within this array counts below
         const double step = 1.0 / sampleRate;
         for (int i = 0; i < count; ++i) {
             const double t = i * step;
-            s_t = t;
-            s_tg = t;
-            out[i] = _GetMainFunctionVoltage(PeriodPosition(t, s_tp)) + GetNstNoise();
+            SetSynthesisTime(t);
+            // The noise first: the loop check of the main function may restart the play clock.
+            const double noise = GetNstNoise();
+            out[i] = _GetMainFunctionVoltage(PeriodPosition(t, s_tp)) + noise;
         }
+        // A table or recording that does not loop and ended within the array is switched off
+        // as through the output-function setter, as a playing one would be.
+        if (TakeOneShotEnd()) SetOutputFunction(OUTPUT_OFF);
         g_MainOutput = OUTPUT_OFF;
-        s_t = 0.0;
-        s_tg = 0.0;
+        ResetSynthesisTime();
         s_sampleRate = savedRate;
         const double seconds = static_cast<double>(count) / sampleRate;
         if (seconds < 1.0) return sampleRate;
