@@ -47,7 +47,7 @@ CSimpleCriticalSection s_rateLock;
 inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int group,
                          bool markPacing) {
     FrequencyScanSampleStep();
-    _CheckIfChangeRequired(_GetPeriodPosition());
+    _CheckIfChangeRequired(GetPeriodPosition());
     AdvanceSynthesisTime(dt);
     g_fDelayAccumulated += 0.00003 / rate;
     if (markPacing && s_PacingPulseRaised) {

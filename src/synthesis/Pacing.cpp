@@ -105,7 +105,7 @@ double GetPacingLeadingTime() {
     return g_MainOutput == OUTPUT_ECG ? g_Pacing_leading - 0.01 : g_Pacing_leading;
 }
 
-void _DerivePacingSchedule() {
+void DerivePacingSchedule() {
     const double sampleRate = s_SynthesisRate;
     s_PacingPulseRaised = false;
     if (g_PA == 0.0) {
@@ -146,7 +146,7 @@ double _GetPacingV5(double* overshoot, double p) {
         return g_PA;
     }
     if (g_BaseLineOverload != 0) return 0.0;
-    if (g_MainOutput == OUTPUT_INPUT_DYNAMIC_RANGE) return _GetInputDynamicRangeDC();
+    if (g_MainOutput == OUTPUT_INPUT_DYNAMIC_RANGE) return GetInputDynamicRangeDC();
     if (g_MainOutput == OUTPUT_YY1079_DYNAMIC_RANGE) {
         g_DCSetting = static_cast<int>(std::trunc(getYY1079DynamicRangeVoltage(p)));
         return g_DCSetting;

@@ -41,6 +41,6 @@ double PeriodPosition(double t, double period) {
     return period - p < period * 1e-9 ? 0.0 : p;
 }
 
-double _GetPeriodPosition() {
+double GetPeriodPosition() {
     return PeriodPosition(s_t, s_tp);
 }

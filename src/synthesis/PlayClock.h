@@ -34,4 +34,4 @@ void RephaseSynthesisTime(double period);
 // truncated toward zero. A period that is not positive yields t.
 double PeriodPosition(double t, double period);
 // Position of s_t within the current period s_tp.
-double _GetPeriodPosition();
+double GetPeriodPosition();

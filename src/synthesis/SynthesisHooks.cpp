@@ -24,31 +24,31 @@ void _SetJJG1041Parameters() {
     ComputeJJG1041Parameters();
 }
 
-double _GetStandardWaveformPeriod(int outputFunction) {
+double GetStandardWaveformPeriod(int outputFunction) {
     return StandardWaveformPeriod(outputFunction);
 }
 
-double _GetRecordingPeriod() {
+double GetRecordingPeriod() {
     return CurrentEcgRecording()->PeriodSeconds();
 }
 
-double _GetECGBeatVoltage(double p, double a) {
+double GetECGBeatVoltage(double p, double a) {
     return EcgBeatVoltage(p, a);
 }
 
-double _GetCustomECGBeatVoltage(double p, double a) {
+double GetCustomECGBeatVoltage(double p, double a) {
     return CustomEcgBeatVoltage(p, a);
 }
 
-double _GetJJG1041Voltage(double p, bool doubleR) {
+double GetJJG1041Voltage(double p, bool doubleR) {
     return JJG1041Voltage(p, doubleR);
 }
 
-double _GetStandardWaveformVoltage(int outputFunction, double p) {
+double GetStandardWaveformVoltage(int outputFunction, double p) {
     return StandardWaveformVoltage(outputFunction, p);
 }
 
-double _GetRecordingVoltage(double p) {
+double GetRecordingVoltage(double p) {
     if (t_packetRecording != nullptr) return t_packetRecording->MillivoltsAtTime(p);
     return CurrentEcgRecording()->MillivoltsAtTime(p);
 }

@@ -88,16 +88,16 @@ double PeriodOf(int output, double f) {
         case OUTPUT_IEC251:
         case OUTPUT_ANE20000:
             // One second; asking the tables also loads one that is not built in.
-            _GetStandardWaveformPeriod(output);
+            GetStandardWaveformPeriod(output);
             return 1.0;
         case OUTPUT_IEC227:
         case OUTPUT_IEC247: {
-            const double length = _GetStandardWaveformPeriod(output);
+            const double length = GetStandardWaveformPeriod(output);
             if (length > 0.0) period = length;
             return period;
         }
         case OUTPUT_ECG_FILE: {
-            const double length = _GetRecordingPeriod();
+            const double length = GetRecordingPeriod();
             if (length > 0.0) period = length;
             return period;
         }
@@ -224,7 +224,7 @@ void DeriveSynthesisValuesAt(int sampleRate) {
     _CheckECGTime();
 
     s_PacDelayTP = g_PA != 0.0 ? 0.01 : 0.0;
-    _DerivePacingSchedule();
+    DerivePacingSchedule();
 
     if (output == OUTPUT_JJG1041_DOUBLE_R || output == OUTPUT_JJG1041_SINGLE_R) {
         _SetJJG1041Parameters();
@@ -262,26 +262,26 @@ double _GetMainFunctionVoltage(double p) {
         case OUTPUT_EXP_DECAY:
             return 2.0 * a * std::exp(-p / kDecayTimeConstant);
         case OUTPUT_ECG:
-            return _GetModulatedBeatVoltage(p, _GetECGBeatVoltage);
+            return GetModulatedBeatVoltage(p, GetECGBeatVoltage);
         case OUTPUT_CUSTOM_ECG:
-            return _GetModulatedBeatVoltage(p, _GetCustomECGBeatVoltage);
+            return GetModulatedBeatVoltage(p, GetCustomECGBeatVoltage);
         case OUTPUT_IEC227:
         case OUTPUT_IEC251:
         case OUTPUT_IEC247:
             _CheckStandardLoop();
-            return _GetStandardWaveformVoltage(output, p);
+            return GetStandardWaveformVoltage(output, p);
         case OUTPUT_ANE20000:
             _CheckStandardLoop();
-            return _GetStandardWaveformVoltage(OUTPUT_ANE20000, p) + GetVoltageNoiseAmplitude();
+            return GetStandardWaveformVoltage(OUTPUT_ANE20000, p) + GetVoltageNoiseAmplitude();
         case OUTPUT_JJG1041_DOUBLE_R:
-            return _GetJJG1041Voltage(p, true);
+            return GetJJG1041Voltage(p, true);
         case OUTPUT_JJG1041_SINGLE_R:
-            return _GetJJG1041Voltage(p, false);
+            return GetJJG1041Voltage(p, false);
         case OUTPUT_EXP_ALTERNATING:
             return AlternatingDecay(p, a);
         case OUTPUT_ECG_FILE:
             _CheckFileLoop();
-            return _GetRecordingVoltage(p);
+            return GetRecordingVoltage(p);
         case OUTPUT_INPUT_DYNAMIC_RANGE:
             return InputDynamicRangeAC();
         case OUTPUT_YY1079_DYNAMIC_RANGE: {
@@ -293,7 +293,7 @@ double _GetMainFunctionVoltage(double p) {
     }
 }
 
-double _GetModulatedBeatVoltage(double p, BeatFunction beat) {
+double GetModulatedBeatVoltage(double p, BeatFunction beat) {
     const double m = GetRespirationVoltage();
     const double period = s_tp;
     const double rate = s_SynthesisRate;
@@ -347,7 +347,7 @@ double getYY1079DynamicRangeVoltage(double p) {
     return g_YY1079DynamicRangeMaxVoltage - g_YY1079DynamicRangeSlope * (p - half);
 }
 
-double _GetInputDynamicRangeDC() {
+double GetInputDynamicRangeDC() {
     const double t = s_t;
     if (t < kInputRangeStart || t >= kInputRangeEnd) {
         CRelaxed<bool>& reported = t < kInputRangeStart ? s_InputDynamicRangeStartReported

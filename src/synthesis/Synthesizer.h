@@ -62,13 +62,13 @@ double getYY1079DynamicRangeVoltage(double p);
 // steps down by 0.5 mV at each half second from the 20 s instant on (up, on a sample exactly at
 // 20 s), reporting each step to the DC-offset callback and restarting the AC ramp.
 // Called by the DC path of the sample builder once per sample, after the AC value.
-double _GetInputDynamicRangeDC();
+double GetInputDynamicRangeDC();
 
 // Beat shape of an ECG form: value in mV at period position p for R amplitude a.
 using BeatFunction = double (*)(double p, double a);
 // Outputs 7 and 14: the beat at p with the respiratory modulation of rate, amplitude and
 // baseline, mains interference and drift added, limited to +-s_Range.
-double _GetModulatedBeatVoltage(double p, BeatFunction beat);
+double GetModulatedBeatVoltage(double p, BeatFunction beat);
 
 // Loop tests: when looping is off and s_t has passed the period, call the standard-stop
 // callback, set the output function to 0 and the play time to 0, and mark the end pending. The

@@ -297,7 +297,7 @@ TEST_F(Synthesizer, PeriodPositionTruncatesWholePeriods) {
     EXPECT_NEAR(PeriodPosition(3e9 + 0.25, 1.0), 0.25, 1e-6);
     s_tp = 0.5;
     s_t = 1.75;
-    EXPECT_DOUBLE_EQ(_GetPeriodPosition(), 0.25);
+    EXPECT_DOUBLE_EQ(GetPeriodPosition(), 0.25);
 }
 
 TEST_F(Synthesizer, TimeBaseAdvancesAndResets) {
@@ -329,7 +329,7 @@ TEST_F(Synthesizer, ECGDriftIsATriangleStartingAtZero) {
                  {7.5, -2.0}, {10.0, 0.0}, {12.5, 2.0}};
     for (const auto& c : cases) {
         s_t = c.t;
-        EXPECT_NEAR(_GetModulatedBeatVoltage(0.0, PositionBeat), c.mv, kTol) << "t=" << c.t;
+        EXPECT_NEAR(GetModulatedBeatVoltage(0.0, PositionBeat), c.mv, kTol) << "t=" << c.t;
     }
 }
 
@@ -337,10 +337,10 @@ TEST_F(Synthesizer, ECGIsLimitedToTheRange) {
     g_Amplitude = 50.0;
     Select(OUTPUT_ECG);
     EXPECT_DOUBLE_EQ(s_Range, 40.0);
-    EXPECT_DOUBLE_EQ(_GetModulatedBeatVoltage(0.1, FlatBeat), 40.0);
+    EXPECT_DOUBLE_EQ(GetModulatedBeatVoltage(0.1, FlatBeat), 40.0);
     g_Amplitude = -50.0;
     Select(OUTPUT_CUSTOM_ECG);
-    EXPECT_DOUBLE_EQ(_GetModulatedBeatVoltage(0.1, FlatBeat), -40.0);
+    EXPECT_DOUBLE_EQ(GetModulatedBeatVoltage(0.1, FlatBeat), -40.0);
 }
 
 TEST_F(Synthesizer, ECGAddsMainsInterference) {
@@ -348,25 +348,25 @@ TEST_F(Synthesizer, ECGAddsMainsInterference) {
     g_MainsNoiseAmp = 1.0;
     Select(OUTPUT_ECG);
     s_t = 0.005;
-    EXPECT_NEAR(_GetModulatedBeatVoltage(0.2, PositionBeat), 0.2 + 0.5, kTol);
+    EXPECT_NEAR(GetModulatedBeatVoltage(0.2, PositionBeat), 0.2 + 0.5, kTol);
 }
 
 TEST_F(Synthesizer, FrequencyModulationCarriesThePhaseFromSampleToSample) {
     s_FreqModHz = 0.5;
     Select(OUTPUT_ECG, 1000);  // 1 Hz, T = 1 s
     s_t = 0.0;
-    EXPECT_NEAR(_GetModulatedBeatVoltage(0.3, PositionBeat), 0.3, kTol);  // seeds the phase
+    EXPECT_NEAR(GetModulatedBeatVoltage(0.3, PositionBeat), 0.3, kTol);  // seeds the phase
     s_t = 0.001;
     // The phase advances by (g_F + s_FreqModHz * m) / R; the position passed in is replaced.
-    EXPECT_NEAR(_GetModulatedBeatVoltage(0.9, PositionBeat), 0.301, kTol);
+    EXPECT_NEAR(GetModulatedBeatVoltage(0.9, PositionBeat), 0.301, kTol);
     s_t = 0.002;
-    EXPECT_NEAR(_GetModulatedBeatVoltage(0.9, PositionBeat), 0.302, kTol);
+    EXPECT_NEAR(GetModulatedBeatVoltage(0.9, PositionBeat), 0.302, kTol);
 }
 
 TEST_F(Synthesizer, WithoutFrequencyModulationThePositionIsUnchanged) {
     Select(OUTPUT_CUSTOM_ECG, 1000);
     s_t = 5.0;
-    EXPECT_NEAR(_GetModulatedBeatVoltage(0.42, PositionBeat), 0.42, kTol);
+    EXPECT_NEAR(GetModulatedBeatVoltage(0.42, PositionBeat), 0.42, kTol);
     EXPECT_NEAR(s_FreqMod_Phase, 0.42, kTol);
 }
 
@@ -387,8 +387,8 @@ TEST_F(Synthesizer, InputDynamicRangeFallsOneMillivoltPerSecond) {
     const double dt = 1.0 / rate;
     double sumAt100 = 0, dcAt20_6 = 0, dcAt1221 = 0;
     for (int i = 0; i <= 1221 * rate; ++i) {
-        const double ac = At(_GetPeriodPosition());
-        const double dc = _GetInputDynamicRangeDC();
+        const double ac = At(GetPeriodPosition());
+        const double dc = GetInputDynamicRangeDC();
         const double t = s_t;
         if (t < 20.0) {
             ASSERT_EQ(ac, 0.0) << t;

@@ -63,8 +63,8 @@ class TablePlaybackTest : public DeviceFixture {
     // table proves nothing about the tables.
     static bool HooksReachTheTables() {
         SpecialWaveFormNo = 1;
-        return _GetStandardWaveformPeriod(OUTPUT_IEC247) == StandardWaveformPeriod(OUTPUT_IEC247) &&
-               _GetStandardWaveformVoltage(OUTPUT_IEC247, 0.053) == 0.875;
+        return GetStandardWaveformPeriod(OUTPUT_IEC247) == StandardWaveformPeriod(OUTPUT_IEC247) &&
+               GetStandardWaveformVoltage(OUTPUT_IEC247, 0.053) == 0.875;
     }
 };
 
@@ -170,7 +170,7 @@ TEST_F(TablePlaybackTest, Output9WithoutLoopStopsAfterOneSecond) {
 // trunc(1600 mV) of the beat at p = i / 20000 s.
 TEST_F(TablePlaybackTest, EcgBeatsOnTheDevice) {
     _CheckECGTime();
-    if (std::fabs(_GetECGBeatVoltage(0.05375, 1.0) - 0.875) > 1e-9) {
+    if (std::fabs(GetECGBeatVoltage(0.05375, 1.0) - 0.875) > 1e-9) {
         GTEST_SKIP() << "the synthesizer's beat hooks do not delegate yet";
     }
     auto& device = StartDevice();
