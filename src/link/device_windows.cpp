@@ -2,10 +2,13 @@
 // sharing (no lock files), and read and written with overlapped transfers bounded by the
 // read and write budgets.
 #define WIN32_LEAN_AND_MEAN
+// windows.h comes first: the other system headers rely on its types.
+// clang-format off
+#include <windows.h>
 #include <initguid.h>
 #include <setupapi.h>
 #include <usbiodef.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdint>
 #include <cwchar>

@@ -1,7 +1,10 @@
 // Tick timer on a periodic multimedia timer with a resolution of 5 ms.
 #define WIN32_LEAN_AND_MEAN
-#include <mmsystem.h>
+// windows.h comes first: mmsystem.h relies on its types.
+// clang-format off
 #include <windows.h>
+#include <mmsystem.h>
+// clang-format on
 
 #include <cstdint>
 
