@@ -58,6 +58,19 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    /* TOLVAN_DEMO_RESPIRATION="variation rate ratio baseline apnoea": impedance respiration. */
+    const char* respiration = getenv("TOLVAN_DEMO_RESPIRATION");
+    if (respiration != NULL) {
+        int v = 0, rate = 0, ratio = 0, baseline = 0, apnea = 0;
+        if (sscanf(respiration, "%d %d %d %d %d", &v, &rate, &ratio, &baseline, &apnea) != 5 ||
+            !TOLVEnableRespiration(true) || !TOLVSetRespiration(v, rate, ratio, baseline, apnea)) {
+            fprintf(stderr, "could not set respiration \"%s\"\n", respiration);
+            TOLVFree();
+            return 1;
+        }
+        printf("respiration: %s (module %s, %d samples/s)\n", respiration,
+               TOLVRespirationModuleIsConnected() ? "attached" : "absent", TOLVGetSampleRate());
+    }
     TOLVRegisterOutputSignalCallback(OnSample, 1);
     if (TOLVSetAmplitude(1.0) != 0 || TOLVSetFrequency(1.0) != 0 ||
         TOLVSetOutputFunction(function) != 0) {

@@ -608,7 +608,7 @@ TOLV_API bool TOLVIsStandardDataAvailable(int table);
 /* ------------------------------------------------------------------------------------------ */
 
 /* Switches impedance respiration on or off (the ECG is then divided by the attenuation of the
- * baseline impedance); off also clears the baseline. Journals "TOLVEnableRespiration(%s);".
+ * baseline impedance); off also clears every impedance setting of TOLVSetRespiration. Journals "TOLVEnableRespiration(%s);".
  * Returns true when a device port is open (the change is applied, the relays follow and, with
  * the external respiration module, its baseline is reset when switching off); false otherwise,
  * the flag being stored anyway. */
@@ -627,6 +627,62 @@ TOLV_API void TOLVDisableRespireAlgorithm(void);
 
 /* True when the external respiration module is attached. */
 TOLV_API bool TOLVRespirationModuleIsConnected(void);
+
+/* Impedance respiration: variation 50..10000 milliohms peak to peak, rate 1..200 /min,
+ * exhale-to-inhale ratio 1..5, baseline impedance in ohms (without the external module one of
+ * 500, 1000, 1500, 2000, 2500; with it one of 0, 100, 200, 500, 1000 .. 4500 in steps of 500;
+ * any other value selects the first of the list), apnoea 0..60 s at the end of every minute.
+ * Without the module the device generates the breathing (settings sent once; the host switches
+ * apnoea during playback); with it the library streams the resistance with every sample.
+ * Journals "TOLVSetRespiration(%d, %d, %d, %d, %d);" after storing. Returns true when the device
+ * acknowledged; false when no device port is open or on a range error (nothing stored either
+ * way), or when the exchange failed (the settings are kept). */
+TOLV_API bool TOLVSetRespiration(int variation, int rate, int ratio, int baseline, int apnea);
+
+/* Constant resistance of the external module (50 ohms + variation/1000) for calibration, with
+ * the baseline as in TOLVSetRespiration. Nothing is range-checked. Returns as
+ * TOLVSetRespiration. */
+TOLV_API bool TOLVSetCalibrationRespiration(int variation, int baseline);
+
+/* Reads back the impedance respiration settings (ratio as given, 1..5; all 0 while unset).
+ * Returns false when any pointer is NULL. */
+TOLV_API bool TOLVGetRespiration(int* variation, int* rate, int* ratio, int* baseline,
+                                 int* apnea);
+
+/* Recorded respiration for the external module: count values (ohms above 50, limited to
+ * 0..10 when played) at sampleRate samples/s, copied; it loops and takes precedence over the
+ * breathing of TOLVSetRespiration. Returns true after copying; false when samples is NULL,
+ * count < 1 or sampleRate <= 0 (the previous recording is kept). */
+TOLV_API bool TOLVSetRespirationRawData(const double* samples, int count, int sampleRate);
+
+/* Number of samples of the recorded respiration (0 when none); *sampleRate (may be NULL)
+ * receives its rate (0 when none). */
+TOLV_API int TOLVGetRespirationRawData(int* sampleRate);
+
+/* External respiration module (Linux service functions). Each returns false when no device port
+ * is open or the module did not acknowledge. */
+/* Sends baseline selection 0..11 (limited) with the lead code of the first of output leads 0, 1,
+ * 2 that is on (1, 2, 4; 0 while respiration is off), then the selection's baseline DAC code as
+ * module word 3. The lead argument is ignored. */
+TOLV_API bool TOLVExternalRespiratorySetBaseline(int selection, int lead);
+/* Reads the stored baseline selection and lead code; false also when a pointer is NULL. */
+TOLV_API bool TOLVExternalRespiratoryGetBaseline(int* selection, int* lead);
+/* Writes the four module words (potentiometer 1 and 2 codes, potentiometer 3 step, baseline DAC
+ * code) as given, each taken as 16 bits. */
+TOLV_API bool TOLVExternalRespiratorySetDAC(int w0, int w1, int w2, int w3);
+/* Reads the four module words into words[0..3]; false also when words is NULL. */
+TOLV_API bool TOLVExternalRespiratoryGetDAC(int* words);
+/* Reads the module words, replaces the baseline DAC code (word 3), writes them back. */
+TOLV_API bool TOLVExternalRespiratorySetBaselineDAC(int code);
+/* Reads the module words, replaces words 0..2 by the codes for `resistance` ohms, writes them
+ * back; false also for a resistance that is not finite. */
+TOLV_API bool TOLVExternalRespiratorySetAmplitudeByResistance(double resistance);
+/* Stores the four module coefficients (k0, k1 series resistors, k2 step offset, k3), the 96
+ * ohms of the potentiometer-3 steps, or the 12 baseline DAC codes in the module's flash and puts
+ * them in force; false also when the pointer is NULL. */
+TOLV_API bool TOLVWriteRespirationRWA(const double* coefficients);
+TOLV_API bool TOLVExternalRespiratoryWriteRDAC3(const double* ohms);
+TOLV_API bool TOLVWriteRespirationBaselineDACTable(const unsigned short* codes);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Pacing                                                                                     */

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main demonstration: builds the library, the virtual device and the examples, then plays
-# three signals through libtolvan and a virtual simulator on the real serial path: a 1 mV 1 Hz
-# sine, the synthetic ECG at 60 beats/min and the AAMI EC13 waveform aami3a. What the simulator
-# would have put on its output (decoded from the stream it received) goes to demo-output/ as
+# four signals through libtolvan and a virtual simulator on the real serial path: a 1 mV 1 Hz
+# sine, the synthetic ECG at 60 beats/min, the AAMI EC13 waveform aami3a, and the synthetic ECG
+# with impedance respiration and apnoea on the external respiration module (also plotted as the
+# module's resistance). What the simulator would have put on its output (decoded from the stream it received) goes to demo-output/ as
 # CSV files and SVG plots.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +32,7 @@ run() {
     local name=$1 title=$2 rc=0
     shift 2
     echo "=== $name: $title"
-    build/tools/virtual-device/tolvan-vdev --port 0 --preset current --csv "$work/$name.csv" \
+    build/tools/virtual-device/tolvan-vdev --port 0 --preset "${PRESET:-current}" --csv "$work/$name.csv" \
         >"$work/$name.log" &
     vdev=$!
     for _ in $(seq 50); do [ -e "$work/ttyACM0" ] && break; sleep 0.1; done
@@ -55,12 +56,19 @@ run() {
     cp "$work/$name.csv" "$out/$name.csv"
     printf 'decoded: '
     python3 tools/plot/plot_csv.py --summary "$out/$name.csv" -o "$out/$name.svg" \
-        --title "$title" --label "$name"
+        --title "$title" --label "$name" --rate "${RATE:-20000}"
 }
 
 run sine "1 mV p-p 1 Hz sine (output 1)" 1 3
 run ecg "Synthetic ECG, 60 beats/min, 1 mV (output 7)" 7 4
 run aami3a "AAMI EC13 aami3a (output 8, waveform 0)" 8 6 0
+# Impedance respiration on the external respiration module (5000 samples/s): 1 ohm p-p at
+# 20 breaths/min over a 1000 ohm baseline, apnoea for the last 56 s of every minute, so the
+# breathing runs for 4 s and the resistance then holds.
+PRESET=resp RATE=5000 TOLVAN_DEMO_RESPIRATION="1000 20 2 1000 56" \
+    run resp "Synthetic ECG with impedance respiration and apnoea from 4 s (output 7)" 7 6
+python3 tools/plot/plot_csv.py "$out/resp.csv" -o "$out/resp_ohms.svg" --rate 5000 \
+    --column resp_ohms --title "Respiration module resistance, ohms" --label resp
 
 echo "=== plots and decoded samples in demo-output/:"
 ls demo-output

@@ -15,6 +15,7 @@
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "session/SessionHooks.h"
+#include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
@@ -122,6 +123,7 @@ void PlayPostProcessing() {
     ClearFixedDcDac();
     SetRelays(false);
     UpdateMCUTransmissionRate(800, 1023, 800, 1023);
+    SwitchApneaOffAtStop();
     if (s_deferOffCommands.exchange(false)) SendOutputOffCommands();
 }
 
@@ -176,6 +178,7 @@ struct RegisterWithSynthesis {
         handlers.isRunning = IsPlaybackRunning;
         handlers.relaysChanged = [] { SetRelays(false); };
         handlers.sampleRate = _GetSampleRate;
+        handlers.outputLeads = [] { return static_cast<unsigned>(g_OutputLead.load()); };
         playback::Register(handlers);
     }
 };

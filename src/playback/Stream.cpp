@@ -22,7 +22,9 @@
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/ConverterCodes.h"
+#include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/Pacing.h"
+#include "synthesis/Respiration.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"
@@ -60,6 +62,38 @@ inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int gr
     }
 }
 
+// Resistance held during apnoea with the external respiration module (packet builder only);
+// the resting 50 ohms until a breath has been computed.
+double s_lastRespirationOhms = 50.0;
+
+// Operate mode 0x23: ECG DC and AC codes, the three potentiometer codes of the resistance and
+// the baseline DAC code per group. Only the period-end change check and the clock step run
+// between samples: no frequency scan, no drift compensation, no pacing marker.
+void FillRespirationSubPacket(std::uint8_t* sub, int groups, double dt,
+                              const EXT_RESPIRATION_DATA& resp) {
+    const std::uint16_t baseline = g_nECGExtRespirationBaselineDAC;
+    for (int k = 0; k < groups; ++k) {
+        std::uint16_t dc = 0;
+        std::uint16_t ac = 0;
+        _GetECGVoltageData(s_t, &dc, &ac, !PlaybackStopRequested(), true);
+        double ohms = CalculateECGExtRespiration(s_t, resp);
+        if (ApneaWantedAt(static_cast<int>(std::trunc(s_tg.load())))) {
+            ohms = s_lastRespirationOhms;
+        } else {
+            s_lastRespirationOhms = ohms;
+        }
+        std::uint16_t codes[3];
+        ExtRespGetAmplitudeDAC(ohms, resp, codes);
+        std::uint8_t* group = sub + kStreamGroupsOffset + 12 * k;
+        PutBigEndian16(group, dc);
+        PutBigEndian16(group + 2, ac);
+        for (int r = 0; r < 3; ++r) PutBigEndian16(group + 4 + 2 * r, codes[r]);
+        PutBigEndian16(group + 10, baseline);
+        _CheckIfChangeRequired(GetPeriodPosition());
+        AdvanceSynthesisTime(dt);
+    }
+}
+
 }  // namespace
 
 void ResetStreamSequence() {
@@ -78,9 +112,16 @@ void DoSendNextPacket(std::uint8_t* buffer) {
     const int groups = StreamGroupsPerSubPacket(mode);
     const int groupBytes = StreamGroupBytes(mode);
     const bool ecgOnly = mode == kOperateModeEcg;
+    const bool respirationLayout = mode == kOperateModeExternalRespiration;
+    const ExtRespirationSnapshot resp = respirationLayout ? CurrentExtRespiration() : nullptr;
     for (std::size_t j = 0; j < kStreamSubPackets; ++j) {
         std::uint8_t* sub = buffer + j * kStreamSubPacketLength;
         WriteStreamSubPacketHeader(sub, mode, static_cast<std::uint8_t>(groups), s_SeqCheck);
+        if (respirationLayout) {
+            FillRespirationSubPacket(sub, groups, dt, *resp);
+            s_SeqCheck = static_cast<std::uint16_t>(s_SeqCheck + 1);
+            continue;
+        }
         for (int k = 0; k < groups; ++k) {
             std::uint16_t dc = 0;
             std::uint16_t ac = 0;
@@ -95,6 +136,10 @@ void DoSendNextPacket(std::uint8_t* buffer) {
     if (g_PacingApplyRequested) {
         g_PacingApplyRequested = false;
         SetPacing();
+    }
+    // Without the module the device breathes by itself; the host only switches apnoea.
+    if (g_RespirationEnabled && !ExtRespIsAvailable()) {
+        _CheckApnea(static_cast<int>(std::trunc(s_tg.load())), true);
     }
 }
 
@@ -117,7 +162,17 @@ void _SendNextPacket(bool /*first*/) {
 
 void _SendStopPacket() {
     const std::uint16_t zero = GetPacketDCValue(0.0);
-    const StreamPacket packet = BuildStreamStopPacket(g_OperateMode, zero, s_SeqCheck);
+    // With the external module the stop packet keeps that mode's 12-byte groups and carries
+    // the codes of the resting resistance (no variation) and the baseline code.
+    StopRespirationCodes respiration;
+    if (g_OperateMode == kOperateModeExternalRespiration) {
+        std::uint16_t codes[3];
+        ExtRespGetAmplitudeDAC(50.0, *CurrentExtRespiration(), codes);
+        for (int r = 0; r < 3; ++r) respiration.dac[r] = codes[r];
+        respiration.baseline = g_nECGExtRespirationBaselineDAC;
+    }
+    s_lastRespirationOhms = 50.0;
+    const StreamPacket packet = BuildStreamStopPacket(g_OperateMode, zero, s_SeqCheck, respiration);
     s_SeqCheck = 0;
     CDeviceCommand command;
     PausePollingThread();

@@ -33,4 +33,8 @@ int SampleRate() {
     return s_handlers.sampleRate != nullptr ? s_handlers.sampleRate() : s_sampleRate.load();
 }
 
+unsigned OutputLeads() {
+    return s_handlers.outputLeads != nullptr ? s_handlers.outputLeads() : 0u;
+}
+
 }  // namespace playback

@@ -9,7 +9,7 @@
 // so the calls below read them without a lock. Until a handler is registered (a program that
 // links the synthesis without the playback engine) its default applies: nothing plays, a change
 // request only leaves the stored value for the next change, no relay configuration is sent, and
-// the effective sample rate is the ECG sample rate s_sampleRate.
+// the effective sample rate is the ECG sample rate s_sampleRate and no output lead is on.
 #pragma once
 
 namespace playback {
@@ -20,6 +20,7 @@ struct Handlers {
     bool (*isRunning)() = nullptr;        // a stream packet went out and no stop came since
     void (*relaysChanged)() = nullptr;    // SetRelays(false): send the relays if they changed
     int (*sampleRate)() = nullptr;        // _GetSampleRate
+    unsigned (*outputLeads)() = nullptr;  // the output leads switched on, bit n = lead n
 };
 void Register(const Handlers& handlers);
 
@@ -34,5 +35,7 @@ bool IsRunning();
 void UpdateRelays();
 // The effective sample rate, samples/s.
 int SampleRate();
+// The output leads switched on (bit n = lead n); 0 until the playback engine registers.
+unsigned OutputLeads();
 
 }  // namespace playback

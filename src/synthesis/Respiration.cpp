@@ -10,6 +10,7 @@
 #include "protocol/commands/SettingCommands.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/PlayClock.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
@@ -149,7 +150,7 @@ TOLV_API bool TOLVEnableRespiration(bool enable) {
         CAutoCriticalSection api(g_APICriticalSection);
         g_RespirationEnabled = enable;
         _outputLog("TOLVEnableRespiration(%s);", JournalBool(enable));
-        if (!enable) s_RespBaseline = 0;
+        if (!enable) ClearImpedanceRespiration();
         if (!DeviceIsConnected()) return false;
         playback::RequestChange();
         playback::UpdateRelays();

@@ -814,8 +814,8 @@ TEST_F(CalibrationTest, RespirationModuleRecordsAreLoadedInOrder) {
     EXPECT_EQ(calibration.Coefficients[3], 0.0);
     EXPECT_EQ(calibration.BaselineDAC[0], 1000);
     EXPECT_EQ(calibration.BaselineDAC[11], 6500);
-    EXPECT_EQ(calibration.RDAC3[0], 20000.0);
-    EXPECT_EQ(calibration.RDAC3[95], 20000.0 / 96);
+    EXPECT_EQ(calibration.RDAC3[0], 66.0);
+    EXPECT_EQ(calibration.RDAC3[95], 66.0 + 0.4 * 95);
 }
 
 TEST_F(CalibrationTest, RespirationRecordWithoutItsMarkStopsTheLoadAndKeepsDefaults) {

@@ -17,8 +17,9 @@ from xml.sax.saxutils import escape
 COLOURS = ["#1f5fbf", "#c0392b", "#2e8b57", "#8e44ad", "#d35400", "#16a085"]
 
 
-def read_csv(path, rate, start, duration):
-    """Returns (times, ac_mV, dc_mV) of the rows inside the time window."""
+def read_csv(path, rate, start, duration, column="ac_mV"):
+    """Returns (times, values of column (ac_mV by default), dc_mV) of the rows inside the time
+    window."""
     times, ac, dc = [], [], []
     end = None if duration is None else start + duration
     with open(path, newline="") as f:
@@ -27,9 +28,9 @@ def read_csv(path, rate, start, duration):
         if header is None:
             return times, ac, dc
         try:
-            i_s, i_ac, i_dc = header.index("sample"), header.index("ac_mV"), header.index("dc_mV")
+            i_s, i_ac, i_dc = header.index("sample"), header.index(column), header.index("dc_mV")
         except ValueError:
-            sys.exit(f"{path}: not a tolvan-vdev CSV file (needs sample, ac_mV, dc_mV)")
+            sys.exit(f"{path}: not a tolvan-vdev CSV file (needs sample, {column}, dc_mV)")
         for row in reader:
             t = int(row[i_s]) / rate
             if t < start:
@@ -199,6 +200,9 @@ def main():
     p.add_argument("--duration", type=float, help="length of the window, s (default: to the end)")
     p.add_argument("--max-points", type=int, default=4000,
                    help="at most this many points per trace (default 4000)")
+    p.add_argument("--column", default="ac_mV",
+                   help="CSV column of the main trace (default ac_mV; resp_ohms plots the "
+                   "respiration module's resistance)")
     p.add_argument("--dc", action="store_true", help="also plot the DC path (dashed)")
     p.add_argument("--title", help="plot title (default: the file names)")
     p.add_argument("--label", action="append",
@@ -214,12 +218,12 @@ def main():
 
     traces = []
     for k, path in enumerate(a.csv):
-        times, ac, dc = read_csv(path, a.rate, a.start, a.duration)
+        times, ac, dc = read_csv(path, a.rate, a.start, a.duration, a.column)
         if a.summary:
             summary(path, times, ac, dc, a.rate)
         name = a.label[k] if a.label and k < len(a.label) else os.path.basename(path)
         colour = COLOURS[k % len(COLOURS)]
-        traces.append((f"{name} AC", colour, False, decimate(times, ac, a.max_points)))
+        traces.append((f"{name} AC" if a.column == "ac_mV" else f"{name} {a.column}", colour, False, decimate(times, ac, a.max_points)))
         if a.dc:
             traces.append((f"{name} DC", colour, True, decimate(times, dc, a.max_points)))
     if a.summary and not a.output:

@@ -40,7 +40,7 @@ void PrintHelp() {
         "  --csv FILE        write every decoded output sample to FILE as CSV (columns:\n"
         "                    sample, operate_mode, dc_code, ac_code, dc_mV, ac_mV, pacing,\n"
         "                    ppg0_dc, ppg0_ac, ppg1_dc, ppg1_ac, ppg2_dc, ppg2_ac,\n"
-        "                    resp0, resp1, resp2, resp_baseline)\n"
+        "                    resp0, resp1, resp2, resp_baseline, resp_ohms)\n"
         "  --fast-ack        acknowledge stream packets at once instead of at playing pace\n"
         "  --gap MS          quiet gap that ends a non-stream request (1..50, default 3)\n"
         "  --serial N        serial sequence number reported by identify and flash (0..65535)\n"
@@ -140,14 +140,14 @@ int main(int argc, char** argv) {
         }
         std::fprintf(csv,
                      "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
-                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline\n");
+                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms\n");
         options.sampleSink = [csv](const vdev::DecodedSample& s) {
-            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u\n",
+            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f\n",
                          static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode,
                          s.acCode, s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0],
                          s.ppg[0][1], s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1],
                          s.respirationCodes[0], s.respirationCodes[1], s.respirationCodes[2],
-                         s.respirationCodes[3]);
+                         s.respirationCodes[3], s.respirationOhms);
         };
     }
 

@@ -104,7 +104,9 @@ void DeviceModel::FillPresetFlash() {
         for (int k = 0; k < 12; ++k) {
             PutLittleEndian16(&ch19, 5312 + 2 * k, static_cast<std::uint16_t>(1000 + 500 * k));
         }
-        for (int k = 0; k < 96; ++k) PutRaw(&ch19, 5376 + 8 * k, 20000.0 / (k + 1));
+        // Potentiometer 3: 66 ohms plus 0.4 ohm per step, so that the 50..60 ohm range of the
+        // breathing is reachable with both series branches above 110 ohms.
+        for (int k = 0; k < 96; ++k) PutRaw(&ch19, 5376 + 8 * k, 66.0 + 0.4 * k);
         Bytes words(60, 0);
         PutBigEndian16(&words, 0, 512);
         PutBigEndian16(&words, 2, 512);
@@ -446,6 +448,23 @@ bool DeviceModel::HandlePpg(const Bytes& rq, Reply* r, std::string* name) {
         r->bytes[4] = 0x00;
     }
     return true;
+}
+
+double DeviceModel::RespirationOhms(const std::array<std::uint16_t, 4>& codes) const {
+    if (m_config.module != DeviceConfig::Module::kRespiration) return 0.0;
+    if (codes[0] > 1023 || codes[1] > 1023 || codes[2] > 95) return 0.0;
+    const Bytes& ch19 = m_flash.at(19);
+    auto number = [&ch19](std::size_t at) {
+        double value = 0.0;
+        std::memcpy(&value, ch19.data() + at, sizeof value);
+        return value;
+    };
+    const double k0 = number(5248 + 8);
+    const double k1 = number(5248 + 16);
+    const double step = number(5376 + 8 * codes[2]);
+    const double g = 1.0 / (k0 + codes[0] * 20000.0 / 1024.0) +
+                     1.0 / (k1 + codes[1] * 20000.0 / 1024.0) + 1.0 / step;
+    return g > 0.0 ? 1.0 / g : 0.0;
 }
 
 bool DeviceModel::HandleModuleBlock(const Bytes& rq, Reply* r, std::string* name) {

@@ -44,6 +44,11 @@ class DeviceModel {
     // when present, else the default table.
     std::vector<std::uint16_t> DecodeTable() const;
     std::uint64_t CalibrationGeneration() const { return m_calibrationGeneration; }
+    // The resistance the external respiration module makes from its three potentiometer codes:
+    // potentiometers 1 and 2 (20 kOhm, 1024 steps) in series with the coefficients k0 and k1 of
+    // the flash record, in parallel with step codes[2] of the potentiometer-3 table. 0 without
+    // the module or for a code outside its range.
+    double RespirationOhms(const std::array<std::uint16_t, 4>& codes) const;
 
     DeviceConfig& config() { return m_config; }
     const DeviceConfig& config() const { return m_config; }

@@ -372,6 +372,9 @@ void VirtualDevice::Impl::HandleStream(const Bytes& packet, Clock::time_point no
             decoderGeneration = model.CalibrationGeneration();
         }
         decoder.Decode(packet.data(), &decoded, &stats.errors);
+        for (DecodedSample& s : decoded) {
+            if (s.respiration) s.respirationOhms = model.RespirationOhms(s.respirationCodes);
+        }
         ++stats.packets;
         stats.samples += decoded.size();
         stats.lastOperateMode = packet[1];

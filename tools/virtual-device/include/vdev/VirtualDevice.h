@@ -154,7 +154,7 @@ struct DeviceConfig {
 //    trigger levels are also the initial values of settings 1, 2, 18 and 3, 4, 19;
 //  - channel 19 (respiration module): the module image; the coefficient record at 5248 (mark
 //    0.60991, then 110.5, 111.0, 109.5, 0.0); the baseline DAC table at 5312 (1000 + 500k); the
-//    potentiometer-3 table at 5376 (20000 / (k + 1) ohms); module words (setting 0x0D) 512, 512,
+//    potentiometer-3 table at 5376 (66 + 0.4k ohms); module words (setting 0x0D) 512, 512,
 //    40, 1000.
 DeviceConfig MakePreset(Preset preset);
 // The preset DC table: a slightly off-nominal gain and offset (not the library's default table),
@@ -231,6 +231,9 @@ struct DecodedSample {
     // baseline DAC code. Valid when respiration is true.
     bool respiration = false;
     std::array<std::uint16_t, 4> respirationCodes{};
+    // The module's resistance made by those codes, ohms (filled in by the device from its
+    // flash records; 0 when the sample carries no respiration codes).
+    double respirationOhms = 0.0;
 };
 
 struct StreamStats {
