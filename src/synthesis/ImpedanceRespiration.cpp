@@ -190,9 +190,11 @@ void ExtRespGetAmplitudeDAC(double r, const EXT_RESPIRATION_DATA& data, std::uin
         static_cast<std::uint16_t>(TruncToInt((r - 50.0) * 6.0 + 10.0 + (100.0 - k2) / 21.0));
     if (step > 95) step = 95;
     const double g3 = 1.0 / data.rdac3[step];
-    // Potentiometer 2 (20 kOhm, 1024 steps, in series with k1) with potentiometer 1 at full
-    // scale (20 kOhm in series with k0); one step up so that potentiometer 1 has a remainder.
-    const double r2 = 1.0 / (1.0 / r - 1.0 / (k0 + 20000.0) - g3) - k1;
+    // Potentiometer 2 (20 kOhm, 1024 steps, in series with k1) with the trimming branch at full
+    // scale, which the device's rule takes as 20 kOhm plus k1 (the module's two series resistors
+    // are near equal, so this is far below one step from 20 kOhm plus k0); one step up so that
+    // potentiometer 1 has a remainder.
+    const double r2 = 1.0 / (1.0 / r - 1.0 / (k1 + 20000.0) - g3) - k1;
     std::uint16_t c1 = static_cast<std::uint16_t>(TruncToInt(0.0512 * r2) + 1);
     if (c1 > 1023) c1 = 1023;
     // Potentiometer 1 trims the remainder.

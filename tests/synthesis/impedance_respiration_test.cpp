@@ -86,6 +86,32 @@ TEST_F(ImpedanceRespirationTest, ThreeCodesInParallelMakeTheResistance) {
     EXPECT_LE(c[1], 1023);
 }
 
+// Known answers of the device's rule, worked out by hand (a script) for unequal series
+// resistors: 59.947 ohms is where taking the trimming branch as 20 kOhm plus k0 instead of k1
+// would give other codes.
+TEST_F(ImpedanceRespirationTest, PotentiometerCodesFollowTheDevicesRule) {
+    EXT_RESPIRATION_DATA data;
+    data.coef[0] = 130.0;
+    data.coef[1] = 90.0;
+    data.coef[2] = 109.5;
+    for (int k = 0; k < kExtRespRDAC3Steps; ++k) data.rdac3[k] = 66.0 + 0.4 * k;
+    const struct {
+        double ohms;
+        std::uint16_t codes[3];
+    } cases[] = {{50.0, {162, 5, 9}},
+                 {50.5, {140, 5, 12}},
+                 {53.7, {89, 5, 31}},
+                 {58.2, {73, 5, 58}},
+                 {59.947, {70, 5, 69}}};
+    for (const auto& c : cases) {
+        std::uint16_t got[3];
+        ExtRespGetAmplitudeDAC(c.ohms, data, got);
+        EXPECT_EQ(got[0], c.codes[0]) << c.ohms;
+        EXPECT_EQ(got[1], c.codes[1]) << c.ohms;
+        EXPECT_EQ(got[2], c.codes[2]) << c.ohms;
+    }
+}
+
 TEST_F(ImpedanceRespirationTest, BaselineListAndApnoeaWindow) {
     // Without the module: 500..2500 in steps of 500 are selections 0..4; anything else is 0.
     const int baselines[][2] = {{500, 0}, {1000, 1}, {1200, 0}, {2500, 4}, {100, 0}, {3000, 0}};
