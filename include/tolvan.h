@@ -709,7 +709,7 @@ typedef void (*TOLV_PPG_SAMPLING_CALLBACK)(int input, int value, int status);
 
 /* Subscribes callback (NULL unsubscribes) to photodiode input 0 .. 3 and marks sampling
  * enabled. Returns 0; -1 not connected; -2 no PPG module attached; -3 playback or sampling
- * runs; -4 input outside 0 .. 3 (nothing changes). */
+ * runs; -4 input outside 0 .. 3 (nothing changes). TOLVFree forgets every subscription. */
 TOLV_API int TOLVEnablePPGSampling(int input, TOLV_PPG_SAMPLING_CALLBACK callback);
 /* Stops the module's converter when sampling was enabled, then removes every subscription and
  * ends sampling. Returns 0; -1 the stop could not be sent (nothing changes; call again). */

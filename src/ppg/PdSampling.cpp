@@ -134,12 +134,23 @@ TOLV_API void TOLVStopPPGSampling(void) {
 
 namespace {
 
+// The session's end forgets the subscriptions: their callbacks belong to the application that
+// ends it.
+void ForgetSubscriptions() {
+    CAutoCriticalSection api(g_APICriticalSection);
+    CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+    g_PPG_PDSamplingEnabled = false;
+    g_bPPGSamplingRunning = false;
+    for (auto& callback : g_PPGSamplingCBs) callback = nullptr;
+}
+
 // The poll thread hands sampling reports over; a lost connection ends sampling (the module
 // falls silent with it, and a new connection stops its converter at identification).
 struct SamplingRegistrar {
     SamplingRegistrar() {
         RegisterSamplingReportHandler(_CallbackPPGSampling);
         RegisterSessionHook(SessionPoint::kDeviceLost, [] { g_bPPGSamplingRunning = false; });
+        RegisterSessionHook(SessionPoint::kSessionEnding, ForgetSubscriptions);
     }
 } s_samplingRegistrar;
 

@@ -356,10 +356,14 @@ INSTANTIATE_TEST_SUITE_P(Masks, PpgSampling,
                              return info.param.name;
                          });
 
-TEST_F(PpgControlTest, StartNeedsASubscription) {
+TEST_F(PpgControlTest, StartNeedsASubscriptionOfThisSession) {
     Connect();
     EXPECT_EQ(TOLVStartPPGSampling(), -4);
     EXPECT_FALSE(TOLVIsPlaying());
+    ASSERT_EQ(TOLVEnablePPGSampling(3, OnSample), 0);
+    TOLVFree();
+    ASSERT_TRUE(TOLVConnect(0, 20000));
+    EXPECT_EQ(TOLVStartPPGSampling(), -4);
 }
 
 TEST_F(PpgControlTest, DisableWhileSamplingStopsTheConverterAndEndsPlaying) {
