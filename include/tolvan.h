@@ -729,6 +729,56 @@ TOLV_API bool TOLVApplyPacing(void);
  * without a device. */
 TOLV_API bool TOLVEnableDynamicLEDStrength(bool enable);
 
+/* Ambient-light mode of the PPG module, 0 .. 14. Journals "SetLEDAmbientLightMode(%d);".
+ * Returns 0; -1 no PPG module attached; -2 mode outside 0 .. 14; -3 the write failed or (while
+ * no playback runs) no reply came. During playback the reply is not awaited. */
+TOLV_API int TOLVSetLEDAmbientLightMode(int mode);
+/* The module's ambient-light mode; -1 no PPG module attached; -2 the exchange failed; -3 the
+ * module did not acknowledge. */
+TOLV_API int TOLVGetLEDAmbientLightMode(void);
+
+/* LED pulse group schedule: the LED (0 none, 1, 2 or 3) lit in each of eight time slots, and
+ * the period. A record with slot 0 set and period 0 is written as the module's flag for it and
+ * read back with slot 0 = 3 and period 0. */
+typedef struct LED_PULSE_GROUP {
+    uint8_t Slot[8];
+    uint16_t Period;
+} LED_PULSE_GROUP;
+TOLV_STATIC_ASSERT(sizeof(LED_PULSE_GROUP) == 10, led_pulse_group_is_10_bytes);
+
+/* Reads the module's pulse group schedule into *group (must not be NULL). True when the module
+ * acknowledged; false when group is NULL, no device is open, playback or photodiode sampling
+ * runs, or the exchange failed (then *group is untouched). */
+TOLV_API bool TOLVReadLEDPulseGroupSetting(LED_PULSE_GROUP* group);
+/* Writes *group (must not be NULL; slots outside 0 .. 3 are sent as no LED). True when the
+ * module acknowledged; false as for the read. */
+TOLV_API bool TOLVWriteLEDPulseGroupSetting(const LED_PULSE_GROUP* group);
+
+/* ------------------------------------------------------------------------------------------ */
+/* PPG photodiode sampling                                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Photodiode sample callback: the input (0 .. 3), the sample as the module sent it (16 bits,
+ * the module's scale) and the frame's status byte. Runs on the library's poll thread under its
+ * interrupt lock: it must return quickly and must not call the library's device operations. */
+typedef void (*TOLV_PPG_SAMPLING_CALLBACK)(int input, int value, int status);
+
+/* Subscribes callback (NULL unsubscribes) to photodiode input 0 .. 3 and marks sampling
+ * enabled. Returns 0; -1 not connected; -2 no PPG module attached; -3 playback or sampling
+ * runs; -4 input outside 0 .. 3 (nothing changes). TOLVFree forgets every subscription. */
+TOLV_API int TOLVEnablePPGSampling(int input, TOLV_PPG_SAMPLING_CALLBACK callback);
+/* Stops the module's converter when sampling was enabled, then removes every subscription and
+ * ends sampling. Returns 0; -1 the stop could not be sent (nothing changes; call again). */
+TOLV_API int TOLVDisablePPGSampling(void);
+/* Selects the subscribed inputs (one or two as they are, three or four as all four) on the
+ * module's converter and starts sampling; reports then reach the callbacks, and TOLVIsPlaying
+ * is true until the stop. Returns 0; -1 not connected; -2 no PPG module attached; -3 playback or
+ * sampling runs; -4 not enabled, or the module refused the selection. */
+TOLV_API int TOLVStartPPGSampling(void);
+/* Stops the module's converter (whatever the outcome) and ends sampling; the subscriptions
+ * stay for the next start. */
+TOLV_API void TOLVStopPPGSampling(void);
+
 /* ------------------------------------------------------------------------------------------ */
 /* Recordings                                                                                 */
 /* ------------------------------------------------------------------------------------------ */
@@ -1238,6 +1288,63 @@ TOLV_API double GetHRVFreq(int n);
 TOLV_API int DumpIEC227Waveform(unsigned n, const char* path);
 TOLV_API int DumpIEC251Waveform(unsigned n, const char* path);
 TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
+
+/* ------------------------------------------------------------------------------------------ */
+/* PPG module control (Linux builds only)                                                     */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Dynamic LED strength on (non-zero) or off. True when the module acknowledged; false without a
+ * device. */
+TOLV_API bool EnableDynamicLEDStrength(int enable);
+/* Dynamic light state, sent only when it differs from the state last sent (1 at load): 0 (also
+ * when nothing had to be sent); -1 no reply came (the state last sent stays). */
+TOLV_API int SetDynamicLight(int state);
+/* Signal-strength detection, value 0 .. 255 as the module takes it. True when acknowledged. */
+TOLV_API bool EnableSignalStrengthDetection(int value);
+
+/* The module's 18-byte sampling status record as it sent it. */
+typedef struct FGPA_SAMPLING_OUT {
+    uint8_t Bytes[18];
+} FGPA_SAMPLING_OUT;
+/* Reads the sampling status into *status (must not be NULL). True when the whole reply came;
+ * false (status untouched) otherwise or without a device. */
+TOLV_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status);
+
+/* Drive level of LED 1 .. 3, 0 .. 255. Returns 0; -1 led invalid; -2 level outside 0 .. 255;
+ * -3 the command failed (or no device). */
+TOLV_API int SetPPGLedLevel(int led, int level);
+/* Sets LEDs 1, 2 and 3 to the module's factory drive levels (a level of 0 becomes 150 for an
+ * LED whose output slot is used). Returns 0; -1 factory settings unreadable; -2 factory settings
+ * invalid; -3 a write failed. */
+TOLV_API int ResetPPGLedLevel(void);
+/* Trigger level of LED 1 .. 3, 0 .. 255. Returns 0; -1 not connected; -2 led invalid; -3 level
+ * outside 0 .. 255; -4 the command failed. */
+TOLV_API int SetPPGTriggerLevel(int led, int level);
+/* Trigger level of LED 1 .. 3 (0 .. 255); -1 not connected; -2 led invalid; -3 read failed. */
+TOLV_API int GetPPGTriggerLevel(int led);
+/* Sets the trigger level of every used LED to its factory value. Returns 0; -1 not connected;
+ * -2 factory settings unreadable; -3 invalid; -4 a write failed. */
+TOLV_API int ResetPPGTriggerLevel(void);
+/* Reads the 10-byte auto-trigger status into status (must not be NULL): byte 2 holds two flag
+ * bits; bytes 6..7 and 8..9 two 16-bit values in host byte order (0 when both flags are set).
+ * True when the reply came; false without a device or on a failed exchange. */
+TOLV_API bool GetAutoTriggerLevelStatus(unsigned char* status);
+/* Reads the six 12-bit photodiode status values (any pointer may be NULL). Returns 0; -1 not
+ * connected; -2 playback or sampling runs; -3 the exchange failed; -4 not acknowledged or status
+ * bits set. */
+TOLV_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int* value5,
+                         int* value6);
+
+/* Generic module settings by identifier 0 .. 255. Reads store the value (one byte, or two bytes
+ * little-endian) when value is not NULL; writes send one byte, one 16-bit value (little-endian)
+ * or up to 60 bytes, 10 ms after taking the port, and wait 40 ms after the acknowledgement.
+ * True when the module acknowledged; false without a device, for an identifier out of range or
+ * (bytes) values NULL or a length outside 0 .. 60. */
+TOLV_API bool ReadCalibrationSetting(int id, unsigned char* value);
+TOLV_API bool ReadCalibrationSetting16(int id, uint16_t* value);
+TOLV_API bool WriteCalibrationSetting(int id, unsigned char value);
+TOLV_API bool WriteCalibrationSetting16(int id, uint16_t value);
+TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length);
 
 #ifdef __cplusplus
 }

@@ -97,7 +97,7 @@ bool WaitExternalSynchronizationSignal() {
 void SendDynamicLedOff() {
     if (!DeviceIsConnected()) return;
     CDeviceCommand command;
-    if (command.Ready()) EnableDynamicLEDStrength(0);
+    if (command.Ready()) DoEnableDynamicLEDStrength(0);
 }
 
 // The switch-off commands of an output function set to 0: pacing state and dynamic LED off.

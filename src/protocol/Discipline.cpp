@@ -85,7 +85,11 @@ void MarkPollThread() {
 CDeviceCommand::CDeviceCommand(ApiLock api) : m_api(api == kWithApiLock) {
     if (m_api) g_APICriticalSection.Lock();
     g_InterruptCriticalSection.Lock();
-    if (g_bConnected && IsPlayingOrSampling()) {
+    // Photodiode sampling alone streams nothing: its reports come while the poll thread reads
+    // idle, and a pause takes the link from it as at any other time. Waiting for a report to
+    // open a gap instead would stall a command whenever the module is silent (the read that
+    // starts its reports, a stop after the module ceased sampling).
+    if (g_bConnected && s_ECGGoing) {
         // Wait for the stream's gap. The play thread itself holds the gap open while it builds
         // a packet, so its own commands pass at once. A gap comes with every acknowledged
         // packet (at most 40 ms apart); a stream that has stalled for seconds (device lost or
@@ -93,7 +97,7 @@ CDeviceCommand::CDeviceCommand(ApiLock api) : m_api(api == kWithApiLock) {
         constexpr int kStalledStreamSlices = 30;  // x 100 ms
         int slices = 0;
         while (g_hProcessRequestEvent.WaitTimeout(100) != 0) {
-            if (!IsPlayingOrSampling()) {
+            if (!s_ECGGoing) {
                 PausePollingThread();  // the stream ended: take the link from the poll thread
                 SleepEx(1);
                 break;

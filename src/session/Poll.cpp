@@ -15,6 +15,13 @@ CManualResetEvent s_hStopPollEvent;
 
 constexpr int kReplyLength = 64;
 
+// Written during static initialisation only; read by the poll thread.
+SamplingReportHandler s_samplingReportHandler = nullptr;
+
+bool IsSamplingReport(const unsigned char* data, int n) {
+    return n >= 8 && data[0] == 0xAD && data[1] == 0xFF;
+}
+
 // One poll while a stream runs: acknowledgements, until playback stops.
 void PollStream() {
     // The stop of the poll thread comes first: a read that keeps failing re-arms the read event
@@ -53,11 +60,14 @@ void PollIdle() {
         if (g_hReadEvent.WaitTimeout(200) == 0) g_hSendEvent.SetEvent();
         return;
     }
-    // A report the device sent by itself is dropped (no PPG sampling handler is built yet); a
-    // command waiting for the link is let through meanwhile.
+    // A sampling report goes to its handler while sampling runs; anything else the device sent
+    // by itself is dropped. A command waiting for the link is let through meanwhile.
     g_hProcessRequestEvent.SetEvent();
     {
         CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+        if (g_bPPGSamplingRunning && IsSamplingReport(data, n) && s_samplingReportHandler) {
+            s_samplingReportHandler(data, n);
+        }
         g_hProcessRequestEvent.ResetEvent();
     }
 }
@@ -82,6 +92,10 @@ void* USBDataPollThread(void*) {
 }
 
 }  // namespace
+
+void RegisterSamplingReportHandler(SamplingReportHandler handler) {
+    s_samplingReportHandler = handler;
+}
 
 void StartPollingThread() {
     // A command may be in the middle of its exchange (the application runs commands as soon as

@@ -12,3 +12,10 @@
 void StartPollingThread();
 // Asks the poll thread to end and waits for it (unless called by the poll thread itself).
 void StopPollingThread();
+
+// The handler of the reports the PPG module sends by itself while photodiode sampling runs
+// (messages of at least 8 bytes beginning AD FF). The poll thread calls it with the bytes it
+// read, under the interrupt lock. Registered at load by the PPG sampling; none by default (the
+// reports are dropped).
+using SamplingReportHandler = void (*)(const unsigned char* report, int length);
+void RegisterSamplingReportHandler(SamplingReportHandler handler);

@@ -506,18 +506,22 @@ TEST_F(DeviceTest, PhotodiodeSamplingReportsWhileSelected) {
     EXPECT_EQ(client->Exchange({0xAD, 0xFF, 0x00, 0x00, 0x05}, 64),
               Padded({0xAD, 0xFF, 0x00, 0xFF, 0x05}));
     EXPECT_TRUE(device.IsSampling());
+    int status = -1;  // the frames' running number, consecutive across reports
     for (int r = 0; r < 2; ++r) {
         const Bytes report = client->Read(64, 2000ms);
         ASSERT_EQ(report.size(), 64u);
         EXPECT_EQ(report[0], 0xAD);
         EXPECT_EQ(report[1], 0xFF);
         EXPECT_EQ(report[4], 0x05);
-        // Two inputs: frames of 5 bytes (two 12-bit samples, status 0); 11 fill bytes 8..62.
+        // Two inputs: frames of 5 bytes (two 12-bit samples, status); 11 fill bytes 8..62.
         for (int f = 0; f < 11; ++f) {
             const std::size_t at = 8 + 5 * f;
             EXPECT_LT((report[at] << 8) | report[at + 1], 4096);
             EXPECT_LT((report[at + 2] << 8) | report[at + 3], 4096);
-            EXPECT_EQ(report[at + 4], 0x00);
+            if (status >= 0) {
+                EXPECT_EQ(report[at + 4], (status + 1) & 0xFF);
+            }
+            status = report[at + 4];
         }
         EXPECT_EQ(report[63], 0x00);
     }

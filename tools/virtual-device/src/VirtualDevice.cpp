@@ -156,6 +156,7 @@ struct VirtualDevice::Impl {
     Clock::time_point nextReport{};
     double reportClock = 0;
     std::uint16_t reportCounter = 0;
+    std::uint8_t frameCounter = 0;  // status byte of the next sampling frame
     bool restartPending = false;
     Clock::time_point restartAt{};
     bool replugPending = false;
@@ -436,7 +437,7 @@ void VirtualDevice::Impl::SendReports(Clock::time_point now) {
             report[at++] = static_cast<std::uint8_t>(value >> 8);
             report[at++] = static_cast<std::uint8_t>(value & 0xFF);
         }
-        report[at] = 0x00;  // status: sample valid
+        report[at] = frameCounter++;  // status: the frame's running number
         reportClock += frameTime;
     }
     outbox.emplace(now, Outgoing{std::move(report), "PPG sampling report", 0, {}});

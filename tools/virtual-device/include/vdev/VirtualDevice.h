@@ -43,7 +43,9 @@
 //    again, booting the firmware version found at the image's version offset in channel 3 when
 //    the image mark "TOLV" is there; LoaderMode 255 boots the MCU image's version likewise;
 //  - photodiode sampling reports are 64 bytes: AD FF 00 00, the input mask, 00, a 16-bit report
-//    counter, then as many whole frames (samples big-endian, status 0) as fit. A report can be
+//    counter, then as many whole frames as fit: the samples big-endian (a 1.2 Hz pulse-like
+//    wave around 2048, phase-shifted per input), then a status byte that counts the frames
+//    (modulo 256) so that a host can see their order and any loss. A report can be
 //    queued just before a command arrives, as on the real device; the host's reply read may then
 //    see the report first.
 //
