@@ -37,7 +37,6 @@ CManualResetEvent s_hPlayThreadEnded(true);
 CManualResetEvent* g_PlaySyncEvent = nullptr;  // start signal, API lock
 std::atomic<bool> s_deferOffCommands{false};
 // A stop was requested: the rest of the packet being built is not shown to the callbacks.
-std::atomic<bool> s_stopRequested{false};
 // The simulation timer. At most one packet source runs at any time: the timer exists only while
 // no connected simulator paces playback (g_bDevicePacesPlayback, which changes under this lock).
 TIMER_HANDLE s_SimulationTimer = nullptr;
@@ -190,10 +189,6 @@ bool IsPlaybackRunning() {
     return s_ECGGoing;
 }
 
-bool PlaybackStopRequested() {
-    return s_stopRequested || OneShotEndPending();
-}
-
 void HandPlaybackToDevice(void (*atHandover)()) {
     TIMER_HANDLE timer = nullptr;
     {
@@ -279,8 +274,15 @@ void _CheckIfChangeRequired(double p) {
 
 void SetOutputFunction(int function) {
     _outputLog("TOLVSetOutputFunction(%d);", function);
+    const bool stopping = function == 0 && (s_ECGGoing || g_hPlayThread != 0);
+    if (stopping) {
+        // The stop is marked before the function changes: the simulation timer's tick builds
+        // samples without the API lock, and a sample of output 0 must not reach the callbacks.
+        s_stopRequested = true;
+        std::atomic_thread_fence(std::memory_order_release);
+    }
     g_MainOutput = function;
-    if (function == 0 && (s_ECGGoing || g_hPlayThread != 0)) {
+    if (stopping) {
         s_deferOffCommands = true;
         _ChangeRequested();
         return;

@@ -34,6 +34,3 @@ void PlaybackDeviceLost();
 
 // Playback is running (a stream packet has been written and no stop came since).
 bool IsPlaybackRunning();
-// A stop was requested (or a non-looping table or recording ended in the packet being built)
-// and the play thread has not ended yet.
-bool PlaybackStopRequested();

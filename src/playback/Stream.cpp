@@ -75,7 +75,7 @@ void FillRespirationSubPacket(std::uint8_t* sub, int groups, double dt,
     for (int k = 0; k < groups; ++k) {
         std::uint16_t dc = 0;
         std::uint16_t ac = 0;
-        _GetECGVoltageData(s_t, &dc, &ac, !PlaybackStopRequested(), true);
+        _GetECGVoltageData(s_t, &dc, &ac, true, true);
         double ohms = CalculateECGExtRespiration(s_t, resp);
         if (ApneaWantedAt(static_cast<int>(std::trunc(s_tg.load())))) {
             ohms = s_lastRespirationOhms;
@@ -125,7 +125,7 @@ void DoSendNextPacket(std::uint8_t* buffer) {
         for (int k = 0; k < groups; ++k) {
             std::uint16_t dc = 0;
             std::uint16_t ac = 0;
-            _GetECGVoltageData(s_t, &dc, &ac, !PlaybackStopRequested(), true);
+            _GetECGVoltageData(s_t, &dc, &ac, true, true);
             std::uint8_t* group = sub + kStreamGroupsOffset + groupBytes * k;
             PutBigEndian16(group, dc);
             PutBigEndian16(group + 2, ac);
