@@ -96,7 +96,7 @@ void _GetECGVoltageData(double t, std::uint16_t* dc, std::uint16_t* ac, bool not
     const int fixed = s_DcDacValue;
     if (dc != nullptr) *dc = fixed >= 0 ? static_cast<std::uint16_t>(fixed) : GetPacketDCValue(dcV);
     if (ac != nullptr) *ac = static_cast<std::uint16_t>(GetAcDac(acV));
-    // The stop is looked at after the sample was synthesised (see SetOutputFunction).
+    // The stop is looked at after the sample was synthesised.
     if (notify && !PlaybackStopRequested()) {
         const GraphCallback graph = g_GraphCB;
         if (graph != nullptr && g_UICounter == 0) graph(s_tg, shown);

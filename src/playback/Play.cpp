@@ -276,12 +276,15 @@ void SetOutputFunction(int function) {
     _outputLog("TOLVSetOutputFunction(%d);", function);
     const bool stopping = function == 0 && (s_ECGGoing || g_hPlayThread != 0);
     if (stopping) {
-        // The stop is marked before the function changes: the simulation timer's tick builds
-        // samples without the API lock, and a sample of output 0 must not reach the callbacks.
+        // The stop and the function change together between two packets: the simulation timer's
+        // tick builds its packets under the interrupt lock but without the API lock, and a
+        // sample of output 0 must not reach the callbacks.
+        CAutoCriticalSection interrupt(g_InterruptCriticalSection);
         s_stopRequested = true;
-        std::atomic_thread_fence(std::memory_order_release);
+        g_MainOutput = function;
+    } else {
+        g_MainOutput = function;
     }
-    g_MainOutput = function;
     if (stopping) {
         s_deferOffCommands = true;
         _ChangeRequested();
