@@ -263,6 +263,10 @@ int Change() {
     return 0;
 }
 
+bool ChangePending() {
+    return g_bChangeOnNextCycle;
+}
+
 void _CheckIfChangeRequired(double p) {
     if (!g_bChangeOnNextCycle) return;
     if (s_tp - p < 0.0004 || g_F < 0.15) {

@@ -15,6 +15,9 @@ void _ChangeRequested();
 // when a function is selected and nothing plays, or stops playback for output function 0.
 // A change that finds another change running is dropped. Returns 0.
 int Change();
+// A change waits for the end of the current period (the packet builder asks before it works out
+// the position for _CheckIfChangeRequired).
+bool ChangePending();
 // Run by the packet builder once per sample with the position p in the current period.
 void _CheckIfChangeRequired(double p);
 

@@ -49,7 +49,7 @@ CSimpleCriticalSection s_rateLock;
 inline void AdvanceClock(double dt, double rate, std::uint8_t* subPacket, int group,
                          bool markPacing) {
     FrequencyScanSampleStep();
-    _CheckIfChangeRequired(GetPeriodPosition());
+    if (ChangePending()) _CheckIfChangeRequired(GetPeriodPosition());
     AdvanceSynthesisTime(dt);
     g_fDelayAccumulated += 0.00003 / rate;
     if (markPacing && s_PacingPulseRaised) {
@@ -89,7 +89,7 @@ void FillRespirationSubPacket(std::uint8_t* sub, int groups, double dt,
         PutBigEndian16(group + 2, ac);
         for (int r = 0; r < 3; ++r) PutBigEndian16(group + 4 + 2 * r, codes[r]);
         PutBigEndian16(group + 10, baseline);
-        _CheckIfChangeRequired(GetPeriodPosition());
+        if (ChangePending()) _CheckIfChangeRequired(GetPeriodPosition());
         AdvanceSynthesisTime(dt);
     }
 }

@@ -3,11 +3,10 @@
 #include <cmath>
 
 #include "session/Defaults.h"
+#include "synthesis/MathConstants.h"
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586476925286766559;
-constexpr double kPi = kTwoPi / 2.0;
 // Output 7: QRS onset, ST and T lengths before shortening, the shortened T, the T sine period.
 constexpr double kQRSOnset = 0.01;
 constexpr double kSTLength = 0.07;

@@ -16,6 +16,7 @@
 #include "recordings/Recording.h"
 #include "session/Journal.h"
 #include "session/SessionHooks.h"
+#include "synthesis/MathConstants.h"
 #include "synthesis/PlayClock.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/Respiration.h"
@@ -33,7 +34,6 @@ CRelaxed<std::uint16_t> g_nECGExtRespirationBaselineDAC{0};
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kRestingOhms = 50.0;
 constexpr int kApneaReplyWaitMs = 10;
 

@@ -11,6 +11,7 @@
 #include "session/Journal.h"
 #include "session/Session.h"
 #include "synthesis/ImpedanceRespiration.h"
+#include "synthesis/MathConstants.h"
 #include "synthesis/PlayClock.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SetterPattern.h"
@@ -25,7 +26,6 @@ CRelaxed<double> s_ExhaleS{0.0};
 CRelaxed<double> s_OneApneaS{0.0};
 
 double RespirationBreathShape(double x) {
-    constexpr double kPi = 3.14159265358979323846;
     const double inhale = s_InhaleS;
     const double exhale = s_ExhaleS;
     if (x <= inhale) return inhale > 0.0 ? std::sin(kPi * x / inhale) : 0.0;

@@ -12,6 +12,7 @@
 #include "platform/Text.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/MathConstants.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/ReferenceData.h"
 #include "synthesis/WaveformState.h"
@@ -46,7 +47,6 @@ const double hrvfreq[kIEC247Count] = {0.0, 0.25, 0.1, 0.033333, 0.000278};
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586476925286766559;
 // The reference beat's T wave uses this eight-digit value of 2 pi.
 constexpr double kBeatTwoPi = 6.2831853;
 constexpr int kANE20000Length = kCTSLength;

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 #include "session/Defaults.h"
+#include "synthesis/MathConstants.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586476925286766559;
 // Frequency ceilings applied at a change, Hz.
 constexpr double kDefaultCeiling = 500.0;
 constexpr double kPulseCeiling = 5.0;

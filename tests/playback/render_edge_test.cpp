@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/DeviceFixture.h"
+#include "support/OfflineSession.h"
 #include "tolvan.h"
 
 namespace {
@@ -25,16 +26,8 @@ struct RenderCase {
     double expected;
 };
 
-class Render : public ::testing::TestWithParam<RenderCase> {
+class Render : public OfflineSessionTest<::testing::TestWithParam<RenderCase>> {
   protected:
-    static void SetUpTestSuite() {
-        setenv("TOLVAN_DEVICE_PATTERN", "/nonexistent/tolvan/ttyACM%d", 1);
-        TOLVInit(NoConnection);
-    }
-    static void TearDownTestSuite() {
-        TOLVFree();
-        unsetenv("TOLVAN_DEVICE_PATTERN");
-    }
 };
 
 TEST_P(Render, ValueAtTheEdgePoint) {

@@ -6,24 +6,15 @@
 #include <cmath>
 #include <vector>
 
+#include "support/OfflineSession.h"
 #include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/Respiration.h"
 #include "tolvan.h"
 
 namespace {
 
-void NoConnection(bool) {}
-
-class ImpedanceRespirationTest : public ::testing::Test {
+class ImpedanceRespirationTest : public OfflineSessionTest<> {
   protected:
-    static void SetUpTestSuite() {
-        setenv("TOLVAN_DEVICE_PATTERN", "/nonexistent/tolvan/ttyACM%d", 1);
-        TOLVInit(NoConnection);
-    }
-    static void TearDownTestSuite() {
-        TOLVFree();
-        unsetenv("TOLVAN_DEVICE_PATTERN");
-    }
     void TearDown() override { TOLVReset(); }
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/OfflineSession.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -18,18 +19,8 @@
 
 namespace {
 
-void NoConnection(bool) {}
-
-class RespirationTest : public ::testing::Test {
+class RespirationTest : public OfflineSessionTest<> {
   protected:
-    static void SetUpTestSuite() {
-        setenv("TOLVAN_DEVICE_PATTERN", "/nonexistent/tolvan/ttyACM%d", 1);
-        TOLVInit(NoConnection);
-    }
-    static void TearDownTestSuite() {
-        TOLVFree();
-        unsetenv("TOLVAN_DEVICE_PATTERN");
-    }
     void SetUp() override {
         TOLVDisableRespireAlgorithm();
         ASSERT_EQ(TOLVSetAmplitude(1.0), 0);
