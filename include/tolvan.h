@@ -458,7 +458,8 @@ TOLV_API bool TOLVGetOutputLead(int lead);
  * "TOLVEnableECGOutput(%s);". Returns 0. */
 TOLV_API int TOLVEnableECGOutput(bool enable);
 
-/* Stores the PPG AC-above-DC option. */
+/* PPG AC-above-DC option (default false): true puts the AC pulse above the DC level, false
+ * makes the DC level the pulse top. Applies to tables installed afterwards. */
 TOLV_API void TOLVEnableACAboveDC(bool enable);
 
 /* Lead-off mode 0..3 (relay bits 11, 13, 14), sent with the short output configuration.
@@ -753,6 +754,108 @@ TOLV_API bool TOLVReadLEDPulseGroupSetting(LED_PULSE_GROUP* group);
 /* Writes *group (must not be NULL; slots outside 0 .. 3 are sent as no LED). True when the
  * module acknowledged; false as for the read. */
 TOLV_API bool TOLVWriteLEDPulseGroupSetting(const LED_PULSE_GROUP* group);
+
+/* ------------------------------------------------------------------------------------------ */
+/* PPG waveforms and PPG output                                                               */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Each of the three PPG channels (0, 1, 2) plays a one-beat table of DC and AC levels, in the
+ * module's units (the capability record's limits, see TOLVGetDeviceFeature; without a module
+ * the defaults AC 0.75 .. 30, DC 100 .. 3000). While any PPG output is enabled playback runs at
+ * 10000 samples/s and every sample carries, for each enabled channel, a DC and an AC converter
+ * code next to the ECG's codes (one channel: 350 samples = 35 ms per packet, two: 20 ms, three:
+ * 15 ms). Tables can be installed only while nothing plays; TOLVClearPPGWaveform works at any
+ * time (while playing, the channel plays codes 0 from the next packet on).
+ *
+ * Finger model. On the PPG modules 0x2112 and 0x2012 the levels are converted into the module's
+ * own scale when a table is installed. Module 0x2112 carries its DC tables in its flash (read at
+ * every connect). For module 0x2012 the conversion tables are calibration data that the library
+ * does not have: it converts only after the application supplied them with
+ * TOLVSetPPGFingerModel; until then the levels go to the module unconverted.
+ * TOLVIsPPGFingerModelActive tells which applies to the module attached now.
+ */
+
+/*
+ * Installs a standard waveform on a channel: type 0 sine, 1 triangle, 2 square, 3 pulse (a
+ * plethysmographic beat: systolic peak at 15 % of the beat, dicrotic notch at 36 % with 0.56 x
+ * ac, dicrotic peak at 46 % with 0.64 x ac); sync the LED synchronisation code (2, any other
+ * value means 1); invert non-zero reports the pulse upside down; frequency in beats per second,
+ * 0.16 .. 5.0; dc the DC level; ac the AC amplitude. With AC above DC off (the default, see
+ * TOLVEnableACAboveDC) the DC level becomes dc - ac, so that dc is the pulse top.
+ * Journals "TOLVSetPPGStandardWaveform(%d, %d, %d, %d, %.2f, %.0f, %.2f);".
+ * Returns the number of table entries (10000 / frequency, rounded); -1 playback or photodiode
+ * sampling runs; -2 channel outside 0 .. 2; -3 type outside 0 .. 3; -4 frequency out of range;
+ * -5 dc outside the module's DC range; -6 ac outside its AC range; -7 out of memory. A failed
+ * call leaves the channel's table as it was.
+ */
+TOLV_API int TOLVSetPPGStandardWaveform(int channel, int type, int sync, int invert,
+                                        double frequency, double dc, double ac);
+
+/*
+ * Two standard channels at once. On module 0x2112, when the two AC levels fall in different AC
+ * ranges (at least 15, at least 1.5, below), all four levels are scaled by one factor so that
+ * both fall in the lower channel's range (the AC to DC ratios stay). Then the first channel is
+ * set as by TOLVSetPPGStandardWaveform; its negative code is returned at once; otherwise the
+ * second channel's result. No journal line.
+ */
+TOLV_API int TOLVSetPPGStandardWaveformEx(int channel1, int type1, int sync1, int invert1,
+                                          double frequency1, double dc1, double ac1,
+                                          int channel2, int type2, int sync2, int invert2,
+                                          double frequency2, double dc2, double ac2);
+
+/*
+ * Installs one beat (or any cycle) of application data: count DC and AC levels (both arrays
+ * must hold count values; they are copied) played at sampleRate entries per second and repeated.
+ * AC levels are limited to the module's AC maximum, negative ones become 0; DC levels are not
+ * range-checked. invert non-zero stores the AC upside down (AC maximum - AC); sync is sent as
+ * given. No journal line; the pulse-transit time does not apply to application data.
+ * Returns 0; -1 playback or photodiode sampling runs; -2 channel outside 0 .. 2; -3 count below
+ * 1; -4 dc is NULL; -5 ac is NULL; -6 sampleRate not above 0; -7 out of memory.
+ */
+TOLV_API int TOLVSetPPGRawData(int channel, int sync, int invert, int count, const double* dc,
+                               const double* ac, double sampleRate);
+
+/* Removes a channel's table (channels outside 0 .. 2 are ignored). Allowed while playing: the
+ * channel then plays codes 0 from the next packet on. */
+TOLV_API void TOLVClearPPGWaveform(int channel);
+
+/* The channel takes part in playback (true) or not. Journals "TOLVEnablePPGOutput(%d, %s);".
+ * Returns 0; -1 playback or photodiode sampling runs; -2 channel outside 0 .. 2. */
+TOLV_API int TOLVEnablePPGOutput(int channel, bool enable);
+
+/* Registers the channel's callback (NULL unregisters; channels outside 0 .. 2 are ignored):
+ * (graph time in s, the channel's value in its AC unit), at the samples at which the
+ * output-signal callback is called. Runs inside the packet builder, as that callback. */
+TOLV_API void TOLVRegisterOutputPPGCallback(int channel, TOLV_SIGNAL_CALLBACK callback);
+
+/* Pulse-transit time, ms: while the synthetic ECG (output 7 or 14) plays with the ECG output
+ * enabled, the peak of each generated PPG beat follows the R crest by this time; negative (the
+ * default, -1) plays the beats from play time 0. Journals "TOLVSetPTTp(%d);". */
+TOLV_API void TOLVSetPTTp(int milliseconds);
+
+/* Respiratory modulation of the PPG outputs by the breathing waveform of
+ * TOLVSetRespirationAlgorithm, each depth in percent 0 .. 100: the baseline (a share of the AC
+ * maximum added), the amplitude (AC x (1 + depth % x breath)) and the rate (the beat follows the
+ * ECG frequency modulated by the breath). False (nothing changes) when a depth is out of range.
+ * TOLVDisableRespireAlgorithm and the reset set all three to 0. */
+TOLV_API bool TOLVSetPPGRespirationAlgorithm(int baselinePercent, int amplitudePercent,
+                                             int frequencyPercent);
+
+/*
+ * Supplies the finger model of PPG module 0x2012: dcTable 3001 values indexed by the whole DC
+ * level 0 .. 3000 (never falling, each 0 .. below 3100), factors 31 positive values indexed by
+ * hundreds of the DC table's value, acTable 301 values (0 or more) indexed by tenths of the AC
+ * level. Tables installed later on a module 0x2012 are converted with them. All three NULL
+ * removes them (conversion off). The tables stay across resets and connections.
+ * Returns 0; -2 a value out of range; -4 only some of the three are NULL; -7 out of memory.
+ */
+TOLV_API int TOLVSetPPGFingerModel(const double* dcTable, const double* factors,
+                                   const double* acTable);
+
+/* True when the finger-model conversion applies to the PPG module attached now (0x2112, or
+ * 0x2012 with tables supplied by TOLVSetPPGFingerModel). */
+TOLV_API bool TOLVIsPPGFingerModelActive(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* PPG photodiode sampling                                                                    */
@@ -1288,6 +1391,35 @@ TOLV_API double GetHRVFreq(int n);
 TOLV_API int DumpIEC227Waveform(unsigned n, const char* path);
 TOLV_API int DumpIEC251Waveform(unsigned n, const char* path);
 TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
+
+/* ------------------------------------------------------------------------------------------ */
+/* PPG waveform tables (Linux builds only)                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Installs a waveform description on channel 0 .. 2 after normalising a copy of it as
+ * AdjustPPGWaveform does (NULL or an all-zero record removes the channel's table and record).
+ * Returns the number of table entries, 0 for the removal, or the codes of
+ * TOLVSetPPGStandardWaveform. */
+TOLV_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform);
+/* One beat of AC values (thousandths of the AC unit) of a waveform at sampleRate into ac, which
+ * has room for count values (only that many are written; NULL writes none), and the largest
+ * value into *acMax (may be NULL). Returns the beat's length, round(sampleRate / frequency), or
+ * 0 for an empty waveform, a frequency outside 0.16 .. 5.0, a rate not above 0 or an unknown
+ * type. */
+TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
+                            double sampleRate);
+/* Normalises a record in place (DC below the pulse top unless AC is above DC, sync 1 or 2,
+ * invert 0 or 1, the auxiliary fields bounded). Returns 0; -2 waveform NULL. */
+TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform);
+/* The finger model of the attached module for a DC level of channel 0 .. 2 and for an AC level
+ * (their argument unchanged on modules without one). Levels outside the tables' ranges use the
+ * tables' end entries. */
+TOLV_API double FingerDCValueConvert(int channel, double dc);
+TOLV_API double FingerACValueConvert(double ac);
+/* AC range of an AC level on module 0x2112: 0 from 15, 1 from 1.5, else 2. */
+TOLV_API int GetACCalMode(double ac);
+/* The PPG module's full model number, ModelHigh * 256 + ModelLow (0 without a module). */
+TOLV_API uint16_t GetPPGFullModelNumber(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* PPG module control (Linux builds only)                                                     */
