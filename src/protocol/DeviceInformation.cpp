@@ -172,6 +172,7 @@ void UpdateDeviceInformation() {
     // does not outlive it.
     g_PPGHWInfo = HW_INFORMATION{};
     g_DeviceFeature = DEVICE_FEATURE{};
+    g_nPPGDCDacLevel = g_nPPGACDacLevel = 4095;
 
     std::uint8_t image[kModelInfoBytes];
     if (!FlashRead(StorageChannel::kModelInfo, kModelInfoAddress, image, sizeof image)) return;

@@ -40,7 +40,10 @@ void PrintHelp() {
         "  --csv FILE        write every decoded output sample to FILE as CSV (columns:\n"
         "                    sample, operate_mode, dc_code, ac_code, dc_mV, ac_mV, pacing,\n"
         "                    ppg0_dc, ppg0_ac, ppg1_dc, ppg1_ac, ppg2_dc, ppg2_ac,\n"
-        "                    resp0, resp1, resp2, resp_baseline, resp_ohms)\n"
+        "                    resp0, resp1, resp2, resp_baseline, resp_ohms, and per PPG\n"
+        "                    channel its DC and AC level as the module plays them:\n"
+        "                    ch0_dc, ch0_ac, ch1_dc, ch1_ac, ch2_dc, ch2_ac; empty when\n"
+        "                    the sample does not carry the channel)\n"
         "  --fast-ack        acknowledge stream packets at once instead of at playing pace\n"
         "  --gap MS          quiet gap that ends a non-stream request (1..50, default 3)\n"
         "  --serial N        serial sequence number reported by identify and flash (0..65535)\n"
@@ -140,14 +143,23 @@ int main(int argc, char** argv) {
         }
         std::fprintf(csv,
                      "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
-                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms\n");
+                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms,"
+                     "ch0_dc,ch0_ac,ch1_dc,ch1_ac,ch2_dc,ch2_ac\n");
         options.sampleSink = [csv](const vdev::DecodedSample& s) {
-            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f\n",
+            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f",
                          static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode,
                          s.acCode, s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0],
                          s.ppg[0][1], s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1],
                          s.respirationCodes[0], s.respirationCodes[1], s.respirationCodes[2],
                          s.respirationCodes[3], s.respirationOhms);
+            for (int k = 0; k < 3; ++k) {
+                if (s.ppgCarried[k]) {
+                    std::fprintf(csv, ",%.3f,%.4f", s.ppgDcLevel[k], s.ppgAcLevel[k]);
+                } else {
+                    std::fprintf(csv, ",,");
+                }
+            }
+            std::fputc('\n', csv);
         };
     }
 

@@ -49,6 +49,8 @@ class DeviceModel {
     // the flash record, in parallel with step codes[2] of the potentiometer-3 table. 0 without
     // the module or for a code outside its range.
     double RespirationOhms(const std::array<std::uint16_t, 4>& codes) const;
+    // Fills the per-channel PPG fields of a decoded sample (nothing without a PPG module).
+    void DecodePpgChannels(DecodedSample* sample) const;
 
     DeviceConfig& config() { return m_config; }
     const DeviceConfig& config() const { return m_config; }

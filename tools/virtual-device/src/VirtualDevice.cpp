@@ -375,6 +375,7 @@ void VirtualDevice::Impl::HandleStream(const Bytes& packet, Clock::time_point no
         decoder.Decode(packet.data(), &decoded, &stats.errors);
         for (DecodedSample& s : decoded) {
             if (s.respiration) s.respirationOhms = model.RespirationOhms(s.respirationCodes);
+            model.DecodePpgChannels(&s);
         }
         ++stats.packets;
         stats.samples += decoded.size();

@@ -152,7 +152,8 @@ struct DeviceConfig {
 //    (entry i = 4i, big-endian); FACTORY_SETTING at 5120 (valid; LED levels 150, 140, 130,
 //    trigger levels 30, 32, 34); photodiode ratio floats from 5248 (1.00, 0.99, ...); on 0x2112
 //    also the transmission-rate words of the MCU settings (first value 800 - 100 m, second 1023)
-//    and PPG DC tables 0 and 1 at 5632 and 13824 (entry i = 21i, little-endian). The LED and
+//    and PPG DC tables 0 and 1 at 5632 and 13824 (entries 3i/4 and i/2, little-endian), and the
+//    factory AC level words 9..17 of the MCU settings (60000 - 1000 (w - 9)). The LED and
 //    trigger levels are also the initial values of settings 1, 2, 18 and 3, 4, 19;
 //  - channel 19 (respiration module): the module image; the coefficient record at 5248 (mark
 //    0.60991, then 110.5, 111.0, 109.5, 0.0); the baseline DAC table at 5312 (1000 + 500k); the
@@ -229,6 +230,14 @@ struct DecodedSample {
     // first ppgSlots entries are valid.
     int ppgSlots = 0;
     std::array<std::array<std::uint16_t, 2>, 3> ppg{};
+    // The same codes by PPG channel 0..2 as the module plays them (filled in by the device from
+    // its channel map, DAC width, last output configuration and flash): whether the sample
+    // carries the channel, its DC level (code / full code x 3000) and its AC level (code / AC
+    // level x AC full scale: 30, or on module 0x2112 300, 15 or 1 by the channel's AC
+    // calibration mode, with the factory AC level words of its MCU settings).
+    std::array<bool, 3> ppgCarried{};
+    std::array<double, 3> ppgDcLevel{};
+    std::array<double, 3> ppgAcLevel{};
     // External respiration layout (operate mode 0x23): the three potentiometer codes and the
     // baseline DAC code. Valid when respiration is true.
     bool respiration = false;
