@@ -61,24 +61,41 @@ double _GetPPGTimeOffset(int channel) {
     return static_cast<double>(static_cast<long long>(shift) % whole) / 1000.0;
 }
 
-void PPGBeginSample(double t, double dt) {
+double PPGBeginSample(double t, double dt) {
     const int depth = g_PPG_FreqModHz;
-    if (depth == 0 || !(t > 0.0)) return;
-    const double f = g_F * (1.0 + 0.01 * depth * GetRespirationVoltage());
-    s_freqModPhase = Frac(s_freqModPhase + f * dt);
+    if (depth == 0 && g_PPG_AmpModV == 0 && g_PPG_BaselineModV == 0) return 0.0;
+    const double r = GetRespirationVoltage();
+    if (depth != 0 && t > 0.0) {
+        const double f = g_F * (1.0 + 0.01 * depth * r);
+        s_freqModPhase = Frac(s_freqModPhase + f * dt);
+    }
+    return r;
 }
 
-void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dcCode,
-                        unsigned short* acCode, double* value) {
+PPG_SCALE PPGChannelScale(int channel) {
+    PPG_SCALE scale;
+    const PPG_LIMITS limits = PPGLimits();
+    scale.dcFullScale = limits.dcMax;
+    scale.dcLevel = g_nPPGDCDacLevel;
+    scale.acFullScale = std::trunc(limits.acMax);
+    scale.acLevel = g_nPPGACDacLevel;
+    if (GetPPGFullModelNumber() == kPPGModel2112 && channel >= 0 && channel < kPPGChannels) {
+        const int mode = std::min<int>(g_ACCalMode[channel].load(std::memory_order_relaxed), 2);
+        scale.acFullScale = std::trunc(kAcRange[mode]);
+        const int word = GetFactorySettingMCUWord(9 + 3 * PPGTableSlot(channel) + mode);
+        if (word != 0) scale.acLevel = word;
+    }
+    return scale;
+}
+
+void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double offset, double r,
+                    unsigned short* dcCode, unsigned short* acCode, double* value) {
     if (dcCode != nullptr) *dcCode = 0;
     if (acCode != nullptr) *acCode = 0;
     if (value != nullptr) *value = 0.0;
-    const PPG_TABLE* table = PPGTable(channel);
     if (table == nullptr || table->length == 0 || !table->ac || !table->dc) return;
 
-    const double period = !table->useFile && table->frequency > 0.0
-                              ? 1.0 / table->frequency
-                              : static_cast<double>(table->length) / table->sampleRate;
+    const double period = table->period;
     double phase = Frac((t + period - offset) / period);
     // An offset longer than the beat puts the position before the beat's start: wrap it.
     if (phase < 0.0) phase += 1.0;
@@ -86,8 +103,6 @@ void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dc
     const int baselineDepth = g_PPG_BaselineModV;
     const int amplitudeDepth = g_PPG_AmpModV;
     const int frequencyDepth = g_PPG_FreqModHz;
-    const bool modulated = baselineDepth != 0 || amplitudeDepth != 0 || frequencyDepth != 0;
-    const double r = modulated ? GetRespirationVoltage() : 0.0;
     if (frequencyDepth != 0) {
         if (!(t > 0.0)) s_freqModPhase = phase;
         phase = Frac(s_freqModPhase);
@@ -96,9 +111,9 @@ void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dc
 
     std::uint64_t index = static_cast<std::uint64_t>(static_cast<double>(table->length) * phase);
     if (index >= table->length) index = table->length - 1;
-    const double dc = table->dc[index] / 1000.0;
+    const std::int32_t dcEntry = table->dc[index];
     double ac = table->ac[index] / 1000.0;
-    const double acMax = table->acMax / 1000.0;
+    const double acMax = table->acMaxUnits;
     double shown = table->invert ? acMax - ac : ac;
     if (amplitudeDepth != 0) {
         const double factor = 1.0 + 0.01 * amplitudeDepth * r;
@@ -110,19 +125,22 @@ void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dc
         ac += lift;
         shown += lift;
     }
-
-    const PPG_LIMITS limits = PPGLimits();
-    if (dcCode != nullptr) *dcCode = LimitedCode(dc, limits.dcMax, g_nPPGDCDacLevel);
-    double fullScale = std::trunc(limits.acMax);
-    int acLevel = g_nPPGACDacLevel;
-    if (GetPPGFullModelNumber() == kPPGModel2112) {
-        const int mode = std::min<int>(g_ACCalMode[channel].load(std::memory_order_relaxed), 2);
-        fullScale = std::trunc(kAcRange[mode]);
-        const int word = GetFactorySettingMCUWord(9 + 3 * PPGTableSlot(channel) + mode);
-        if (word != 0) acLevel = word;
+    if (!scale.haveDc || dcEntry != scale.lastDcEntry) {
+        scale.lastDcCode = LimitedCode(dcEntry / 1000.0, scale.dcFullScale, scale.dcLevel);
+        scale.lastDcEntry = dcEntry;
+        scale.haveDc = true;
     }
-    if (acCode != nullptr) *acCode = LimitedCode(ac, fullScale, acLevel);
+    if (dcCode != nullptr) *dcCode = scale.lastDcCode;
+    if (acCode != nullptr) *acCode = LimitedCode(ac, scale.acFullScale, scale.acLevel);
     if (value != nullptr) *value = shown;
+}
+
+void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dcCode,
+                        unsigned short* acCode, double* value) {
+    const bool modulated = g_PPG_BaselineModV != 0 || g_PPG_AmpModV != 0 || g_PPG_FreqModHz != 0;
+    PPG_SCALE scale = PPGChannelScale(channel);
+    PPGVoltageData(PPGTable(channel), scale, t, offset, modulated ? GetRespirationVoltage() : 0.0,
+                   dcCode, acCode, value);
 }
 
 void ResetPPGOutputSettings() {

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+
+#include "ppg/PpgWaveforms.h"
 
 // Pulse-transit time from the ECG's R crest to the PPG peak, ms; negative = no synchronisation.
 extern std::atomic<int> g_PPG_PTTp;
@@ -20,7 +23,30 @@ double _GetPPGTimeOffset(int channel);
 
 // Once per output sample, before the channels' codes: advances the shared phase of the
 // frequency-modulated PPG by one sample of the output rate (dt seconds) when t is above 0.
-void PPGBeginSample(double t, double dt);
+// Returns the respiration value r that modulates this sample (0 without modulation).
+double PPGBeginSample(double t, double dt);
+
+// Full scales of one channel's codes: the DC level that gives the full DC code, the AC level
+// that gives the full AC code, and the two full codes. They follow the module and its AC
+// calibration mode; the packet builder takes them once per packet.
+struct PPG_SCALE {
+    double dcFullScale = 0.0;
+    int dcLevel = 0;
+    double acFullScale = 0.0;
+    int acLevel = 0;
+    // The DC code of the DC entry last converted with this scale (tables mostly hold one DC
+    // level): a repeated entry reuses its code.
+    std::int32_t lastDcEntry = 0;
+    unsigned short lastDcCode = 0;
+    bool haveDc = false;
+};
+PPG_SCALE PPGChannelScale(int channel);
+
+// The per-sample function with the channel's table, scale and the sample's respiration value
+// at hand (the packet builder's form of _GetPPGVoltageData).
+void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double offset,
+                    double respiration, unsigned short* dcCode, unsigned short* acCode,
+                    double* value);
 
 // The per-sample function: channel's DC code, AC code and reported value at play time t with the
 // beat offset (s). A channel without a table gives 0, 0 and 0; codes are limited to the full

@@ -53,6 +53,7 @@ std::int32_t ToEntry(double thousandths) {
 // Installs a table: swapped under the interrupt lock, the old one released afterwards.
 void InstallTable(int channel, std::unique_ptr<PPG_TABLE> table) {
     const std::uint8_t sync = table ? g_PPG_led_sync[channel].load() : 0;
+    if (table) table->acMaxUnits = table->acMax / 1000.0;
     {
         CAutoCriticalSection interrupt(g_InterruptCriticalSection);
         s_tables[channel].swap(table);
@@ -348,6 +349,7 @@ TOLV_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform) {
         table->acMax = acMax;
         table->invert = w.Invert != 0;
         table->frequency = w.Frequency;
+        table->period = 1.0 / w.Frequency;
         table->riseTime = w.RiseTime;
         g_PPG_waveforms[channel] = w;
         g_PPG_led_sync[channel] = static_cast<std::uint8_t>(w.Sync);
@@ -422,6 +424,7 @@ TOLV_API int TOLVSetPPGRawData(int channel, int sync, int invert, int count, con
         table->length = static_cast<std::uint64_t>(count);
         table->acMax = acMax;
         table->invert = invert == 1;
+        table->period = count / sampleRate;
         g_PPG_led_sync[channel] = static_cast<std::uint8_t>(sync);
         InstallTable(channel, std::move(table));
         return 0;

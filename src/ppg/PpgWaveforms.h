@@ -27,8 +27,10 @@ struct PPG_TABLE {
     std::unique_ptr<std::int32_t[]> dc;
     std::unique_ptr<std::int32_t[]> ac;
     std::int32_t acMax = 0;     // largest AC value, thousandths
+    double acMaxUnits = 0.0;    // the same in AC units (acMax / 1000)
     bool invert = true;         // the reported value is AC maximum - AC
     double frequency = 0.0;     // the generated waveform's frequency (0 for application data)
+    double period = 0.0;        // beat period, s: 1 / frequency, or length / rate for app data
     std::int32_t riseTime = 0;  // the generated waveform's rise time, ms
 };
 
