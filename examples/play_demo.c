@@ -26,6 +26,14 @@ static void OnSample(double time, double millivolts) {
     s_samples = s_samples + 1;
 }
 
+static volatile long s_ppgSamples = 0;
+
+static void OnPpgSample(double time, double value) {
+    (void)time;
+    (void)value;
+    s_ppgSamples = s_ppgSamples + 1;
+}
+
 static void SleepSeconds(int seconds) {
     struct timespec t;
     t.tv_sec = seconds;
@@ -71,6 +79,27 @@ int main(int argc, char** argv) {
         printf("respiration: %s (module %s, %d samples/s)\n", respiration,
                TOLVRespirationModuleIsConnected() ? "attached" : "absent", TOLVGetSampleRate());
     }
+    /* TOLVAN_DEMO_PPG="ptt": pulses on the three PPG channels at the ECG's rate, their peaks
+     * ptt ms after each R crest. */
+    const char* ppg = getenv("TOLVAN_DEMO_PPG");
+    if (ppg != NULL) {
+        const double dc[3] = {1500.0, 1200.0, 900.0};
+        const double ac[3] = {30.0, 20.0, 8.0};
+        int k;
+        for (k = 0; k < 3; ++k) {
+            int rc = TOLVSetPPGStandardWaveform(k, 3, 1, 0, 1.0, dc[k], ac[k]);
+            if (rc <= 0 || TOLVEnablePPGOutput(k, true) != 0) {
+                fprintf(stderr, "could not set PPG channel %d: %d\n", k, rc);
+                TOLVFree();
+                return 1;
+            }
+            TOLVRegisterOutputPPGCallback(k, OnPpgSample);
+        }
+        TOLVSetPTTp(atoi(ppg));
+        printf("PPG: three pulse channels, pulse-transit time %s ms (%d samples/s, finger model "
+               "%s)\n",
+               ppg, TOLVGetSampleRate(), TOLVIsPPGFingerModelActive() ? "on" : "off");
+    }
     TOLVRegisterOutputSignalCallback(OnSample, 1);
     if (TOLVSetAmplitude(1.0) != 0 || TOLVSetFrequency(1.0) != 0 ||
         TOLVSetOutputFunction(function) != 0) {
@@ -82,6 +111,7 @@ int main(int argc, char** argv) {
     TOLVSetOutputFunction(OUTPUT_OFF);
     printf("played output %d for %d s: %ld samples, %.3f .. %.3f mV\n", function, seconds,
            s_samples, s_min, s_max);
+    if (ppg != NULL) printf("PPG callbacks: %ld values\n", s_ppgSamples);
     TOLVFree();
     return s_samples > 0 ? 0 : 1;
 }
