@@ -186,6 +186,7 @@ TOLV_API int GetACCalMode(double ac) {
 }
 
 TOLV_API double FingerDCValueConvert(int channel, double dc) {
+    CAutoCriticalSection api(g_APICriticalSection);
     const std::uint16_t model = GetPPGFullModelNumber();
     if (model == kPPGModel2112) {
         const int slot = PPGTableSlot(channel);
@@ -200,6 +201,7 @@ TOLV_API double FingerDCValueConvert(int channel, double dc) {
 }
 
 TOLV_API double FingerACValueConvert(double ac) {
+    CAutoCriticalSection api(g_APICriticalSection);
     if (GetPPGFullModelNumber() == kPPGModel2012 && s_fingerModel2012 != nullptr) {
         return s_fingerModel2012->ac[TableIndex(std::trunc(10.0 * ac), kFingerAcEntries)] / 10.0;
     }
@@ -283,6 +285,7 @@ TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, in
 TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform) {
     (void)channel;
     if (waveform == nullptr) return -2;
+    CAutoCriticalSection api(g_APICriticalSection);
     PPG_WAVEFORM& w = *waveform;
     const double acMaximum = PPGLimits().acMax;
     if (!g_bACAboveDC) w.DC = w.DC - w.AC;
@@ -441,9 +444,9 @@ TOLV_API void TOLVClearPPGWaveform(int channel) {
 
 TOLV_API int TOLVEnablePPGOutput(int channel, bool enable) {
     CAutoCriticalSection api(g_APICriticalSection);
-    _outputLog("%s(%d, %s);", "TOLVEnablePPGOutput", channel, JournalBool(enable));
     if (IsPlayingOrSampling()) return -1;
     if (!ValidChannel(channel)) return -2;
+    _outputLog("%s(%d, %s);", "TOLVEnablePPGOutput", channel, JournalBool(enable));
     g_bPPGOutputEnabled[channel] = enable;
     return 0;
 }

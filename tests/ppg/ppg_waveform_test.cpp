@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "ppg/PpgChannels.h"
@@ -16,6 +18,7 @@
 #include "synthesis/Respiration.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
+#include "vdev/TempDir.h"
 
 namespace {
 
@@ -337,6 +340,27 @@ TEST_F(PpgTest, ResetClearsEveryPpgSettingAndTheRateFollows) {
     EXPECT_EQ(g_PPG_PTTp, -1);
     EXPECT_EQ(g_PPG_BaselineModV + g_PPG_AmpModV + g_PPG_FreqModHz, 0);
     EXPECT_EQ(TOLVGetSampleRate(), 20000);
+}
+
+TEST_F(PpgTest, AcceptedCallsAreJournalledAsWritten) {
+    vdev::TempDir dir;
+    const std::string path = dir.Join("journal.txt");
+    ASSERT_EQ(EnableSaveLog(path.c_str()), 0);
+    TOLVSetPPGStandardWaveform(1, 3, 2, 0, 1.25, 1500, 12.5);
+    TOLVEnablePPGOutput(1, true);
+    TOLVEnablePPGOutput(4, true);  // refused: no entry
+    TOLVEnablePPGOutput(1, false);
+    TOLVSetPTTp(180);
+    DisableSaveLog();
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(line);  // the switch-off ends the run with blank lines
+    }
+    const std::vector<std::string> expected = {
+        "TOLVSetPPGStandardWaveform(1, 3, 2, 0, 1.25, 1500, 12.50);",
+        "TOLVEnablePPGOutput(1, true);", "TOLVEnablePPGOutput(1, false);", "TOLVSetPTTp(180);"};
+    EXPECT_EQ(lines, expected);
 }
 
 }  // namespace
