@@ -47,7 +47,7 @@ install(FILES ${PROJECT_BINARY_DIR}/tolvanConfig.cmake ${PROJECT_BINARY_DIR}/tol
 
 if(TOLVAN_PLATFORM STREQUAL "linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-tolvan.rules
-    DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d)
+    DESTINATION lib/udev/rules.d)
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
