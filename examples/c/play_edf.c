@@ -11,6 +11,20 @@
 
 #include "tolvan.h"
 
+#define USAGE "play_edf FILE.edf [port]   (port -1 scans every port; none: without a device)"
+
+/* A whole-number argument within low .. high; anything else (--help too) prints how to call the
+ * program and exits with 2. */
+static int Argument(const char* text, long low, long high) {
+    char* end = NULL;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) {
+        fprintf(stderr, "usage: %s\n", USAGE);
+        exit(2);
+    }
+    return (int)value;
+}
+
 static volatile int s_ended = 0;
 
 static void OnEnd(void) {
@@ -23,11 +37,11 @@ static void NoListener(bool connected) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: play_edf FILE.edf [port]\n");
+        fprintf(stderr, "usage: %s\n", USAGE);
         return 2;
     }
     if (argc > 2) {
-        if (!TOLVConnect(atoi(argv[2]), 10000)) {
+        if (!TOLVConnect(Argument(argv[2], -1, 127), 10000)) {
             fprintf(stderr, "no simulator: %s\n", TOLVGetLastErrorText());
             return 3;
         }

@@ -10,6 +10,20 @@
 
 #include "tolvan.h"
 
+#define USAGE "record_output [port]   (port -1 scans every port; none: without a device)"
+
+/* A whole-number argument within low .. high; anything else (--help too) prints how to call the
+ * program and exits with 2. */
+static int Argument(const char* text, long low, long high) {
+    char* end = NULL;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) {
+        fprintf(stderr, "usage: %s\n", USAGE);
+        exit(2);
+    }
+    return (int)value;
+}
+
 #define SAMPLES 20000
 
 static double s_ac[SAMPLES];
@@ -21,7 +35,7 @@ static void NoListener(bool connected) {
 
 int main(int argc, char** argv) {
     if (argc > 1) {
-        if (!TOLVConnect(atoi(argv[1]), 10000)) {
+        if (!TOLVConnect(Argument(argv[1], -1, 127), 10000)) {
             fprintf(stderr, "no simulator: %s\n", TOLVGetLastErrorText());
             return 3;
         }
