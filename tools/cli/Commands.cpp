@@ -607,6 +607,11 @@ int ListCommand(int argc, char** argv) {
             if (why.rfind("timed out", 0) == 0 && open != std::string::npos && close > open) {
                 why = why.substr(open + 2, close - open - 2);  // the reason inside
             }
+            const std::string tail = std::string(": ") + node;
+            if (why.size() > tail.size() &&
+                why.compare(why.size() - tail.size(), tail.size(), tail) == 0) {
+                why.resize(why.size() - tail.size());  // the node is in the first column
+            }
             std::printf("%-24s %s\n", node, why.c_str());
         }
     }
