@@ -198,16 +198,71 @@ def cmd_render(args, library):
             print(f"tolvan: {error}", file=sys.stderr)
             return FAILED
     try:
-        with open(args.output, "w") as f:
-            f.write("time_s,mV\n")
-            for i, v in enumerate(samples):
-                f.write(f"{i / args.rate:.6f},{v:.6f}\n")
+        if args.output.lower().endswith(".edf"):
+            _write_edf(args.output, samples, args.rate, str(args.function))
+        else:
+            with open(args.output, "w") as f:
+                f.write("time_s,mV\n")
+                for i, v in enumerate(samples):
+                    f.write(f"{i / args.rate:.6f},{v:.6f}\n")
     except OSError as error:
         print(f"tolvan: {error}", file=sys.stderr)
         return FILE_ERROR
     print(f"rendered {args.function}: {args.seconds:.1f} s at {args.rate} samples/s to "
           f"{args.output}")
     return OK
+
+
+def _write_edf(path, samples, rate, label):
+    """One signal in mV, 16-bit, one-second records (the last padded with its last value), as
+    `tolvan render` writes it."""
+    import numpy as np
+    records = -(-len(samples) // rate)
+    padded = np.full(records * rate, samples[-1])
+    padded[:len(samples)] = samples
+    low, high = float(samples.min()), float(samples.max())
+    if high - low < 1e-3:
+        low, high = low - 0.5, high + 0.5
+    low_text, high_text = f"{low:.6f}"[:8], f"{high:.6f}"[:8]
+    low, high = float(low_text), float(high_text)
+    now = time.localtime()
+
+    def field(text, width):
+        return str(text)[:width].ljust(width)
+
+    header = (field("0", 8) + field("X X X X", 80) +
+              field("Startdate " + time.strftime("%d-%b-%Y", now).upper() + " X X tolvan", 80) +
+              time.strftime("%d.%m.%y%H.%M.%S", now) + field(512, 8) + field("", 44) +
+              field(records, 8) + field(1, 8) + field(1, 4) + field(label, 16) + field("", 80) +
+              field("mV", 8) + field(low_text, 8) + field(high_text, 8) + field(-32768, 8) +
+              field(32767, 8) + field("", 80) + field(rate, 8) + field("", 32))
+    codes = np.clip(np.round((padded - low) / (high - low) * 65535.0 - 32768.0), -32768, 32767)
+    with open(path, "wb") as f:
+        f.write(header.encode("ascii"))
+        f.write(codes.astype("<i2").tobytes())
+
+
+def _read_edf(path):
+    """Signal 0 of an EDF file in mV, and its rate."""
+    import numpy as np
+    with open(path, "rb") as f:
+        data = f.read()
+    signals = int(data[252:256])
+    records, duration = int(data[236:244]), float(data[244:252])
+    base = 256
+
+    def field(offset, width, s=0):
+        start = base + offset * signals + width * s
+        return data[start:start + width].decode("ascii").strip()
+
+    per_record = [int(field(216, 8, s)) for s in range(signals)]
+    pmin, pmax = float(field(104, 8)), float(field(112, 8))
+    dmin, dmax = float(field(120, 8)), float(field(128, 8))
+    unit = {"uV": 0.001, "V": 1000.0}.get(field(96, 8), 1.0)
+    codes = np.frombuffer(data, dtype="<i2", offset=256 * (signals + 1))
+    codes = codes[:records * sum(per_record)].reshape(records, sum(per_record))[:, :per_record[0]]
+    values = ((codes.ravel() - dmin) * (pmax - pmin) / (dmax - dmin) + pmin) * unit
+    return list(values), per_record[0] / duration
 
 
 def _read_csv(path, rate):
@@ -235,7 +290,10 @@ def _columns(values, width):
 
 def cmd_plot(args, library):
     try:
-        values, rate = _read_csv(args.file, args.rate)
+        if args.file.lower().endswith(".edf"):
+            values, rate = _read_edf(args.file)
+        else:
+            values, rate = _read_csv(args.file, args.rate)
     except (OSError, ValueError) as error:
         print(f"tolvan: {error}", file=sys.stderr)
         return FILE_ERROR
@@ -299,14 +357,15 @@ def main(argv=None):
     p.add_argument("--offline", action="store_true", help="no device: play on the library's timer")
     p.add_argument("--divider", type=int, default=1, help="output-signal callback divider")
     p.set_defaults(run=cmd_play)
-    p = commands.add_parser("render", help="compute an output function offline into a CSV file")
+    p = commands.add_parser("render", help="compute an output function offline into CSV or EDF")
     _setting_options(p)
     p.add_argument("-s", "--seconds", type=float, default=10.0, help="length (default 10)")
     p.add_argument("--rate", type=int, default=1000, help="samples/s (default 1000)")
-    p.add_argument("-o", "--output", required=True, help="the CSV file (time_s,mV)")
+    p.add_argument("-o", "--output", required=True,
+                   help="the file: .edf writes EDF, anything else CSV (time_s,mV)")
     p.set_defaults(run=cmd_render)
-    p = commands.add_parser("plot", help="draw a CSV file as an SVG or PNG image")
-    p.add_argument("file", help="CSV of render / play --csv, or of tolvan-vdev --csv")
+    p = commands.add_parser("plot", help="draw a CSV or EDF file as an SVG or PNG image")
+    p.add_argument("file", help="CSV of render, or of tolvan-vdev --csv, or an EDF file")
     p.add_argument("-o", "--output", required=True, help=".png writes PNG, else SVG")
     p.add_argument("-W", "--width", type=int, default=1200)
     p.add_argument("-H", "--height", type=int, default=400)

@@ -108,3 +108,16 @@ def test_python_m_tolvan_plays_on_a_virtual_simulator(tmp_path):
     assert re.search(r"played sine for 1\.\d s: \d+ callback samples, -0.500 .. 0.500 mV",
                      result.stdout), result.stdout
     assert csv.stat().st_size > 10000
+
+
+def test_python_m_tolvan_renders_an_edf_file_the_library_reads(offline, tmp_path):
+    edf = tmp_path / "sine.edf"
+    result = subprocess.run([sys.executable, "-m", "tolvan", "render", "sine", "--amplitude", "2",
+                             "--frequency", "5", "--seconds", "2", "--rate", "500", "-o", str(edf)],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert offline.load_recording(edf) == 1000
+    samples, rate = offline.recording()
+    assert rate == 500
+    expected = np.sin(2 * np.pi * 5.0 * np.arange(1000) / 500)
+    np.testing.assert_allclose(samples, expected, atol=2.0 / 65535 + 1e-6)

@@ -1,6 +1,7 @@
 // Sample files: CSV (time_s,mV) and EDF written by render; CSV, tolvan-vdev CSV and EDF read by
 // plot.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -179,6 +180,8 @@ bool WriteEdf(const std::string& path, const Trace& trace, std::string* error) {
     std::strftime(date, sizeof date, "%d.%m.%y", &local);
     std::strftime(time, sizeof time, "%H.%M.%S", &local);
     std::strftime(start, sizeof start, "%d-%b-%Y", &local);
+    for (char* c = start; *c != '\0'; ++c)
+        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
     std::string header = Field("0", 8) + Field("X X X X", 80) +
                          Field(std::string("Startdate ") + start + " X X tolvan", 80) +
                          Field(date, 8) + Field(time, 8) + Field("512", 8) + Field("", 44) +

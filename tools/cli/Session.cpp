@@ -131,6 +131,11 @@ int Connect(const Connection& connection) {
     if (terminal) std::fprintf(stderr, "\r\033[K");
     if (!connected) {
         std::fprintf(stderr, "tolvan: no simulator: %s\n", TOLVGetLastErrorText());
+        if (connection.vdevPreset.empty()) {
+            std::fprintf(stderr,
+                         "tolvan: without a simulator: --vdev starts a virtual one for the "
+                         "run; play --offline plays on the library's timer\n");
+        }
         StopVdev();
         return kNoSimulator;
     }
