@@ -15,6 +15,20 @@
 
 #include "tolvan.h"
 
+#define USAGE "play_demo function seconds [special-wave]"
+
+/* A whole-number argument within low .. high; anything else (--help too) prints how to call the
+ * program and exits with 2. */
+static int Argument(const char* text, long low, long high) {
+    char* end = NULL;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) {
+        fprintf(stderr, "usage: %s\n", USAGE);
+        exit(2);
+    }
+    return (int)value;
+}
+
 static volatile long s_samples = 0;
 static volatile double s_min = 0.0;
 static volatile double s_max = 0.0;
@@ -43,18 +57,18 @@ static void SleepSeconds(int seconds) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: play_demo function seconds [special-wave]\n");
+        fprintf(stderr, "usage: %s\n", USAGE);
         return 1;
     }
-    int function = atoi(argv[1]);
-    int seconds = atoi(argv[2]);
+    int function = Argument(argv[1], 0, 10000);
+    int seconds = Argument(argv[2], 1, 3600);
     if (!TOLVConnect(0, 15000)) {
         fprintf(stderr, "no simulator on port 0\n");
         return 1;
     }
     printf("connected: serial %s, firmware %s\n", TOLVGetSerialNumber(), TOLVGetFWVersion());
     if (argc > 3) {
-        int rc = TOLVSetSpecialWave227(atoi(argv[3]));
+        int rc = TOLVSetSpecialWave227(Argument(argv[3], 0, 9));
         if (rc == TOLV_TABLE_MISSING) {
             printf("the AAMI EC13 / IEC 60601-2-27 waveforms are not built into this library\n");
             TOLVFree();

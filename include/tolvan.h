@@ -192,6 +192,30 @@ TOLV_API bool TOLVIsConnected(void);
 /* True while connected and a PPG module (model letters 'A' 'P') is attached. */
 TOLV_API bool TOLVIsPPGConnected(void);
 
+/*
+ * Why the last connection attempt failed, as one line for a person; "" when the last attempt
+ * succeeded or none was made. Only an addition: every function still reports by its own return
+ * value, and this text never changes one.
+ * Set by TOLVConnect when it returns false, and by every search pass of a session's connect
+ * thread that finds no simulator (so while a TOLVInit session searches it tells why nothing was
+ * found yet); a pass that finds the simulator clears it. The reason is the most telling one met
+ * on the ports tried, one of:
+ *   "no such node: <node>"                  (a scan: "no such node: <first> .. <last>")
+ *   "permission denied (add yourself to <group>): <node>"   <group> owns the node, e.g. dialout
+ *   "port busy: <node>", "cannot open <node>: <system error text>"
+ *   "lock directory not writable: <dir> (<system error text>; TOLVAN_LOCK_DIR names another)"
+ *   "port locked by process <pid>: <node> (lock file <path>)"
+ *   "port locked by a lock file without a process id: <path>"
+ *   "not a TOLVAN simulator: <node>"        (the port opened but did not identify)
+ * TOLVConnect's own texts: "timed out after <N> ms (<reason above>)"; "timed out after <N> ms
+ * (a simulator was already connected: ...)"; "port <n> is not a port number (...)";
+ * "could not start the connect thread" (also TOLVInit).
+ * Thread-safe and lock-free for the caller: takes no lock of the API, so it may be called from
+ * any thread, also while TOLVConnect waits in another. The text is copied into a buffer of the
+ * calling thread, valid until that thread calls this function again.
+ */
+TOLV_API const char* TOLVGetLastErrorText(void);
+
 /* ------------------------------------------------------------------------------------------ */
 /* Device information                                                                         */
 /* ------------------------------------------------------------------------------------------ */

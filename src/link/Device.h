@@ -57,6 +57,24 @@ int LockDeviceFile(int n);
 void UnlockDeviceFile();
 void UnlockDevice();
 
+// Why the search did not take a port, the most telling kind last. A search pass keeps the most
+// telling reason it met (the first of equals); a pass that finds no simulator publishes it as the
+// last error text (TOLVGetLastErrorText), a pass that finds one clears that text.
+enum class PortRefusal {
+    kNone,
+    kNoNode,
+    kOther,
+    kPermission,
+    kLockDirectory,
+    kLocked,
+    kNotSimulator
+};
+void NotePortRefusal(PortRefusal kind, const std::string& text);
+// Forgets the reasons of the previous pass.
+void BeginSearchPass();
+// The reason the pass in progress (or the last one) would publish; "" when none.
+std::string SearchPassReason();
+
 // Stores both budgets, then waits once for readability and once for writability.
 void SetDeviceTimeoutSetting(unsigned readMs, unsigned writeMs);
 
