@@ -32,9 +32,16 @@ void* MonitorThread(void* argument) {
             continue;
         }
         if (state->g_bStopMonitor != 0) break;
+        // A firmware update that restarts the device takes the port away on purpose and brings
+        // it back itself.
+        if (!BeginMonitorClose()) {
+            MonitorSleep(100);
+            continue;
+        }
         // Closing the port also forgets its path, so the connect thread's own check fails too.
         DeviceClose();
         ReconnectDevice();
+        EndMonitorClose();
         MonitorSleep(100);
     }
     return nullptr;
