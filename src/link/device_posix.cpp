@@ -39,6 +39,9 @@ PathState& Paths() {
     return *state;
 }
 
+// Ports opened by the search; written under g_AccessCriticalSection.
+std::atomic<std::uint64_t> s_connection{0};
+
 int Descriptor() {
     return static_cast<int>(g_hDevice);
 }
@@ -87,6 +90,7 @@ int DoFindDevice(int n) {
     {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = fd;
+        ++s_connection;
     }
     if (LockDeviceFile(n) != 1 || !TakePortLock(fd)) {
         DeviceClose();
@@ -117,6 +121,15 @@ void DeviceClose() {
 
 bool DeviceIsConnected() {
     return g_hDevice != -1;
+}
+
+std::uint64_t DeviceConnection() {
+    return s_connection;
+}
+
+void DeviceCloseConnection(std::uint64_t connection) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (s_connection == connection) DeviceClose();
 }
 
 bool DeviceCheckPath(const char* path) {

@@ -27,6 +27,8 @@ void* MonitorThread(void* argument) {
             MonitorSleep(100);
             continue;
         }
+        // The verdict is on the port open now; a port opened while the probes run is not judged.
+        const std::uint64_t connection = DeviceConnection();
         if (ProbeDeviceAlive(DeviceIsAlive, MonitorSleep)) {
             MonitorSleep(1200);
             continue;
@@ -39,7 +41,7 @@ void* MonitorThread(void* argument) {
             continue;
         }
         // Closing the port also forgets its path, so the connect thread's own check fails too.
-        DeviceClose();
+        DeviceCloseConnection(connection);
         ReconnectDevice();
         EndMonitorClose();
         MonitorSleep(100);
