@@ -1382,7 +1382,8 @@ TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, 
  *   4 with 99 just before the restart;
  *   5 with 100 while the library connects to the restarted device;
  *   6 at the end: 100 for success, or the negative result (a read-back failure first reports
- *     -7, -8 or -9, then the burn's result). The return value of stages 4..6 is ignored.
+ *     -7, -8 or -9, then the burn's result; BurnFirmware cancelled at a stage's closing 100
+ *     ends without a stage-6 call). The return value of stages 4..6 is ignored.
  * The callback may be NULL: the burn then runs without reports and cannot be cancelled.
  *
  * A burn that fails or is cancelled before the restart leaves the device connected with its
@@ -1420,8 +1421,8 @@ TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* th
  * "[ERROR] read/verify - write data failed (address: 0x%x)", "... read data failed ..." or
  * "... compare data failed ..." with the chunk's offset within its area.
  * Returns 0 (the device runs the new image and is connected again), or -1, -3, -5, -6, -9, -10,
- * -11, -12 (see above). Without a device or image it returns -3 or -6 without calling the
- * callback.
+ * -11, -12 (see above). Without a device, while playback or sampling runs, or without an image
+ * it returns -3, -12 or -6 without calling the callback.
  */
 TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
 
@@ -1441,9 +1442,10 @@ TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, 
  * every 1024-byte sector below the image size (100 ms each), writes 32-byte chunks from address
  * 0, reads back 52-byte chunks and compares; then restarts the microcontroller, waits 5 s,
  * closes the port, waits 1 s and connects again (up to 10 passes over every port). A burn that
- * ends with a negative result first leaves the loader. The callback's last call is always
- * stage 6: with 100 after a success (which stage 6 has then reported once already), else with
- * the negative result (also after a cancel, a refused loader and the checks below).
+ * ends with a negative result first leaves the loader (except after -11, when no port is left
+ * to tell). The callback's last call is always stage 6: with 100 after a success (which stage 6
+ * has then reported once already), else with the negative result (also after a cancel, a
+ * refused loader and the checks below).
  * Returns 0, or -1, -3, -4, -5, -6, -9, -11, -12 (see above); -3 (no device), -12 and -6 (no
  * image) are reported to the callback as stage 6 before anything is sent.
  */

@@ -420,8 +420,9 @@ int DoBurnMcu(BurnProgress callback) {
     CDeviceCommand discipline;
     int result = discipline.Ready() ? BurnMcuImage(progress, g_pMCUData.get(), g_nMCUSize)
                                     : kFirmwareNoDevice;
-    // A burn that did not finish leaves the loader; the last report carries the outcome.
-    if (result < 0) Transact(BuildLoaderMode(kLoaderLeave));
+    // A burn that did not finish leaves the loader (after a restart whose device did not come
+    // back there is no port to tell); the last report carries the outcome.
+    if (result < 0 && result != kDeviceNotBack) Transact(BuildLoaderMode(kLoaderLeave));
     progress.Report(kStageEnd, result < 0 ? result : kBurnDone);
     return result;
 }
