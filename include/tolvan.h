@@ -1361,7 +1361,7 @@ TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, 
  *    0  success
  *   -1  cancelled by the progress callback; or (load) the image file cannot be opened
  *   -2  (load) the image file does not exist, its size cannot be read, or path is NULL
- *   -3  (burn) no device connected
+ *   -3  (burn) no device connected (the session's connection, as TOLVIsConnected tells it)
  *   -4  (load) no memory for the image; (BurnMcu) the microcontroller did not enter its loader
  *   -5  (burn) a command could not be written; (load) the image file could not be read whole
  *   -6  (burn) a reply did not come back whole, or no valid image is loaded; (load) wrong image

@@ -346,6 +346,24 @@ TEST_F(FirmwareTest, UnplugDuringTheBurnEndsItAndTheSessionCanTryAgain) {
     EXPECT_EQ(device.RestartCount(), 1);
 }
 
+TEST_F(FirmwareTest, DeviceThatDoesNotComeBackEndsTheBurnAndTheSessionSearchesOn) {
+    vdev::VirtualDevice& device = Connect(vdev::Preset::kCurrent, 60000);
+    ASSERT_EQ(LoadFirmwareFile(WriteImage(vdev::MakeFirmwareImage(kNewVersion)).c_str(), nullptr,
+                               nullptr, nullptr, nullptr),
+              122880);
+    EXPECT_EQ(BurnFirmware(Progress), -11);  // after ten passes over every port
+    EXPECT_EQ(Reports(g_reports.end() - 3, g_reports.end()),
+              (Reports{{4, 99}, {5, 100}, {6, -11}}));
+
+    // Now the loss is the session's: it is reported, and the device is found when it returns.
+    EXPECT_TRUE(Eventually([] { return Events() == std::vector<bool>{true, false}; }));
+    ASSERT_TRUE(device.Replug());
+    EXPECT_TRUE(Eventually([] { return Events() == std::vector<bool>{true, false, true}; }));
+    HW_INFORMATION info{};
+    ASSERT_TRUE(TOLVGetHWInformation(&info));
+    EXPECT_EQ(info.FirmwareVersion[1], 4);
+}
+
 TEST_F(FirmwareTest, RefusedDuringPlaybackAndWithoutAValidImage) {
     vdev::VirtualDevice& device = Connect(vdev::Preset::kCurrent);
     // A failed load leaves no image of its kind: nothing is burned.
