@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "link/Device.h"
 #include "link/Monitor.h"
