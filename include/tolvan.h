@@ -1502,6 +1502,111 @@ TOLV_API bool WriteCalibrationSetting(int id, unsigned char value);
 TOLV_API bool WriteCalibrationSetting16(int id, uint16_t value);
 TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length);
 
+/* ------------------------------------------------------------------------------------------ */
+/* Firmware and MCU update (Linux builds only)                                                */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * A service tool replaces the simulator's firmware, or the firmware of the microcontroller in
+ * the PPG module 0x2112, in two steps: load the image file (LoadFirmwareFile, LoadMcuFile), then
+ * burn it (BurnFirmware, BurnMcu). A burn erases, writes and reads back the device's flash in
+ * chunks, restarts the device into the new image and connects to it again. It reports success
+ * only after every byte read back equals the image.
+ *
+ * Result codes of these four functions (a load returns the image size instead of 0):
+ *    0  success
+ *   -1  cancelled by the progress callback; or (load) the image file cannot be opened
+ *   -2  (load) the image file does not exist, its size cannot be read, or path is NULL
+ *   -3  (burn) no device connected (the session's connection, as TOLVIsConnected tells it)
+ *   -4  (load) no memory for the image; (BurnMcu) the microcontroller did not enter its loader
+ *   -5  (burn) a command could not be written; (load) the image file could not be read whole
+ *   -6  (burn) a reply did not come back whole, or no valid image is loaded; (load) wrong image
+ *       mark or size
+ *   -7  (to the callback only) a read-back request could not be written
+ *   -8  (to the callback only) a read-back reply did not come back whole
+ *   -9  (burn) read-back data differ from the image
+ *  -10  (BurnFirmware) the restart command could not be written
+ *  -11  (burn) the device did not come back after the restart
+ *  -12  (burn) playback or PPG photodiode sampling runs: stop it first (nothing is sent)
+ *
+ * Progress callback: called as callback(stage, value) on the thread that called the burn, while
+ * the library holds the device link and its locks; it must return quickly and must not call
+ * other functions of this library. Stages, in this order:
+ *   1 erase, 2 write, 3 read back (verify): value is the progress in percent (0 .. 100; each
+ *     stage ends with a call with 100); returning 1 from any of these calls cancels the burn,
+ *     every other value goes on;
+ *   4 with 99 just before the restart;
+ *   5 with 100 while the library connects to the restarted device;
+ *   6 at the end: 100 for success, or the negative result (a read-back failure first reports
+ *     -7, -8 or -9, then the burn's result; BurnFirmware cancelled at a stage's closing 100
+ *     ends without a stage-6 call). The return value of stages 4..6 is ignored.
+ * The callback may be NULL: the burn then runs without reports and cannot be cancelled.
+ *
+ * A burn that fails or is cancelled before the restart leaves the device connected with its
+ * flash partly erased or written (the image area only; the calibration data are not touched):
+ * the library does not retry and does not restart the device. The image stays loaded, so the
+ * burn can be run again. While the device restarts the library keeps the session: the
+ * connection callback is not told of the expected disconnect, and before the burn returns the
+ * device's records are read again and the connect-time steps (output relays, calibration
+ * table, module data) are done again for the restarted device. When it does not come back
+ * (-11), the session goes on searching as after an unplug (the callback is told false, then
+ * true once the device is found again). An unplug during a burn ends it with -5 or -6.
+ */
+
+/* The progress callback of a burn: stage 1 .. 6 and its value (see above); return 1 during
+ * stages 1 .. 3 to cancel the burn, anything else to go on. */
+typedef int (*TOLV_BURN_PROGRESS_CALLBACK)(int stage, int value);
+
+/*
+ * Loads the simulator's firmware image from the file at path (UTF-8). The file must be at least
+ * 122880 bytes long; only its first 122880 bytes are used. Offsets 118772 .. 118775 must hold
+ * the mark "TOLV"; offsets 118776 .. 118779 hold the image's four version numbers, which are
+ * stored in *first .. *fourth on success (a NULL pointer skips its number).
+ * Replaces the firmware image loaded before; a failed load leaves none loaded.
+ * Returns 122880; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no memory;
+ * -5 short read; -6 shorter than 122880 bytes or a wrong mark.
+ */
+TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third,
+                              int* fourth);
+
+/*
+ * Burns the loaded firmware image into the simulator (storage channel 3, addresses 0 .. 102399
+ * and 116736 .. 122879): erases the 1024-byte sectors, writes 48-byte chunks, reads them back
+ * and compares; then restarts the simulator and connects to it again (up to 10 passes over every
+ * port). A read-back failure also prints one line to standard output:
+ * "[ERROR] read/verify - write data failed (address: 0x%x)", "... read data failed ..." or
+ * "... compare data failed ..." with the chunk's offset within its area.
+ * Returns 0 (the device runs the new image and is connected again), or -1, -3, -5, -6, -9, -10,
+ * -11, -12 (see above). Without a device, while playback or sampling runs, or without an image
+ * it returns -3, -12 or -6 without calling the callback.
+ */
+TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
+
+/*
+ * Loads the image of the PPG module's microcontroller from the file at path (UTF-8): any length
+ * from 118780 bytes up to 16 MiB (the loader's address space). Offsets 118772 .. 118775 must
+ * hold the bytes 0x32 0x54 0x46 0x32 ("2TF2"); offsets 118776 .. 118779 hold the four version
+ * numbers, stored in *first .. *fourth on success (a NULL pointer skips its number).
+ * The image loaded before is released first; a failed load leaves none loaded.
+ * Returns the file size; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no
+ * memory; -5 short read; -6 too short, larger than 16 MiB or a wrong mark.
+ */
+TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, int* fourth);
+
+/*
+ * Burns the loaded microcontroller image into the PPG module 0x2112: enters the loader, erases
+ * every 1024-byte sector below the image size (100 ms each), writes 32-byte chunks from address
+ * 0, reads back 52-byte chunks and compares; then restarts the microcontroller, waits 5 s,
+ * closes the port, waits 1 s and connects again (up to 10 passes over every port). A burn that
+ * ends with a negative result first leaves the loader (except after -11, when no port is left
+ * to tell). The callback's last call is always stage 6: with 100 after a success (which stage 6
+ * has then reported once already), else with the negative result (also after a cancel, a
+ * refused loader and the checks below).
+ * Returns 0, or -1, -3, -4, -5, -6, -9, -11, -12 (see above); -3 (no device), -12 and -6 (no
+ * image) are reported to the callback as stage 6 before anything is sent.
+ */
+TOLV_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback);
+
 #ifdef __cplusplus
 }
 #endif

@@ -34,6 +34,12 @@ int DoFindDevice(int n);
 // Unlocks, forgets the path, closes the port. Safe against a transfer in flight.
 void DeviceClose();
 bool DeviceIsConnected();
+// The number of ports opened so far by the search: names the connection that a liveness verdict
+// was made on.
+std::uint64_t DeviceConnection();
+// DeviceClose, but only while the open port is still the one of `connection` (the hot-plug
+// monitor's verdict on an earlier port must not close a port opened since).
+void DeviceCloseConnection(std::uint64_t connection);
 // Whether the node of the open port is still listed.
 bool DeviceIsAlive();
 // True when the stored device path is not empty and equals path exactly.

@@ -76,6 +76,9 @@ void NoteOpenFailure(const std::string& path, int error) {
     }
 }
 
+// Ports opened by the search; written under g_AccessCriticalSection.
+std::atomic<std::uint64_t> s_connection{0};
+
 int Descriptor() {
     return static_cast<int>(g_hDevice);
 }
@@ -132,6 +135,7 @@ int DoFindDevice(int n) {
     {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = fd;
+        ++s_connection;
     }
     if (LockDeviceFile(n) != 1) {
         DeviceClose();
@@ -168,6 +172,15 @@ void DeviceClose() {
 
 bool DeviceIsConnected() {
     return g_hDevice != -1;
+}
+
+std::uint64_t DeviceConnection() {
+    return s_connection;
+}
+
+void DeviceCloseConnection(std::uint64_t connection) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (s_connection == connection) DeviceClose();
 }
 
 bool DeviceCheckPath(const char* path) {

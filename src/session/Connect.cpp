@@ -65,7 +65,7 @@ void* ConnectDeviceThread(void*) {
             if (g_bStopConnectDeviceThread != 0) break;
             g_hReconnectEvent.Wait();
             if (g_bStopConnectDeviceThread != 0) break;
-            if (!DeviceIsAlive()) break;
+            if (!ConnectionStands()) break;
         }
         Teardown();
     }

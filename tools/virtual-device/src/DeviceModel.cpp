@@ -344,6 +344,7 @@ bool DeviceModel::HandleStorage(const Bytes& rq, Reply* r, std::string* name) {
     } else {
         ok = count <= 48 && rq.size() >= 16 + count &&
              WriteFlash(channel, address, rq.data() + 16, count);
+        if (ok) SpoilDefectiveCells(channel, address, count, &m_flash[channel]);
     }
     if (ok) r->bytes[4] = kAck;
     return true;
@@ -556,6 +557,14 @@ bool DeviceModel::HandleModuleBlock(const Bytes& rq, Reply* r, std::string* name
     return true;
 }
 
+void DeviceModel::SpoilDefectiveCells(int channel, std::size_t address, std::size_t count,
+                                      Bytes* memory) {
+    for (auto it = writeDefects.lower_bound({channel, address});
+         it != writeDefects.end() && it->first == channel && it->second < address + count; ++it) {
+        if (it->second < memory->size()) (*memory)[it->second] ^= 0x01;
+    }
+}
+
 void DeviceModel::ApplyMcuImageVersion() {
     const std::uint8_t mark[4] = {0x32, 0x54, 0x46, 0x32};
     if (std::equal(mark, mark + 4, mcuMemory.begin() + kImageMarkOffset)) {
@@ -614,6 +623,7 @@ bool DeviceModel::HandleModule(const Bytes& rq, Reply* r, Effects* fx, std::stri
         if (ok && write) {
             std::copy_n(rq.begin() + 8, count,
                         mcuMemory.begin() + static_cast<std::ptrdiff_t>(address));
+            SpoilDefectiveCells(kMcuMemory, address, count, &mcuMemory);
         } else if (ok) {
             std::copy_n(mcuMemory.begin() + static_cast<std::ptrdiff_t>(address), count,
                         r->bytes.begin() + 8);

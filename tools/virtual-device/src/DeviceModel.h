@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ class DeviceModel {
     std::uint8_t ambientLightMode = 0;
     std::array<std::uint8_t, 10> autoTrigger{};
     int restarts = 0;
+    // Cells that do not keep what the host writes: (channel or kMcuMemory, address).
+    std::set<std::pair<int, std::size_t>> writeDefects;
 
   private:
     bool HandleQuery(const Bytes& rq, Reply* r, std::string* name);
@@ -83,6 +86,8 @@ class DeviceModel {
     void FillPresetFlash();
     void PutDcTable(int channel, std::size_t address, const std::vector<std::uint16_t>& table);
     void ApplyMcuImageVersion();
+    // Inverts bit 0 of every defective cell among the count bytes just written at address.
+    void SpoilDefectiveCells(int channel, std::size_t address, std::size_t count, Bytes* memory);
     bool HasPpg() const { return m_config.module == DeviceConfig::Module::kPpg; }
 
     DeviceConfig m_config;

@@ -714,6 +714,16 @@ bool VirtualDevice::EraseFlash(int channel) {
     return m_impl->model.EraseChannel(channel);
 }
 
+void VirtualDevice::AddWriteDefect(int channel, std::size_t address) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->model.writeDefects.insert({channel, address});
+}
+
+void VirtualDevice::ClearWriteDefects() {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->model.writeDefects.clear();
+}
+
 std::vector<std::uint16_t> VirtualDevice::DcTableInFlash() const {
     const Bytes raw = ReadFlash(18, 0, 2 * 4001);
     std::vector<std::uint16_t> table(raw.size() / 2);
