@@ -27,7 +27,7 @@ check() {
 }
 
 check 0 "^  3  no simulator could be connected" --help
-for command in list info play render plot; do
+for command in list info play render plot update; do
     check 0 "^Usage: tolvan $command" "$command" --help
 done
 check 0 "^Usage: tolvan play" help play
@@ -57,6 +57,17 @@ check 0 "played sine for 2.0 s: [0-9]+ samples, -0.500 .. 0.500 mV" \
 check 0 "plotted [0-9]+ samples of dev.csv" plot dev.csv -o dev.svg
 check 0 "^PPG module +QAP2112-" info --vdev=ppg2112
 check 0 "ttyACM0 +QPS0130-260815 +firmware 1.3.05.12" list --vdev
+
+# Firmware update of a virtual simulator, with an image made by tolvan-vdev.
+vdev=$(dirname "$tool")/../virtual-device/tolvan-vdev
+check 4 "nosuch.bin: no such file \(-2\)" update nosuch.bin --vdev
+head -c 1000 /dev/zero >short.bin
+check 4 "short.bin: not an image of this kind" update short.bin --vdev
+if [ -x "$vdev" ] && "$vdev" --make-firmware-image fw.bin --image-version 1.4.0.1 >/dev/null; then
+    check 0 "^updated: QPS0130-260815 now runs firmware 1.4.00.01" update fw.bin --vdev
+else
+    echo "FAILED: tolvan-vdev could not make a firmware image"; failures=$((failures + 1))
+fi
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

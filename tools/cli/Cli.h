@@ -74,5 +74,6 @@ int InfoCommand(int argc, char** argv);
 int PlayCommand(int argc, char** argv);
 int RenderCommand(int argc, char** argv);
 int PlotCommand(int argc, char** argv);
+int UpdateCommand(int argc, char** argv);
 
 }  // namespace cli

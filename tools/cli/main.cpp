@@ -17,7 +17,8 @@ void PrintHelp() {
         "  info     the simulator: serial number, firmware, hardware, PPG and respiration module\n"
         "  play     play an output function, a standard waveform by name or a recording file\n"
         "  render   compute an output function offline (no device) into a CSV or EDF file\n"
-        "  plot     draw a CSV or EDF file as an SVG or PNG image\n\n"
+        "  plot     draw a CSV or EDF file as an SVG or PNG image\n"
+        "  update   burn a firmware image into the simulator (or its PPG module)\n\n"
         "Without a simulator: --vdev starts a virtual one (tolvan-vdev) for the run, play\n"
         "--offline plays on the library's timer, render needs no device.\n\n"
         "Options: -h, --help (this text), --version (the library's version).\n\n"
@@ -26,7 +27,7 @@ void PrintHelp() {
         "  1  the operation failed (a setting was refused, nothing was played)\n"
         "  2  bad command line\n"
         "  3  no simulator could be connected (the reason is printed)\n"
-        "  4  a file could not be read or written\n\n"
+        "  4  a file could not be read or written (or an image loaded)\n\n"
         "Environment: TOLVAN_DEVICE_PATTERN (node of port n, default /dev/ttyACM%%d),\n"
         "TOLVAN_LOCK_DIR (lock files, default /var/lock), TOLVAN_DATA_DIR (reference records).\n\n"
         "Examples:\n"
@@ -68,17 +69,11 @@ int main(int argc, char** argv) {
         const char* name;
         int (*run)(int, char**);
     };
-    static const Command kCommands[] = {{"list", cli::ListCommand},
-                                        {"info", cli::InfoCommand},
-                                        {"play", cli::PlayCommand},
-                                        {"render", cli::RenderCommand},
-                                        {"plot", cli::PlotCommand}};
+    static const Command kCommands[] = {{"list", cli::ListCommand}, {"info", cli::InfoCommand},
+                                        {"play", cli::PlayCommand}, {"render", cli::RenderCommand},
+                                        {"plot", cli::PlotCommand}, {"update", cli::UpdateCommand}};
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[0], c.name) == 0) return c.run(argc, argv);
-    }
-    if (std::strcmp(argv[0], "update") == 0) {
-        std::fprintf(stderr, "tolvan: update is not available in this build\n");
-        return cli::kUsage;
     }
     std::fprintf(stderr, "tolvan: unknown command %s (see tolvan --help)\n", argv[0]);
     return cli::kUsage;
