@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,9 +62,13 @@ std::unique_ptr<vdev::VirtualDevice> Start(vdev::Preset preset, const std::strin
     return device;
 }
 
+// Commands spaced 20 .. 120 ms apart, as an application issues them, so that each finds the
+// link as the poll thread left it (without spacing, a command that follows another at once finds
+// the poll thread still paused).
 std::vector<double> CommandLatencies(int commands, int* failures) {
     std::vector<double> times;
     for (int i = 0; i < commands; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + (i * 37) % 101));
         int volts = 0;
         times.push_back(MillisecondsOf([&] { volts = TOLVGetUSBBusVoltage(); }));
         if (volts != 50) ++*failures;
@@ -104,8 +109,6 @@ int main(int argc, char** argv) {
         auto device = Start(vdev::Preset::kCurrent, pattern);
         if (!device || !TOLVConnect(0, 10000)) return 1;
         int failures = 0;
-        CommandLatencies(5, &failures);  // warm up
-        failures = 0;
         PrintSpread("command while idle (TOLVGetUSBBusVoltage)",
                     SpreadOf(CommandLatencies(commands, &failures)));
         TOLVSetAmplitude(1.0);
