@@ -30,11 +30,24 @@ std::atomic<int> s_bStopPool{0};
 // The idle read window. A pause must not return while the poll thread is inside an idle read,
 // or that read could take the reply of the command that paused it; and no idle read may begin
 // once a pause returned. The poll thread decides to read and marks the window under this mutex;
-// a pause clears the polling event under it and waits for the window to close.
+// a pause clears the polling event under it, wakes the idle read (which then ends at once unless
+// a message is already arriving) and waits for the window to close.
 std::mutex s_ReadWindowMutex;
 std::condition_variable s_ReadWindowClosed;
 bool s_bInIdleRead = false;
+bool s_bWakePending = false;  // a wake-up of the idle read that no read has taken yet
 thread_local bool t_isPollThread = false;
+
+}  // namespace
+
+namespace {
+
+// Ends the idle read under way, if any. Caller holds s_ReadWindowMutex.
+void WakeIdleReadLocked() {
+    if (!s_bInIdleRead || s_bWakePending) return;
+    s_bWakePending = true;
+    WakeIdleRead();
+}
 
 }  // namespace
 
@@ -42,6 +55,7 @@ void PausePollingThread() {
     std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
     g_hPollingEvent.ResetEvent();
     if (t_isPollThread) return;
+    WakeIdleReadLocked();
     s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
 }
 
@@ -56,8 +70,10 @@ void EnablePolling() {
 }
 
 void DisablePolling() {
+    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
     s_bStopPool = 1;
     g_hPollingEvent.ResetEvent();
+    WakeIdleReadLocked();  // a poll thread being stopped need not finish its idle read
 }
 
 bool PollingDisabled() {
@@ -68,6 +84,10 @@ PollTurn BeginPollTurn() {
     std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
     if (g_hPollingEvent.WaitTimeout(0) != 0) return PollTurn::kPaused;
     if (s_ECGGoing) return PollTurn::kStream;
+    if (s_bWakePending) {
+        ClearIdleReadWake();  // meant for a read that has ended
+        s_bWakePending = false;
+    }
     s_bInIdleRead = true;
     return PollTurn::kIdleRead;
 }
