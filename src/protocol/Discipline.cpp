@@ -49,13 +49,22 @@ void WakeIdleReadLocked() {
     WakeIdleRead();
 }
 
+// A pause wakes the idle read only while the device sends nothing by itself. While photodiode
+// sampling runs, a report comes every few tens of milliseconds: the pause then lets the idle
+// read take the next one, and the command has the quiet after it for its exchange (woken at
+// once, the read would leave a report that is on its way to the command's reply read).
+void WakeIdleReadForCommand() {
+    if (g_bPPGSamplingRunning) return;
+    WakeIdleReadLocked();
+}
+
 }  // namespace
 
 void PausePollingThread() {
     std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
     g_hPollingEvent.ResetEvent();
     if (t_isPollThread) return;
-    WakeIdleReadLocked();
+    WakeIdleReadForCommand();
     s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
 }
 

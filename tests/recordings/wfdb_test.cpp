@@ -277,15 +277,15 @@ TEST(DatFile, ReadChannelValueWindowAndExtremes) {
     }
     DatFile d;
     ASSERT_TRUE(d.OpenFile(dir.Write("r.dat", Pack212(codes)).c_str(), h));
-    std::vector<double> v;
+    SampleVector v;
     double maximum = 0, minimum = 0;
     // Frame 1 starts at sample 3, in the middle of a 212 pair.
     ASSERT_EQ(d.ReadChannelValue(0, 1, 10, maximum, minimum, v), 4);
-    EXPECT_EQ(v, (std::vector<double>{-11, -21, -31, -41}));
+    EXPECT_EQ(v, (SampleVector{-11, -21, -31, -41}));
     EXPECT_EQ(maximum, -11.0);  // an all-negative signal keeps its true maximum
     EXPECT_EQ(minimum, -41.0);
     ASSERT_EQ(d.ReadChannelValue(2, 4, 1, maximum, minimum, v), 1);
-    EXPECT_EQ(v, (std::vector<double>{-43}));
+    EXPECT_EQ(v, (SampleVector{-43}));
     EXPECT_EQ(d.ReadChannelValue(3, 0, 1, maximum, minimum, v), 0);
     EXPECT_EQ(d.ReadChannelValue(0, 5, 1, maximum, minimum, v), 0);
     EXPECT_EQ(d.ReadChannelValue(0, -1, 1, maximum, minimum, v), 0);
