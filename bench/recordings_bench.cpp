@@ -2,7 +2,7 @@
 // four signals (ours, EDFlib, biosig; one channel and all channels) and a WFDB record of two
 // signals in format 212 and in format 16 (ours, a plain one-pass decoder written here, biosig).
 // The files are generated into /tmp when the benchmark starts and are in the page cache when
-// timed. Each figure is the median of repeated runs; "x peer" is the peer's time over ours.
+// timed. Each figure is the median of repeated runs; "ours / peer speed" is the peer's time over ours.
 //
 //   recordings_bench [runs]     (default 7)
 #include <unistd.h>
@@ -51,7 +51,7 @@ void Row(const char* what, double ms, double megabytes, double oursMs) {
         return;
     }
     std::printf("  %-34s %9.1f ms %8.0f MB/s", what, ms, megabytes / (ms / 1000.0));
-    if (oursMs > 0 && ms != oursMs) std::printf("   ours %.2f x faster", ms / oursMs);
+    if (oursMs > 0 && ms != oursMs) std::printf("   ours / peer speed %.2f", ms / oursMs);
     std::printf("\n");
 }
 
