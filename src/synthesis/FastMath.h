@@ -44,15 +44,30 @@ inline double KernelCos(double x, double y) {
 // Rounds to the nearest integer (ties to even) for |x| < 2^51, as a double.
 constexpr double kRoundingShifter = 6755399441055744.0;  // 1.5 x 2^52
 
-inline double Sin(double x) {
-    // Beyond 2^19 x pi/2 the three-part reduction loses bits; the waveforms stay far below.
-    if (!(std::fabs(x) < 823549.0)) return std::sin(x);
-    constexpr double kInvPio2 = 6.36619772367581382433e-01;
-    constexpr double kPio2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
-    constexpr double kPio2_2 = 6.07710050630396597660e-11;   // next 33 bits
-    constexpr double kPio2_2t = 2.02226624879595063154e-21;  // pi/2 - (kPio2_1 + kPio2_2)
-    constexpr double kPio2_3 = 2.02226624871116645580e-21;   // third 33 bits
-    constexpr double kPio2_3t = 8.47842766036889956997e-32;  // the rest
+// Arguments of the fast sine: |x| below this (2^19 x pi/2, where the reduction keeps its bits).
+constexpr double kSinFastLimit = 823549.0;
+// Arguments of the fast exponential (normal results).
+constexpr double kExpFastLow = -708.0;
+constexpr double kExpFastHigh = 709.0;
+
+constexpr double kInvPio2 = 6.36619772367581382433e-01;
+constexpr double kPio2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
+constexpr double kPio2_2 = 6.07710050630396597660e-11;   // next 33 bits
+constexpr double kPio2_2t = 2.02226624879595063154e-21;  // pi/2 - (kPio2_1 + kPio2_2)
+constexpr double kPio2_3 = 2.02226624871116645580e-21;   // third 33 bits
+constexpr double kPio2_3t = 8.47842766036889956997e-32;  // the rest
+
+constexpr double kInvLn2 = 1.44269504088896338700e+00;
+constexpr double kLn2Hi = 6.93147180369123816490e-01;
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
+constexpr double kExpP1 = 1.66666666666666019037e-01;
+constexpr double kExpP2 = -2.77777777770155933842e-03;
+constexpr double kExpP3 = 6.61375632143793436117e-05;
+constexpr double kExpP4 = -1.65339022054652515390e-06;
+constexpr double kExpP5 = 4.13813679705723846039e-08;
+
+// sin(x) for |x| < kSinFastLimit.
+inline double SinCore(double x) {
     const double shifted = x * kInvPio2 + kRoundingShifter;
     const double n = shifted - kRoundingShifter;
     std::uint64_t bits = 0;
@@ -73,23 +88,14 @@ inline double Sin(double x) {
     return (quadrant & 2u) != 0 ? -v : v;
 }
 
-inline double Exp(double x) {
-    // Results that are normal numbers; the rest (and NaN) go to the standard library.
-    if (!(x > -708.0 && x < 709.0)) return std::exp(x);
-    constexpr double kInvLn2 = 1.44269504088896338700e+00;
-    constexpr double kLn2Hi = 6.93147180369123816490e-01;
-    constexpr double kLn2Lo = 1.90821492927058770002e-10;
-    constexpr double P1 = 1.66666666666666019037e-01;
-    constexpr double P2 = -2.77777777770155933842e-03;
-    constexpr double P3 = 6.61375632143793436117e-05;
-    constexpr double P4 = -1.65339022054652515390e-06;
-    constexpr double P5 = 4.13813679705723846039e-08;
+// exp(x) for kExpFastLow < x < kExpFastHigh.
+inline double ExpCore(double x) {
     const double k = (x * kInvLn2 + kRoundingShifter) - kRoundingShifter;
     const double hi = x - k * kLn2Hi;
     const double lo = k * kLn2Lo;
     const double r = hi - lo;
     const double z = r * r;
-    const double c = r - z * (P1 + z * (P2 + z * (P3 + z * (P4 + z * P5))));
+    const double c = r - z * (kExpP1 + z * (kExpP2 + z * (kExpP3 + z * (kExpP4 + z * kExpP5))));
     const double y = 1.0 - ((lo - (r * c) / (2.0 - c)) - hi);
     // 2^k, k in -1022 .. 1023 here.
     const std::uint64_t scaleBits = static_cast<std::uint64_t>(static_cast<std::int64_t>(k) + 1023)
@@ -98,5 +104,29 @@ inline double Exp(double x) {
     std::memcpy(&scale, &scaleBits, sizeof scale);
     return y * scale;
 }
+
+inline double Sin(double x) {
+    return std::fabs(x) < kSinFastLimit ? SinCore(x) : std::sin(x);
+}
+
+inline double Exp(double x) {
+    // Results that are normal numbers; the rest (and NaN) go to the standard library.
+    return x > kExpFastLow && x < kExpFastHigh ? ExpCore(x) : std::exp(x);
+}
+
+// In place, v[i] = SinCore(v[i]) and v[i] = ExpCore(v[i]) for arguments within the fast ranges,
+// two at a time where the processor has SSE2 (the same operations in the same order, so the
+// results are those of the scalar functions to the bit).
+void SinArray(double* v, int n);
+void ExpArray(double* v, int n);
+
+// The waveforms over a run of samples, with p_i = PeriodPosition(i x step, period) of the play
+// clock, i = 0 .. count - 1, the arguments within the fast ranges (the caller checks):
+// out[i] = a x SinCore(w x p_i), and the decays out[i] = 2a x ExpCore(-p_i / tau) or, alternating,
+// a x ExpCore(-p_i / tau) for p_i < 0.5 and -a x ExpCore(-(p_i - 0.5) / tau) after. Bit for bit
+// what the per-sample formulas give.
+void PeriodicSine(double* out, int count, double step, double period, double w, double a);
+void PeriodicDecay(double* out, int count, double step, double period, double a, double tau,
+                   bool alternating);
 
 }  // namespace fastmath

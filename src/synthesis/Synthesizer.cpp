@@ -317,7 +317,10 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
     switch (output) {
         case OUTPUT_SINE: {
             const double w = kTwoPi * g_F;
-            RenderForm(out, count, step, period, [=](double p) { return a * fastmath::Sin(w * p); });
+            // Arguments w * p lie within one period of the sine: all in the fast range, unless
+            // the period is not the sine's own.
+            if (!(period > 0.0 && std::fabs(w * period) < 0.5 * fastmath::kSinFastLimit)) break;
+            fastmath::PeriodicSine(out, count, step, period, w, a);
             return true;
         }
         case OUTPUT_TRIANGLE:
@@ -336,6 +339,25 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
             const double delay = s_PacDelayTP;
             RenderForm(out, count, step, period,
                        [=](double p) { return TrianglePulse(p, a, width, delay); });
+            return true;
+        }
+        case OUTPUT_EXP_DECAY:
+        case OUTPUT_EXP_ALTERNATING: {
+            // Arguments -p / tau and -(p - 0.5) / tau for p within one period.
+            if (!(period > 0.0 && -period / kDecayTimeConstant > 0.5 * fastmath::kExpFastLow)) break;
+            fastmath::PeriodicDecay(out, count, step, period, a, kDecayTimeConstant,
+                                    output == OUTPUT_EXP_ALTERNATING);
+            return true;
+        }
+        default:
+            break;
+    }
+    // A sine or decay whose arguments can leave the fast range: sample by sample, exactly as
+    // the play path computes it.
+    switch (output) {
+        case OUTPUT_SINE: {
+            const double w = kTwoPi * g_F;
+            RenderForm(out, count, step, period, [=](double p) { return a * fastmath::Sin(w * p); });
             return true;
         }
         case OUTPUT_EXP_DECAY:
