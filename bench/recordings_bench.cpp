@@ -2,7 +2,8 @@
 // four signals (ours, EDFlib, biosig; one channel and all channels) and a WFDB record of two
 // signals in format 212 and in format 16 (ours, a plain one-pass decoder written here, biosig).
 // The files are generated into /tmp when the benchmark starts and are in the page cache when
-// timed. Each figure is the median of repeated runs; "ours / peer speed" is the peer's time over ours.
+// timed. Each figure is the median of repeated runs; "ours / peer speed" is the peer's time over
+// ours.
 //
 //   recordings_bench [runs]     (default 7)
 #include <unistd.h>
@@ -80,8 +81,8 @@ std::string MakeEdf(long long bytes, long long* records) {
                     Fixed("", 44) + Fixed(std::to_string(*records), 8) + Fixed("1", 8) +
                     Fixed(std::to_string(ns), 4);
     const char* labels[] = {"ECG I", "ECG II", "ECG III", "ECG aVR"};
-    const char* fields[] = {nullptr, "", "uV", "-3276.8", "3276.7", "-32768", "32767", "", "500",
-                            ""};
+    const char* fields[] = {nullptr,  "",      "uV", "-3276.8", "3276.7",
+                            "-32768", "32767", "",   "500",     ""};
     const std::size_t widths[] = {16, 80, 8, 8, 8, 8, 8, 80, 8, 32};
     for (int f = 0; f < 10; ++f) {
         for (int s = 0; s < ns; ++s) h += Fixed(f == 0 ? labels[s] : fields[f], widths[f]);
@@ -121,7 +122,8 @@ bool MakeWfdb(const std::string& base, int format, long long frames) {
             chunk.push_back(static_cast<unsigned char>(((a >> 8) & 0x0F) | ((b >> 4) & 0xF0)));
             chunk.push_back(static_cast<unsigned char>(b & 0xFF));
         } else {
-            const unsigned wa = static_cast<std::uint16_t>(Wave(f)), wb = static_cast<std::uint16_t>(Wave(f + 99));
+            const unsigned wa = static_cast<std::uint16_t>(Wave(f)),
+                           wb = static_cast<std::uint16_t>(Wave(f + 99));
             chunk.push_back(static_cast<unsigned char>(wa & 0xFF));
             chunk.push_back(static_cast<unsigned char>(wa >> 8));
             chunk.push_back(static_cast<unsigned char>(wb & 0xFF));
@@ -213,8 +215,8 @@ int main(int argc, char** argv) {
     long long records = 0;
     const std::string edf = MakeEdf(100LL << 20, &records);
     if (edf.empty()) return 1;
-    const double edfMb = static_cast<double>(records) * 2.0 * kEdfSignals * kEdfSamplesPerRecord /
-                         (1 << 20);
+    const double edfMb =
+        static_cast<double>(records) * 2.0 * kEdfSignals * kEdfSamplesPerRecord / (1 << 20);
     const double oneMb = edfMb / kEdfSignals;  // the bytes of one signal
     std::printf("EDF, %.0f MB, %d signals x %lld samples\n", edfMb, kEdfSignals,
                 records * kEdfSamplesPerRecord);
@@ -261,8 +263,8 @@ int main(int argc, char** argv) {
         });
         ClearRawArray();
         Row("ours", ours, mb, ours);
-        Row("one-pass decoder", MedianMs([&] { return OnePassDecode(dat, format, 1, frames); }),
-            mb, ours);
+        Row("one-pass decoder", MedianMs([&] { return OnePassDecode(dat, format, 1, frames); }), mb,
+            ours);
 #if defined(TOLVAN_BENCH_BIOSIG)
         Row("biosig", MedianMs([&] { return BiosigLoad(hea, 1); }), mb, ours);
 #endif

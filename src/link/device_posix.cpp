@@ -164,7 +164,8 @@ enum class FirstByte { kReady, kWoken, kTimedOut };
 // ends the wait unless bytes are waiting on the port (data is never left behind for another
 // reader because of a wake-up).
 FirstByte WaitFirstByte(int fd, int wakeFd, std::int64_t deadlineNs) {
-    if (wakeFd < 0) return WaitReady(fd, POLLIN, deadlineNs) ? FirstByte::kReady : FirstByte::kTimedOut;
+    if (wakeFd < 0)
+        return WaitReady(fd, POLLIN, deadlineNs) ? FirstByte::kReady : FirstByte::kTimedOut;
     for (;;) {
         const int ms = MillisecondsUntil(deadlineNs);
         if (ms == 0) return FirstByte::kTimedOut;

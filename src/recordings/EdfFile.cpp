@@ -394,11 +394,11 @@ int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVe
     const double gain = chosen.AmplifierGain();
     const double shift = chosen.physicalMaximum - chosen.digitalMaximum * gain;
     const long long records = fullRecords + (tailSamples > 0 ? 1 : 0);
-    const long long wanted = fullRecords * recordBytes +
-                             (tailSamples > 0 ? signalOffset + 2 * tailSamples : 0);
+    const long long wanted =
+        fullRecords * recordBytes + (tailSamples > 0 ? signalOffset + 2 * tailSamples : 0);
     const long long chunkRecords = std::max<long long>(1, (4LL << 20) / recordBytes);
-    std::vector<unsigned char> chunk(static_cast<std::size_t>(
-        std::min(wanted, chunkRecords * recordBytes)));
+    std::vector<unsigned char> chunk(
+        static_cast<std::size_t>(std::min(wanted, chunkRecords * recordBytes)));
     double* out = values.data();
     long long done = 0;    // samples stored
     long long record = 0;  // next record

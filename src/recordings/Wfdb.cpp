@@ -256,7 +256,7 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
     // in one step. The extremes are taken on the codes: the scaling is monotonic.
     const long long chunkBlocks = std::max<long long>(1, (1 << 20) / blockBytes);
     std::vector<unsigned char> chunk(static_cast<std::size_t>(chunkBlocks * blockBytes));
-    long long done = 0;  // bytes of the walk read so far
+    long long done = 0;   // bytes of the walk read so far
     long long frame = 0;  // next walk frame
     while (frame < walk && done < wanted) {
         const std::size_t ask = static_cast<std::size_t>(
@@ -265,8 +265,8 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
         // Frames of this chunk whose sample lies wholly in the bytes read (all of them unless the
         // file ended early).
         const long long chunkFirst = done / blockBytes * blockFrames;
-        long long chunkEnd = std::min(walk, chunkFirst + static_cast<long long>(got) /
-                                                             blockBytes * blockFrames);
+        long long chunkEnd =
+            std::min(walk, chunkFirst + static_cast<long long>(got) / blockBytes * blockFrames);
         if (got < static_cast<std::size_t>(blockBytes) * chunkBlocks || got < ask) {
             // The last chunk: count the frames of its trailing partial block too.
             while (chunkEnd < walk) {

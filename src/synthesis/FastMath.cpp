@@ -33,7 +33,8 @@ inline __m128d Select(__m128d mask, __m128d ifSet, __m128d ifClear) {
 __m128d KernelSin2(__m128d x, __m128d y) {
     const __m128d z = _mm_mul_pd(x, x);
     const __m128d v = _mm_mul_pd(z, x);
-    __m128d r = _mm_add_pd(Set(-2.50507602534068634195e-08), _mm_mul_pd(z, Set(1.58969099521155010221e-10)));
+    __m128d r = _mm_add_pd(Set(-2.50507602534068634195e-08),
+                           _mm_mul_pd(z, Set(1.58969099521155010221e-10)));
     r = _mm_add_pd(Set(2.75573137070700676789e-06), _mm_mul_pd(z, r));
     r = _mm_add_pd(Set(-1.98412698298579493134e-04), _mm_mul_pd(z, r));
     r = _mm_add_pd(Set(8.33333333332248946124e-03), _mm_mul_pd(z, r));
@@ -45,7 +46,8 @@ __m128d KernelSin2(__m128d x, __m128d y) {
 
 __m128d KernelCos2(__m128d x, __m128d y) {
     const __m128d z = _mm_mul_pd(x, x);
-    __m128d r = _mm_add_pd(Set(2.08757232129817482790e-09), _mm_mul_pd(z, Set(-1.13596475577881948265e-11)));
+    __m128d r = _mm_add_pd(Set(2.08757232129817482790e-09),
+                           _mm_mul_pd(z, Set(-1.13596475577881948265e-11)));
     r = _mm_add_pd(Set(-2.75573143513906633035e-07), _mm_mul_pd(z, r));
     r = _mm_add_pd(Set(2.48015872894767294178e-05), _mm_mul_pd(z, r));
     r = _mm_add_pd(Set(-1.38888888888741095749e-03), _mm_mul_pd(z, r));

@@ -327,7 +327,8 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
             RenderForm(out, count, step, period, [=](double p) { return Triangle(p, a, period); });
             return true;
         case OUTPUT_SQUARE:
-            RenderForm(out, count, step, period, [=](double p) { return p < period / 2.0 ? a : -a; });
+            RenderForm(out, count, step, period,
+                       [=](double p) { return p < period / 2.0 ? a : -a; });
             return true;
         case OUTPUT_PULSE: {
             const double width = s_PW;
@@ -344,7 +345,8 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
         case OUTPUT_EXP_DECAY:
         case OUTPUT_EXP_ALTERNATING: {
             // Arguments -p / tau and -(p - 0.5) / tau for p within one period.
-            if (!(period > 0.0 && -period / kDecayTimeConstant > 0.5 * fastmath::kExpFastLow)) break;
+            if (!(period > 0.0 && -period / kDecayTimeConstant > 0.5 * fastmath::kExpFastLow))
+                break;
             fastmath::PeriodicDecay(out, count, step, period, a, kDecayTimeConstant,
                                     output == OUTPUT_EXP_ALTERNATING);
             return true;
@@ -357,7 +359,8 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
     switch (output) {
         case OUTPUT_SINE: {
             const double w = kTwoPi * g_F;
-            RenderForm(out, count, step, period, [=](double p) { return a * fastmath::Sin(w * p); });
+            RenderForm(out, count, step, period,
+                       [=](double p) { return a * fastmath::Sin(w * p); });
             return true;
         }
         case OUTPUT_EXP_DECAY:
