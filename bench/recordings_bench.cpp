@@ -2,8 +2,9 @@
 // four signals (ours, EDFlib, biosig; one channel and all channels) and a WFDB record of two
 // signals in format 212 and in format 16 (ours, a plain one-pass decoder written here, biosig).
 // The files are generated into /tmp when the benchmark starts and are in the page cache when
-// timed. Each figure is the median of repeated runs; "ours / peer speed" is the peer's time over
-// ours.
+// timed. The loaders of a table run in turn, round after round (so that they share the
+// machine's load); each figure is the median of its rounds; "ours / peer speed" is the peer's
+// time over ours.
 //
 //   recordings_bench [runs]     (default 7)
 #include <unistd.h>
@@ -33,27 +34,48 @@ namespace {
 
 int g_runs = 7;
 
-double MedianMs(const std::function<bool()>& load) {
-    std::vector<double> times;
-    for (int i = 0; i < g_runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!load()) return -1.0;
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
+struct Loader {
+    const char* name;
+    std::function<bool()> load;
+    double megabytes;
+    int ours;  // index of our loader that this one is compared with (its own index: none)
+};
 
-void Row(const char* what, double ms, double megabytes, double oursMs) {
-    if (ms < 0) {
-        std::printf("  %-34s failed\n", what);
-        return;
+// Runs the loaders in turn, round after round, so that each sees the same machine load; prints
+// the median of each, and the speed ratio against ours.
+void RunInTurn(const std::vector<Loader>& loaders) {
+    std::vector<std::vector<double>> times(loaders.size());
+    std::vector<bool> failed(loaders.size(), false);
+    for (int round = 0; round < g_runs; ++round) {
+        for (std::size_t i = 0; i < loaders.size(); ++i) {
+            if (failed[i]) continue;
+            const auto start = std::chrono::steady_clock::now();
+            failed[i] = !loaders[i].load();
+            times[i].push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+        }
     }
-    std::printf("  %-34s %9.1f ms %8.0f MB/s", what, ms, megabytes / (ms / 1000.0));
-    if (oursMs > 0 && ms != oursMs) std::printf("   ours / peer speed %.2f", ms / oursMs);
-    std::printf("\n");
+    std::vector<double> medians(loaders.size(), -1.0);
+    for (std::size_t i = 0; i < loaders.size(); ++i) {
+        if (failed[i]) continue;
+        std::sort(times[i].begin(), times[i].end());
+        medians[i] = times[i][times[i].size() / 2];
+    }
+    for (std::size_t i = 0; i < loaders.size(); ++i) {
+        const Loader& l = loaders[i];
+        if (medians[i] < 0) {
+            std::printf("  %-34s failed\n", l.name);
+            continue;
+        }
+        std::printf("  %-34s %9.1f ms %8.0f MB/s", l.name, medians[i],
+                    l.megabytes / (medians[i] / 1000.0));
+        const double ours = medians[static_cast<std::size_t>(l.ours)];
+        if (static_cast<std::size_t>(l.ours) != i && ours > 0) {
+            std::printf("   ours / peer speed %.2f", medians[i] / ours);
+        }
+        std::printf("\n");
+    }
 }
 
 std::string Fixed(const std::string& text, std::size_t width) {
@@ -220,32 +242,31 @@ int main(int argc, char** argv) {
     const double oneMb = edfMb / kEdfSignals;  // the bytes of one signal
     std::printf("EDF, %.0f MB, %d signals x %lld samples\n", edfMb, kEdfSignals,
                 records * kEdfSamplesPerRecord);
-    const double oursOne = MedianMs([&] { return TOLVLoadECGedf(edf.c_str(), 1) > 0; });
-    const double oursAll = MedianMs([&] {
-        bool ok = true;
-        for (int s = 0; s < kEdfSignals; ++s) ok = ok && TOLVLoadECGedf(edf.c_str(), s) > 0;
-        return ok;
-    });
-    ClearRawArray();
-    Row("ours, one channel", oursOne, oneMb, oursOne);
+    std::vector<Loader> edfLoaders = {
+        {"ours, one channel", [&] { return TOLVLoadECGedf(edf.c_str(), 1) > 0; }, oneMb, 0},
+        {"ours, all channels",
+         [&] {
+             bool ok = true;
+             for (int s = 0; s < kEdfSignals; ++s) ok = ok && TOLVLoadECGedf(edf.c_str(), s) > 0;
+             return ok;
+         },
+         edfMb, 1},
+    };
 #if defined(TOLVAN_BENCH_EDFLIB)
-    Row("EDFlib, one channel", MedianMs([&] { return EdflibLoad(edf, 1, 1); }), oneMb, oursOne);
+    edfLoaders.push_back({"EDFlib, one channel", [&] { return EdflibLoad(edf, 1, 1); }, oneMb, 0});
+    edfLoaders.push_back(
+        {"EDFlib, all channels", [&] { return EdflibLoad(edf, 0, kEdfSignals - 1); }, edfMb, 1});
 #else
     std::printf("  EDFlib not built in (libedf-dev)\n");
 #endif
 #if defined(TOLVAN_BENCH_BIOSIG)
-    Row("biosig, one channel", MedianMs([&] { return BiosigLoad(edf, 1); }), oneMb, oursOne);
+    edfLoaders.push_back({"biosig, one channel", [&] { return BiosigLoad(edf, 1); }, oneMb, 0});
+    edfLoaders.push_back({"biosig, all channels", [&] { return BiosigLoad(edf, -1); }, edfMb, 1});
 #else
     std::printf("  biosig not built in (libbiosig-dev)\n");
 #endif
-    Row("ours, all channels", oursAll, edfMb, oursAll);
-#if defined(TOLVAN_BENCH_EDFLIB)
-    Row("EDFlib, all channels", MedianMs([&] { return EdflibLoad(edf, 0, kEdfSignals - 1); }),
-        edfMb, oursAll);
-#endif
-#if defined(TOLVAN_BENCH_BIOSIG)
-    Row("biosig, all channels", MedianMs([&] { return BiosigLoad(edf, -1); }), edfMb, oursAll);
-#endif
+    RunInTurn(edfLoaders);
+    ClearRawArray();
     std::remove(edf.c_str());
 
     // ---- WFDB -------------------------------------------------------------------------------
@@ -258,16 +279,19 @@ int main(int argc, char** argv) {
         const double mb = static_cast<double>(frames) * (format == 212 ? 3 : 4) / (1 << 20);
         std::printf("WFDB format %d, %.0f MB, 2 signals x %lld samples (one signal loaded)\n",
                     format, mb, frames);
-        const double ours = MedianMs([&] {
-            return TOLVLoadECGdat(hea.c_str(), dat.c_str(), 1) == static_cast<int>(frames);
-        });
-        ClearRawArray();
-        Row("ours", ours, mb, ours);
-        Row("one-pass decoder", MedianMs([&] { return OnePassDecode(dat, format, 1, frames); }), mb,
-            ours);
+        std::vector<Loader> loaders = {
+            {"ours",
+             [&] {
+                 return TOLVLoadECGdat(hea.c_str(), dat.c_str(), 1) == static_cast<int>(frames);
+             },
+             mb, 0},
+            {"one-pass decoder", [&] { return OnePassDecode(dat, format, 1, frames); }, mb, 0},
+        };
 #if defined(TOLVAN_BENCH_BIOSIG)
-        Row("biosig", MedianMs([&] { return BiosigLoad(hea, 1); }), mb, ours);
+        loaders.push_back({"biosig", [&] { return BiosigLoad(hea, 1); }, mb, 0});
 #endif
+        RunInTurn(loaders);
+        ClearRawArray();
         std::remove(hea.c_str());
         std::remove(dat.c_str());
     }
