@@ -38,10 +38,6 @@ bool s_bInIdleRead = false;
 bool s_bWakePending = false;  // a wake-up of the idle read that no read has taken yet
 thread_local bool t_isPollThread = false;
 
-}  // namespace
-
-namespace {
-
 // Ends the idle read under way, if any. Caller holds s_ReadWindowMutex.
 void WakeIdleReadLocked() {
     if (!s_bInIdleRead || s_bWakePending) return;

@@ -245,7 +245,7 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
     if (!SeekFile(m_file.get(), offset)) return 0;
 
     values.resize(static_cast<std::size_t>(frames));
-    double* out = values.data() - skip;  // indexed by walk frame
+    double* out = values.data();  // walk frame f goes to out[f - skip]
     const double gain = m_gains[channel];
     const double baseline = m_baselines[channel];
     const int maxCode = m_maxCode;
@@ -286,7 +286,7 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
                 lowCode = std::min(lowCode, code);
                 highCode = std::max(highCode, code);
                 // In double: a baseline near the int limits must not overflow the difference.
-                out[f] = (static_cast<double>(code) - baseline) / gain;
+                out[f - skip] = (static_cast<double>(code) - baseline) / gain;
             }
         } else {
             const long long first = std::max(frame, skip);
@@ -297,7 +297,7 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
                 if (code > maxCode) code -= codeRange;
                 lowCode = std::min(lowCode, code);
                 highCode = std::max(highCode, code);
-                out[f] = (static_cast<double>(code) - baseline) / gain;
+                out[f - skip] = (static_cast<double>(code) - baseline) / gain;
             }
         }
         frame = std::max(frame, chunkEnd);
