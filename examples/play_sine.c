@@ -13,6 +13,20 @@
 
 #include "tolvan.h"
 
+#define USAGE "play_sine [port] [seconds]   (port -1 scans every port)"
+
+/* A whole-number argument within low .. high; anything else (--help too) prints how to call the
+ * program and exits with 2. */
+static int Argument(const char* text, long low, long high) {
+    char* end = NULL;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) {
+        fprintf(stderr, "usage: %s\n", USAGE);
+        exit(2);
+    }
+    return (int)value;
+}
+
 static volatile long s_samples = 0;
 static volatile double s_min = 0.0;
 static volatile double s_max = 0.0;
@@ -36,9 +50,9 @@ static void SleepSeconds(int seconds) {
 }
 
 int main(int argc, char** argv) {
-    int seconds = argc > 2 ? atoi(argv[2]) : 3;
+    int seconds = argc > 2 ? Argument(argv[2], 1, 3600) : 3;
     printf("libtolvan %s\n", TOLVGetSDKVersion());
-    if (argc > 1 && TOLVConnect(atoi(argv[1]), 15000)) {
+    if (argc > 1 && TOLVConnect(Argument(argv[1], -1, 127), 15000)) {
         printf("connected: serial %s, firmware %s, hardware %s\n", TOLVGetSerialNumber(),
                TOLVGetFWVersion(), TOLVGetHWVersion());
     } else {

@@ -12,6 +12,20 @@
 
 #include "tolvan.h"
 
+#define USAGE "ppg_sampling [port] [seconds]"
+
+/* A whole-number argument within low .. high; anything else (--help too) prints how to call the
+ * program and exits with 2. */
+static int Argument(const char* text, long low, long high) {
+    char* end = NULL;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) {
+        fprintf(stderr, "usage: %s\n", USAGE);
+        exit(2);
+    }
+    return (int)value;
+}
+
 /* Runs on the library's poll thread: keep it short. */
 static void on_sample(int input, int value, int status) {
     printf("input %d  value %5d  status %3d\n", input, value, status);
@@ -25,8 +39,8 @@ static void wait_ms(long ms) {
 }
 
 int main(int argc, char** argv) {
-    int port = argc > 1 ? atoi(argv[1]) : 0;
-    int seconds = argc > 2 ? atoi(argv[2]) : 3;
+    int port = argc > 1 ? Argument(argv[1], -1, 127) : 0;
+    int seconds = argc > 2 ? Argument(argv[2], 1, 3600) : 3;
     int code;
     if (!TOLVConnect(port, 10000)) {
         fprintf(stderr, "no simulator on port %d\n", port);

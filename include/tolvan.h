@@ -192,6 +192,30 @@ TOLV_API bool TOLVIsConnected(void);
 /* True while connected and a PPG module (model letters 'A' 'P') is attached. */
 TOLV_API bool TOLVIsPPGConnected(void);
 
+/*
+ * Why the last connection attempt failed, as one line for a person; "" when the last attempt
+ * succeeded or none was made. Only an addition: every function still reports by its own return
+ * value, and this text never changes one.
+ * Set by TOLVConnect when it returns false, and by every search pass of a session's connect
+ * thread that finds no simulator (so while a TOLVInit session searches it tells why nothing was
+ * found yet); a pass that finds the simulator clears it. The reason is the most telling one met
+ * on the ports tried, one of:
+ *   "no such node: <node>"                  (a scan: "no such node: <first> .. <last>")
+ *   "permission denied (add yourself to <group>): <node>"   <group> owns the node, e.g. dialout
+ *   "port busy: <node>", "cannot open <node>: <system error text>"
+ *   "lock directory not writable: <dir> (<system error text>; TOLVAN_LOCK_DIR names another)"
+ *   "port locked by process <pid>: <node> (lock file <path>)"
+ *   "port locked by a lock file without a process id: <path>"
+ *   "not a TOLVAN simulator: <node>"        (the port opened but did not identify)
+ * TOLVConnect's own texts: "timed out after <N> ms (<reason above>)"; "timed out after <N> ms
+ * (a simulator was already connected: ...)"; "port <n> is not a port number (...)";
+ * "could not start the connect thread" (also TOLVInit).
+ * Thread-safe and lock-free for the caller: takes no lock of the API, so it may be called from
+ * any thread, also while TOLVConnect waits in another. The text is copied into a buffer of the
+ * calling thread, valid until that thread calls this function again.
+ */
+TOLV_API const char* TOLVGetLastErrorText(void);
+
 /* ------------------------------------------------------------------------------------------ */
 /* Device information                                                                         */
 /* ------------------------------------------------------------------------------------------ */
@@ -458,7 +482,8 @@ TOLV_API bool TOLVGetOutputLead(int lead);
  * "TOLVEnableECGOutput(%s);". Returns 0. */
 TOLV_API int TOLVEnableECGOutput(bool enable);
 
-/* Stores the PPG AC-above-DC option. */
+/* PPG AC-above-DC option (default false): true puts the AC pulse above the DC level, false
+ * makes the DC level the pulse top. Applies to tables installed afterwards. */
 TOLV_API void TOLVEnableACAboveDC(bool enable);
 
 /* Lead-off mode 0..3 (relay bits 11, 13, 14), sent with the short output configuration.
@@ -753,6 +778,108 @@ TOLV_API bool TOLVReadLEDPulseGroupSetting(LED_PULSE_GROUP* group);
 /* Writes *group (must not be NULL; slots outside 0 .. 3 are sent as no LED). True when the
  * module acknowledged; false as for the read. */
 TOLV_API bool TOLVWriteLEDPulseGroupSetting(const LED_PULSE_GROUP* group);
+
+/* ------------------------------------------------------------------------------------------ */
+/* PPG waveforms and PPG output                                                               */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * Each of the three PPG channels (0, 1, 2) plays a one-beat table of DC and AC levels, in the
+ * module's units (the capability record's limits, see TOLVGetDeviceFeature; without a module
+ * the defaults AC 0.75 .. 30, DC 100 .. 3000). While any PPG output is enabled playback runs at
+ * 10000 samples/s and every sample carries, for each enabled channel, a DC and an AC converter
+ * code next to the ECG's codes (one channel: 350 samples = 35 ms per packet, two: 20 ms, three:
+ * 15 ms). Tables can be installed only while nothing plays; TOLVClearPPGWaveform works at any
+ * time (while playing, the channel plays codes 0 from the next packet on).
+ *
+ * Finger model. On the PPG modules 0x2112 and 0x2012 the levels are converted into the module's
+ * own scale when a table is installed. Module 0x2112 carries its DC tables in its flash (read at
+ * every connect). For module 0x2012 the conversion tables are calibration data that the library
+ * does not have: it converts only after the application supplied them with
+ * TOLVSetPPGFingerModel; until then the levels go to the module unconverted.
+ * TOLVIsPPGFingerModelActive tells which applies to the module attached now.
+ */
+
+/*
+ * Installs a standard waveform on a channel: type 0 sine, 1 triangle, 2 square, 3 pulse (a
+ * plethysmographic beat: systolic peak at 15 % of the beat, dicrotic notch at 36 % with 0.56 x
+ * ac, dicrotic peak at 46 % with 0.64 x ac); sync the LED synchronisation code (2, any other
+ * value means 1); invert non-zero reports the pulse upside down; frequency in beats per second,
+ * 0.16 .. 5.0; dc the DC level; ac the AC amplitude. With AC above DC off (the default, see
+ * TOLVEnableACAboveDC) the DC level becomes dc - ac, so that dc is the pulse top.
+ * Journals "TOLVSetPPGStandardWaveform(%d, %d, %d, %d, %.2f, %.0f, %.2f);".
+ * Returns the number of table entries (10000 / frequency, rounded); -1 playback or photodiode
+ * sampling runs; -2 channel outside 0 .. 2; -3 type outside 0 .. 3; -4 frequency out of range;
+ * -5 dc outside the module's DC range; -6 ac outside its AC range; -7 out of memory. A failed
+ * call leaves the channel's table as it was.
+ */
+TOLV_API int TOLVSetPPGStandardWaveform(int channel, int type, int sync, int invert,
+                                        double frequency, double dc, double ac);
+
+/*
+ * Two standard channels at once. On module 0x2112, when the two AC levels fall in different AC
+ * ranges (at least 15, at least 1.5, below), all four levels are scaled by one factor so that
+ * both fall in the lower channel's range (the AC to DC ratios stay). Then the first channel is
+ * set as by TOLVSetPPGStandardWaveform; its negative code is returned at once; otherwise the
+ * second channel's result. No journal line.
+ */
+TOLV_API int TOLVSetPPGStandardWaveformEx(int channel1, int type1, int sync1, int invert1,
+                                          double frequency1, double dc1, double ac1,
+                                          int channel2, int type2, int sync2, int invert2,
+                                          double frequency2, double dc2, double ac2);
+
+/*
+ * Installs one beat (or any cycle) of application data: count DC and AC levels (both arrays
+ * must hold count values; they are copied) played at sampleRate entries per second and repeated.
+ * AC levels are limited to the module's AC maximum, negative ones become 0; DC levels are not
+ * range-checked. invert non-zero stores the AC upside down (AC maximum - AC); sync is sent as
+ * given. No journal line; the pulse-transit time does not apply to application data.
+ * Returns 0; -1 playback or photodiode sampling runs; -2 channel outside 0 .. 2; -3 count below
+ * 1; -4 dc is NULL; -5 ac is NULL; -6 sampleRate not above 0; -7 out of memory.
+ */
+TOLV_API int TOLVSetPPGRawData(int channel, int sync, int invert, int count, const double* dc,
+                               const double* ac, double sampleRate);
+
+/* Removes a channel's table (channels outside 0 .. 2 are ignored). Allowed while playing: the
+ * channel then plays codes 0 from the next packet on. */
+TOLV_API void TOLVClearPPGWaveform(int channel);
+
+/* The channel takes part in playback (true) or not. Journals "TOLVEnablePPGOutput(%d, %s);".
+ * Returns 0; -1 playback or photodiode sampling runs; -2 channel outside 0 .. 2. */
+TOLV_API int TOLVEnablePPGOutput(int channel, bool enable);
+
+/* Registers the channel's callback (NULL unregisters; channels outside 0 .. 2 are ignored):
+ * (graph time in s, the channel's value in its AC unit), at the samples at which the
+ * output-signal callback is called. Runs inside the packet builder, as that callback. */
+TOLV_API void TOLVRegisterOutputPPGCallback(int channel, TOLV_SIGNAL_CALLBACK callback);
+
+/* Pulse-transit time, ms: while the synthetic ECG (output 7 or 14) plays with the ECG output
+ * enabled, the peak of each generated PPG beat follows the R crest by this time; negative (the
+ * default, -1) plays the beats from play time 0. Journals "TOLVSetPTTp(%d);". */
+TOLV_API void TOLVSetPTTp(int milliseconds);
+
+/* Respiratory modulation of the PPG outputs by the breathing waveform of
+ * TOLVSetRespirationAlgorithm, each depth in percent 0 .. 100: the baseline (a share of the AC
+ * maximum added), the amplitude (AC x (1 + depth % x breath)) and the rate (the beat follows the
+ * ECG frequency modulated by the breath). False (nothing changes) when a depth is out of range.
+ * TOLVDisableRespireAlgorithm and the reset set all three to 0. */
+TOLV_API bool TOLVSetPPGRespirationAlgorithm(int baselinePercent, int amplitudePercent,
+                                             int frequencyPercent);
+
+/*
+ * Supplies the finger model of PPG module 0x2012: dcTable 3001 values indexed by the whole DC
+ * level 0 .. 3000 (never falling, each 0 .. below 3100), factors 31 positive values indexed by
+ * hundreds of the DC table's value, acTable 301 values (0 or more) indexed by tenths of the AC
+ * level. Tables installed later on a module 0x2012 are converted with them. All three NULL
+ * removes them (conversion off). The tables stay across resets and connections.
+ * Returns 0; -2 a value out of range; -4 only some of the three are NULL; -7 out of memory.
+ */
+TOLV_API int TOLVSetPPGFingerModel(const double* dcTable, const double* factors,
+                                   const double* acTable);
+
+/* True when the finger-model conversion applies to the PPG module attached now (0x2112, or
+ * 0x2012 with tables supplied by TOLVSetPPGFingerModel). */
+TOLV_API bool TOLVIsPPGFingerModelActive(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* PPG photodiode sampling                                                                    */
@@ -1290,6 +1417,35 @@ TOLV_API int DumpIEC251Waveform(unsigned n, const char* path);
 TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
 
 /* ------------------------------------------------------------------------------------------ */
+/* PPG waveform tables (Linux builds only)                                                    */
+/* ------------------------------------------------------------------------------------------ */
+
+/* Installs a waveform description on channel 0 .. 2 after normalising a copy of it as
+ * AdjustPPGWaveform does (NULL or an all-zero record removes the channel's table and record).
+ * Returns the number of table entries, 0 for the removal, or the codes of
+ * TOLVSetPPGStandardWaveform. */
+TOLV_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform);
+/* One beat of AC values (thousandths of the AC unit) of a waveform at sampleRate into ac, which
+ * has room for count values (only that many are written; NULL writes none), and the largest
+ * value into *acMax (may be NULL). Returns the beat's length, round(sampleRate / frequency), or
+ * 0 for an empty waveform, a frequency outside 0.16 .. 5.0, a rate not above 0 or an unknown
+ * type. */
+TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
+                            double sampleRate);
+/* Normalises a record in place (DC below the pulse top unless AC is above DC, sync 1 or 2,
+ * invert 0 or 1, the auxiliary fields bounded). Returns 0; -2 waveform NULL. */
+TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform);
+/* The finger model of the attached module for a DC level of channel 0 .. 2 and for an AC level
+ * (their argument unchanged on modules without one). Levels outside the tables' ranges use the
+ * tables' end entries. */
+TOLV_API double FingerDCValueConvert(int channel, double dc);
+TOLV_API double FingerACValueConvert(double ac);
+/* AC range of an AC level on module 0x2112: 0 from 15, 1 from 1.5, else 2. */
+TOLV_API int GetACCalMode(double ac);
+/* The PPG module's full model number, ModelHigh * 256 + ModelLow (0 without a module). */
+TOLV_API uint16_t GetPPGFullModelNumber(void);
+
+/* ------------------------------------------------------------------------------------------ */
 /* PPG module control (Linux builds only)                                                     */
 /* ------------------------------------------------------------------------------------------ */
 
@@ -1345,6 +1501,111 @@ TOLV_API bool ReadCalibrationSetting16(int id, uint16_t* value);
 TOLV_API bool WriteCalibrationSetting(int id, unsigned char value);
 TOLV_API bool WriteCalibrationSetting16(int id, uint16_t value);
 TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Firmware and MCU update (Linux builds only)                                                */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * A service tool replaces the simulator's firmware, or the firmware of the microcontroller in
+ * the PPG module 0x2112, in two steps: load the image file (LoadFirmwareFile, LoadMcuFile), then
+ * burn it (BurnFirmware, BurnMcu). A burn erases, writes and reads back the device's flash in
+ * chunks, restarts the device into the new image and connects to it again. It reports success
+ * only after every byte read back equals the image.
+ *
+ * Result codes of these four functions (a load returns the image size instead of 0):
+ *    0  success
+ *   -1  cancelled by the progress callback; or (load) the image file cannot be opened
+ *   -2  (load) the image file does not exist, its size cannot be read, or path is NULL
+ *   -3  (burn) no device connected (the session's connection, as TOLVIsConnected tells it)
+ *   -4  (load) no memory for the image; (BurnMcu) the microcontroller did not enter its loader
+ *   -5  (burn) a command could not be written; (load) the image file could not be read whole
+ *   -6  (burn) a reply did not come back whole, or no valid image is loaded; (load) wrong image
+ *       mark or size
+ *   -7  (to the callback only) a read-back request could not be written
+ *   -8  (to the callback only) a read-back reply did not come back whole
+ *   -9  (burn) read-back data differ from the image
+ *  -10  (BurnFirmware) the restart command could not be written
+ *  -11  (burn) the device did not come back after the restart
+ *  -12  (burn) playback or PPG photodiode sampling runs: stop it first (nothing is sent)
+ *
+ * Progress callback: called as callback(stage, value) on the thread that called the burn, while
+ * the library holds the device link and its locks; it must return quickly and must not call
+ * other functions of this library. Stages, in this order:
+ *   1 erase, 2 write, 3 read back (verify): value is the progress in percent (0 .. 100; each
+ *     stage ends with a call with 100); returning 1 from any of these calls cancels the burn,
+ *     every other value goes on;
+ *   4 with 99 just before the restart;
+ *   5 with 100 while the library connects to the restarted device;
+ *   6 at the end: 100 for success, or the negative result (a read-back failure first reports
+ *     -7, -8 or -9, then the burn's result; BurnFirmware cancelled at a stage's closing 100
+ *     ends without a stage-6 call). The return value of stages 4..6 is ignored.
+ * The callback may be NULL: the burn then runs without reports and cannot be cancelled.
+ *
+ * A burn that fails or is cancelled before the restart leaves the device connected with its
+ * flash partly erased or written (the image area only; the calibration data are not touched):
+ * the library does not retry and does not restart the device. The image stays loaded, so the
+ * burn can be run again. While the device restarts the library keeps the session: the
+ * connection callback is not told of the expected disconnect, and before the burn returns the
+ * device's records are read again and the connect-time steps (output relays, calibration
+ * table, module data) are done again for the restarted device. When it does not come back
+ * (-11), the session goes on searching as after an unplug (the callback is told false, then
+ * true once the device is found again). An unplug during a burn ends it with -5 or -6.
+ */
+
+/* The progress callback of a burn: stage 1 .. 6 and its value (see above); return 1 during
+ * stages 1 .. 3 to cancel the burn, anything else to go on. */
+typedef int (*TOLV_BURN_PROGRESS_CALLBACK)(int stage, int value);
+
+/*
+ * Loads the simulator's firmware image from the file at path (UTF-8). The file must be at least
+ * 122880 bytes long; only its first 122880 bytes are used. Offsets 118772 .. 118775 must hold
+ * the mark "TOLV"; offsets 118776 .. 118779 hold the image's four version numbers, which are
+ * stored in *first .. *fourth on success (a NULL pointer skips its number).
+ * Replaces the firmware image loaded before; a failed load leaves none loaded.
+ * Returns 122880; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no memory;
+ * -5 short read; -6 shorter than 122880 bytes or a wrong mark.
+ */
+TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third,
+                              int* fourth);
+
+/*
+ * Burns the loaded firmware image into the simulator (storage channel 3, addresses 0 .. 102399
+ * and 116736 .. 122879): erases the 1024-byte sectors, writes 48-byte chunks, reads them back
+ * and compares; then restarts the simulator and connects to it again (up to 10 passes over every
+ * port). A read-back failure also prints one line to standard output:
+ * "[ERROR] read/verify - write data failed (address: 0x%x)", "... read data failed ..." or
+ * "... compare data failed ..." with the chunk's offset within its area.
+ * Returns 0 (the device runs the new image and is connected again), or -1, -3, -5, -6, -9, -10,
+ * -11, -12 (see above). Without a device, while playback or sampling runs, or without an image
+ * it returns -3, -12 or -6 without calling the callback.
+ */
+TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
+
+/*
+ * Loads the image of the PPG module's microcontroller from the file at path (UTF-8): any length
+ * from 118780 bytes up to 16 MiB (the loader's address space). Offsets 118772 .. 118775 must
+ * hold the bytes 0x32 0x54 0x46 0x32 ("2TF2"); offsets 118776 .. 118779 hold the four version
+ * numbers, stored in *first .. *fourth on success (a NULL pointer skips its number).
+ * The image loaded before is released first; a failed load leaves none loaded.
+ * Returns the file size; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no
+ * memory; -5 short read; -6 too short, larger than 16 MiB or a wrong mark.
+ */
+TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, int* fourth);
+
+/*
+ * Burns the loaded microcontroller image into the PPG module 0x2112: enters the loader, erases
+ * every 1024-byte sector below the image size (100 ms each), writes 32-byte chunks from address
+ * 0, reads back 52-byte chunks and compares; then restarts the microcontroller, waits 5 s,
+ * closes the port, waits 1 s and connects again (up to 10 passes over every port). A burn that
+ * ends with a negative result first leaves the loader (except after -11, when no port is left
+ * to tell). The callback's last call is always stage 6: with 100 after a success (which stage 6
+ * has then reported once already), else with the negative result (also after a cancel, a
+ * refused loader and the checks below).
+ * Returns 0, or -1, -3, -4, -5, -6, -9, -11, -12 (see above); -3 (no device), -12 and -6 (no
+ * image) are reported to the callback as stage 6 before anything is sent.
+ */
+TOLV_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback);
 
 #ifdef __cplusplus
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main demonstration: builds the library, the virtual device and the examples, then plays
 # four signals through libtolvan and a virtual simulator on the real serial path: a 1 mV 1 Hz
-# sine, the synthetic ECG at 60 beats/min, the AAMI EC13 waveform aami3a, and the synthetic ECG
+# sine, the synthetic ECG at 60 beats/min, the AAMI EC13 waveform aami3a, the synthetic ECG
 # with impedance respiration and apnoea on the external respiration module (also plotted as the
-# module's resistance). What the simulator would have put on its output (decoded from the stream it received) goes to demo-output/ as
+# module's resistance), and the synthetic ECG with three PPG channels on the PPG module 0x2112
+# (plotted with the PPG pulses on one time axis, so that the pulse-transit time shows). What the simulator would have put on its output (decoded from the stream it received) goes to demo-output/ as
 # CSV files and SVG plots.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,6 +70,15 @@ PRESET=resp RATE=5000 TOLVAN_DEMO_RESPIRATION="1000 20 2 1000 56" \
     run resp "Synthetic ECG with impedance respiration and apnoea from 4 s (output 7)" 7 6
 python3 tools/plot/plot_csv.py "$out/resp.csv" -o "$out/resp_ohms.svg" --rate 5000 \
     --column resp_ohms --title "Respiration module resistance, ohms" --label resp
+
+# ECG with three PPG pulse channels on the PPG module 0x2112 (10000 samples/s): each PPG peak
+# follows the R crest by a pulse-transit time of 200 ms. The module's channel map carries
+# channels 1 and 2; the plot shows the ECG with both channels' AC levels on one time axis.
+PRESET=ppg2112 RATE=10000 TOLVAN_DEMO_PPG=200 \
+    run ppg "Synthetic ECG with three PPG channels, pulse-transit time 200 ms (output 7)" 7 4
+python3 tools/plot/plot_csv.py "$out/ppg.csv" -o "$out/ppg_ptt.svg" --rate 10000 --start 1 \
+    --duration 2 --also ch1_ac --also ch2_ac --label ecg \
+    --title "ECG and PPG channels 1 and 2 (AC levels scaled): pulse-transit time 200 ms"
 
 echo "=== plots and decoded samples in demo-output/:"
 ls demo-output

@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  libedf-dev python3 "$@"; do
+  libedf-dev python3 python3-numpy python3-pytest python3-setuptools python3-venv pkg-config "$@"; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

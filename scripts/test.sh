@@ -34,7 +34,18 @@ run() {  # run <name> <build dir> <ctest args...> -- <cmake args...>
 }
 
 mkdir -p build
-run "normal" build -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run "normal" build -LE python -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The Python package (pytest) against the library and the virtual device of the normal build.
+echo "=== python: pytest"
+if TOLVAN_LIBRARY="$PWD/build/libtolvan.so" TOLVAN_VDEV="$PWD/build/tools/virtual-device/tolvan-vdev" \
+    PYTHONPATH="$PWD/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python \
+    2>&1 | tee build/pytest.log; then
+  summary+=("python: $(tail -1 build/pytest.log)")
+else
+  status=1
+  summary+=("python: $(tail -1 build/pytest.log) FAILED")
+fi
 mkdir -p build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run "asan+ubsan" build-asan -- -DCMAKE_BUILD_TYPE=Debug \

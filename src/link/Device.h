@@ -35,6 +35,12 @@ int DoFindDevice(int n);
 // Unlocks, forgets the path, closes the port. Safe against a transfer in flight.
 void DeviceClose();
 bool DeviceIsConnected();
+// The number of ports opened so far by the search: names the connection that a liveness verdict
+// was made on.
+std::uint64_t DeviceConnection();
+// DeviceClose, but only while the open port is still the one of `connection` (the hot-plug
+// monitor's verdict on an earlier port must not close a port opened since).
+void DeviceCloseConnection(std::uint64_t connection);
 // Whether the node of the open port is still listed.
 bool DeviceIsAlive();
 // True when the stored device path is not empty and equals path exactly.
@@ -65,6 +71,24 @@ void DeviceCancelIO();
 int LockDeviceFile(int n);
 void UnlockDeviceFile();
 void UnlockDevice();
+
+// Why the search did not take a port, the most telling kind last. A search pass keeps the most
+// telling reason it met (the first of equals); a pass that finds no simulator publishes it as the
+// last error text (TOLVGetLastErrorText), a pass that finds one clears that text.
+enum class PortRefusal {
+    kNone,
+    kNoNode,
+    kOther,
+    kPermission,
+    kLockDirectory,
+    kLocked,
+    kNotSimulator
+};
+void NotePortRefusal(PortRefusal kind, const std::string& text);
+// Forgets the reasons of the previous pass.
+void BeginSearchPass();
+// The reason the pass in progress (or the last one) would publish; "" when none.
+std::string SearchPassReason();
 
 // Stores both budgets, then waits once for readability and once for writability.
 void SetDeviceTimeoutSetting(unsigned readMs, unsigned writeMs);

@@ -34,6 +34,25 @@ extern CAutoMonitor g_AutoMonitor;
 extern CAutoResetEvent g_hReconnectEvent;
 void ReconnectDevice();
 
+// ---- A firmware update's restart -----------------------------------------------------------
+// A firmware update restarts the device and connects to it again by itself. From
+// BeginLoaderRestart to EndLoaderRestart the port's disappearance is expected: the monitor
+// neither closes the port nor wakes the connect thread, and the connect thread keeps the session
+// (AwaitLoaderRestart). Called by the loader, which holds the command discipline throughout.
+//
+// Returns once no monitor probe that began before it can still close the port.
+void BeginLoaderRestart();
+// The loader has the link back (or gave up): the connect thread is woken to look at the port.
+void EndLoaderRestart();
+// For the connect thread, after it was woken: waits while a loader restart runs. True when a
+// restart ran since the last call (the port may be a new one, or gone); the caller then looks at
+// the port again.
+bool AwaitLoaderRestart();
+// For the monitor: true when it may close the port now (no loader restart runs); it then calls
+// EndMonitorClose once the port is closed and the connect thread woken.
+bool BeginMonitorClose();
+void EndMonitorClose();
+
 // One probe round: a first liveness check, then up to three more, each followed by 500 ms when it
 // fails; alive as soon as one of those says alive, else the first check's answer stands. So a
 // present device costs two listings and a vanished one four over 1.5 s. isAlive and sleep are

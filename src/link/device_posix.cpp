@@ -1,6 +1,7 @@
 // The serial port on Linux and macOS: lock file, terminal set-up, budgeted reads and writes.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include "link/DevicePlatform.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/LastError.h"
 
 std::atomic<std::int64_t> g_hDevice{-1};
 unsigned g_nDeviceReadTimeout = 100;
@@ -38,6 +40,44 @@ PathState& Paths() {
     static auto* state = new PathState;
     return *state;
 }
+
+// The group that owns a node, for the permission hint ("dialout" when it cannot be told).
+std::string NodeGroup(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return "dialout";
+    group entry;
+    group* found = nullptr;
+    char buffer[1024];
+    if (getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
+        st.st_gid == 0) {
+        return "dialout";
+    }
+    return found->gr_name;
+}
+
+void NoteOpenFailure(const std::string& path, int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            NotePortRefusal(PortRefusal::kNoNode, path);
+            return;
+        case EACCES:
+        case EPERM:
+            NotePortRefusal(PortRefusal::kPermission,
+                            "permission denied (add yourself to " + NodeGroup(path) + "): " + path);
+            return;
+        case EBUSY:
+            NotePortRefusal(PortRefusal::kOther, "port busy: " + path);
+            return;
+        default:
+            NotePortRefusal(PortRefusal::kOther,
+                            "cannot open " + path + ": " + std::strerror(error));
+    }
+}
+
+// Ports opened by the search; written under g_AccessCriticalSection.
+std::atomic<std::uint64_t> s_connection{0};
 
 int Descriptor() {
     return static_cast<int>(g_hDevice);
@@ -74,7 +114,12 @@ bool WaitReady(int fd, short events, std::int64_t deadlineNs) {
 
 int DeviceConnect(int port, int tries) {
     for (int i = 0; i < tries; ++i) {
-        if (FindDevice(port) == 1) return 1;
+        BeginSearchPass();
+        if (FindDevice(port) == 1) {
+            ClearLastErrorText();
+            return 1;
+        }
+        SetLastErrorText(SearchPassReason());
         if (SearchPause(1000)) return 0;
     }
     return 0;
@@ -83,12 +128,21 @@ int DeviceConnect(int port, int tries) {
 int DoFindDevice(int n) {
     const std::string path = DevicePathForPort(n);
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+        NoteOpenFailure(path, errno);
+        return 0;
+    }
     {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = fd;
+        ++s_connection;
     }
-    if (LockDeviceFile(n) != 1 || !TakePortLock(fd)) {
+    if (LockDeviceFile(n) != 1) {
+        DeviceClose();
+        return 0;
+    }
+    if (!TakePortLock(fd)) {
+        NotePortRefusal(PortRefusal::kLocked, "port locked by another process: " + path);
         DeviceClose();
         return 0;
     }
@@ -99,6 +153,7 @@ int DoFindDevice(int n) {
         Paths().devicePath = path;
         return 1;
     }
+    NotePortRefusal(PortRefusal::kNotSimulator, "not a TOLVAN simulator: " + path);
     DeviceClose();
     return 0;
 }
@@ -117,6 +172,15 @@ void DeviceClose() {
 
 bool DeviceIsConnected() {
     return g_hDevice != -1;
+}
+
+std::uint64_t DeviceConnection() {
+    return s_connection;
+}
+
+void DeviceCloseConnection(std::uint64_t connection) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (s_connection == connection) DeviceClose();
 }
 
 bool DeviceCheckPath(const char* path) {
@@ -253,15 +317,27 @@ int LockDeviceFile(int n) {
             }
             close(fd);
             unlink(path.c_str());
+            NotePortRefusal(PortRefusal::kLockDirectory, "cannot write lock file " + path);
             return 0;
         }
-        if (errno != EEXIST) return 0;
+        if (errno != EEXIST) {
+            const int error = errno;
+            NotePortRefusal(PortRefusal::kLockDirectory, "lock directory not writable: " + dir +
+                                                             " (" + std::strerror(error) +
+                                                             "; TOLVAN_LOCK_DIR names another)");
+            return 0;
+        }
         fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) return 0;
+        if (fd < 0) {
+            NotePortRefusal(PortRefusal::kLocked, "port locked: cannot read lock file " + path);
+            return 0;
+        }
         std::int32_t owner = 0;
         ssize_t got = read(fd, &owner, sizeof owner);
         if (got < static_cast<ssize_t>(sizeof owner)) {
             close(fd);  // a short file is left in place and keeps the port locked
+            NotePortRefusal(PortRefusal::kLocked,
+                            "port locked by a lock file without a process id: " + path);
             continue;
         }
         // Only "no such process" makes a lock stale: a process of another user (EPERM) is
@@ -269,7 +345,12 @@ int LockDeviceFile(int n) {
         // are stale too.
         const bool alive = owner > 0 && (kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM);
         close(fd);
-        if (alive) return 0;
+        if (alive) {
+            NotePortRefusal(PortRefusal::kLocked,
+                            "port locked by process " + std::to_string(owner) + ": " +
+                                DevicePathForPort(n) + " (lock file " + path + ")");
+            return 0;
+        }
         unlink(path.c_str());
     }
     return 0;

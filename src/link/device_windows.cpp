@@ -24,6 +24,8 @@ CSimpleCriticalSection g_AccessCriticalSection;
 
 namespace {
 
+// Ports opened by the search; written under g_AccessCriticalSection.
+std::atomic<std::uint64_t> s_connection{0};
 std::mutex s_PathMutex;       // guards s_szDevicePath (leaf lock)
 std::wstring s_szDevicePath;  // interface path of the identified device
 
@@ -92,6 +94,7 @@ bool OpenAndIdentify(const std::wstring& path) {
     {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(h));
+        ++s_connection;
     }
     if (IdentifyPort()) {
         std::lock_guard<std::mutex> lock(s_PathMutex);
@@ -160,6 +163,15 @@ void DeviceClose() {
 
 bool DeviceIsConnected() {
     return g_hDevice != -1;
+}
+
+std::uint64_t DeviceConnection() {
+    return s_connection;
+}
+
+void DeviceCloseConnection(std::uint64_t connection) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (s_connection == connection) DeviceClose();
 }
 
 bool DeviceCheckPath(const char*) {

@@ -27,14 +27,23 @@ void* MonitorThread(void* argument) {
             MonitorSleep(100);
             continue;
         }
+        // The verdict is on the port open now; a port opened while the probes run is not judged.
+        const std::uint64_t connection = DeviceConnection();
         if (ProbeDeviceAlive(DeviceIsAlive, MonitorSleep)) {
             MonitorSleep(1200);
             continue;
         }
         if (state->g_bStopMonitor != 0) break;
+        // A firmware update that restarts the device takes the port away on purpose and brings
+        // it back itself.
+        if (!BeginMonitorClose()) {
+            MonitorSleep(100);
+            continue;
+        }
         // Closing the port also forgets its path, so the connect thread's own check fails too.
-        DeviceClose();
+        DeviceCloseConnection(connection);
         ReconnectDevice();
+        EndMonitorClose();
         MonitorSleep(100);
     }
     return nullptr;

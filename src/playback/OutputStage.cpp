@@ -4,6 +4,7 @@
 #include "playback/OutputSignal.h"
 #include "playback/PlayState.h"
 #include "ppg/PpgChannels.h"
+#include "ppg/PpgWaveforms.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
@@ -25,7 +26,6 @@ std::atomic<std::int32_t> g_nRelayControl{0};
 std::atomic<std::uint8_t> g_OperateMode{3};
 std::atomic<std::uint32_t> g_OutputLead{0x1};
 std::atomic<int> s_DcDacValue{-1};
-std::atomic<bool> g_bACAboveDC{false};
 
 namespace {
 
@@ -178,8 +178,22 @@ RelayConfiguration ComputeRelayConfiguration(bool active) {
     return config;
 }
 
+void RefreshACCalModes() {
+    if (GetPPGFullModelNumber() != kPPGModel2112) return;
+    // The tables change only under the interrupt lock; a caller may hold no lock at all (the
+    // play thread after its loop).
+    CAutoCriticalSection interrupt(g_InterruptCriticalSection);
+    for (int k = 0; k < kPPGChannels; ++k) {
+        if (!g_bPPGOutputEnabled[k]) continue;
+        const PPG_TABLE* table = PPGTable(k);
+        const double acMax = table != nullptr ? table->acMax / 1000.0 : 0.0;
+        g_ACCalMode[k] = static_cast<std::uint8_t>(GetACCalMode(acMax));
+    }
+}
+
 bool SetRelays(bool force) {
     const RelayConfiguration config = ComputeRelayConfiguration(s_ECGGoing || force);
+    RefreshACCalModes();
     g_nRelayControl = static_cast<std::int32_t>(config.relayWord);
     g_OperateMode = config.operateMode;
     if (!DeviceIsConnected()) return true;

@@ -16,8 +16,7 @@ extern std::atomic<std::uint8_t> g_OperateMode;
 extern std::atomic<std::uint32_t> g_OutputLead;
 // Fixed DC DAC code; -1 = none (the calibrated DC value is used).
 extern std::atomic<int> s_DcDacValue;
-// PPG AC-above-DC option.
-extern std::atomic<bool> g_bACAboveDC;
+// The PPG AC-above-DC option g_bACAboveDC lives with the PPG tables (ppg/PpgChannels.h).
 
 // Effective sample rate: 5000 with the external respiration module, the PPG rate when any PPG
 // output is enabled, else the ECG sample rate.
@@ -26,6 +25,9 @@ int _GetSampleRate();
 // callbacks and the decimation counter; record: feed the output recorder.
 void _GetECGVoltageData(double t, std::uint16_t* dc, std::uint16_t* ac, bool notify, bool record);
 
+// On module 0x2112: the AC calibration mode of each enabled PPG output from its table's AC
+// maximum (part of SetRelays).
+void RefreshACCalModes();
 // Recomputes the relay word, operate mode and PPG bytes; sends OutputConfig when connected and
 // it differs from the last one sent, or always when force is true. Returns true unless the
 // send failed.

@@ -9,6 +9,8 @@
 #include "playback/OutputStage.h"
 #include "playback/Play.h"
 #include "playback/PlayState.h"
+#include "ppg/PpgChannels.h"
+#include "ppg/PpgOutput.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/Exchange.h"
@@ -94,6 +96,73 @@ void FillRespirationSubPacket(std::uint8_t* sub, int groups, double dt,
     }
 }
 
+// The PPG slots of an operate mode, in stream order (the tables change only under the interrupt
+// lock that the packet builder holds): bit 0x04 carries the channel of entry 0 of
+// the module's output channel map, 0x08 channel 2, 0x10 channel 0.
+struct PpgSlots {
+    int count = 0;
+    int channel[3] = {3, 3, 3};
+    bool enabled[kPPGChannels] = {false, false, false};
+    bool any = false;
+    // Per enabled channel, for the whole packet: its table and the full scales of its codes.
+    const PPG_TABLE* table[kPPGChannels] = {nullptr, nullptr, nullptr};
+    PPG_SCALE scale[kPPGChannels];
+    // The pulse-transit-time offsets follow the ECG's time points, which change only with a
+    // change: worked out at the packet's start and again around each pending change.
+    double offset[kPPGChannels] = {0.0, 0.0, 0.0};
+    bool refreshOffsets = true;
+};
+
+PpgSlots ListPpgSlots(std::uint8_t mode) {
+    PpgSlots slots;
+    if ((mode & 0x04) != 0) slots.channel[slots.count++] = g_PPGModelInfo.OutputChannel[0];
+    if ((mode & 0x08) != 0) slots.channel[slots.count++] = 2;
+    if ((mode & 0x10) != 0) slots.channel[slots.count++] = 0;
+    for (int k = 0; k < kPPGChannels; ++k) {
+        slots.enabled[k] = g_bPPGOutputEnabled[k];
+        slots.any = slots.any || slots.enabled[k];
+        if (slots.enabled[k]) {
+            slots.table[k] = PPGTable(k);
+            slots.scale[k] = PPGChannelScale(k);
+        }
+    }
+    return slots;
+}
+
+// The codes of every enabled PPG channel at the current sample, their callbacks, and the codes
+// of the listed slots after the ECG's 4 bytes of the group. A slot whose channel is not 0..2
+// writes nothing, and the next slot moves up.
+inline void FillPpgSlots(PpgSlots& slots, double dt, std::uint8_t* group) {
+    if (!slots.any) return;
+    const double t = s_t;
+    const double r = PPGBeginSample(t, dt);
+    const bool pending = ChangePending();
+    if (pending || slots.refreshOffsets) {
+        for (int k = 0; k < kPPGChannels; ++k) slots.offset[k] = _GetPPGTimeOffset(k);
+    }
+    slots.refreshOffsets = pending;
+    unsigned short codes[kPPGChannels][2] = {};
+    const bool show = g_UICounter == 0 && !PlaybackStopRequested();
+    for (int k = 0; k < kPPGChannels; ++k) {
+        if (!slots.enabled[k]) continue;
+        double value = 0.0;
+        PPGVoltageData(slots.table[k], slots.scale[k], t, slots.offset[k], r, &codes[k][0],
+                       &codes[k][1], &value);
+        if (show) {
+            const TOLV_SIGNAL_CALLBACK callback = g_PPGGraphCBs[k].load(std::memory_order_relaxed);
+            if (callback != nullptr) callback(s_tg, value);
+        }
+    }
+    std::uint8_t* at = group + 4;
+    for (int s = 0; s < slots.count; ++s) {
+        const int channel = slots.channel[s];
+        if (channel < 0 || channel >= kPPGChannels) continue;
+        PutBigEndian16(at, codes[channel][0]);
+        PutBigEndian16(at + 2, codes[channel][1]);
+        at += 4;
+    }
+}
+
 }  // namespace
 
 void ResetStreamSequence() {
@@ -114,6 +183,7 @@ void DoSendNextPacket(std::uint8_t* buffer) {
     const bool ecgOnly = mode == kOperateModeEcg;
     const bool respirationLayout = mode == kOperateModeExternalRespiration;
     const ExtRespirationSnapshot resp = respirationLayout ? CurrentExtRespiration() : nullptr;
+    PpgSlots ppg = ecgOnly || respirationLayout ? PpgSlots{} : ListPpgSlots(mode);
     for (std::size_t j = 0; j < kStreamSubPackets; ++j) {
         std::uint8_t* sub = buffer + j * kStreamSubPacketLength;
         WriteStreamSubPacketHeader(sub, mode, static_cast<std::uint8_t>(groups), s_SeqCheck);
@@ -129,6 +199,7 @@ void DoSendNextPacket(std::uint8_t* buffer) {
             std::uint8_t* group = sub + kStreamGroupsOffset + groupBytes * k;
             PutBigEndian16(group, dc);
             PutBigEndian16(group + 2, ac);
+            FillPpgSlots(ppg, dt, group);
             AdvanceClock(dt, rate, sub, k, ecgOnly);
         }
         s_SeqCheck = static_cast<std::uint16_t>(s_SeqCheck + 1);

@@ -1,11 +1,15 @@
 #include "ppg/PpgChannels.h"
 
+#include "ppg/PpgOutput.h"
+#include "ppg/PpgWaveforms.h"
 #include "session/SessionHooks.h"
 
 std::atomic<bool> g_bPPGOutputEnabled[kPPGChannels] = {};
 std::atomic<std::uint8_t> g_PPG_led_sync[kPPGChannels] = {};
 std::atomic<std::uint8_t> g_ACCalMode[kPPGChannels] = {};
 std::atomic<int> s_PPGSampleRate{10000};
+std::atomic<bool> g_bACAboveDC{false};
+std::atomic<TOLV_SIGNAL_CALLBACK> g_PPGGraphCBs[kPPGChannels] = {};
 
 bool AnyPPGOutputEnabled() {
     for (const auto& enabled : g_bPPGOutputEnabled) {
@@ -16,11 +20,13 @@ bool AnyPPGOutputEnabled() {
 
 namespace {
 
-// The reset switches every PPG output off.
+// The reset switches every PPG output off, clears every table and record, and puts the
+// pulse-transit time and the respiratory modulation depths back.
 struct SessionHooksRegistrar {
     SessionHooksRegistrar() {
         RegisterSessionHook(SessionPoint::kReset, [] {
-            for (auto& enabled : g_bPPGOutputEnabled) enabled = false;
+            ResetPPGWaveforms();
+            ResetPPGOutputSettings();
         });
     }
 } s_sessionHooksRegistrar;

@@ -135,7 +135,7 @@ int DoGetPPGDacLevel() {
     return Transact<kDacWidthQueryReplyLength>(BuildDacWidthQuery(), ParseDacWidthQueryReply);
 }
 
-std::uint16_t GetPPGFullModelNumber() {
+extern "C" TOLV_API uint16_t GetPPGFullModelNumber(void) {
     return static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
 }
 
@@ -172,6 +172,7 @@ void UpdateDeviceInformation() {
     // does not outlive it.
     g_PPGHWInfo = HW_INFORMATION{};
     g_DeviceFeature = DEVICE_FEATURE{};
+    g_nPPGDCDacLevel = g_nPPGACDacLevel = 4095;
 
     std::uint8_t image[kModelInfoBytes];
     if (!FlashRead(StorageChannel::kModelInfo, kModelInfoAddress, image, sizeof image)) return;

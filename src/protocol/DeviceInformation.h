@@ -34,7 +34,7 @@ void UpdateDeviceFeatureByPPGModule(const MODEL_INFORMATION* info);
 DEVICE_FEATURE DeviceFeatureForModel(std::uint16_t fullModelNumber);
 // Bits of the PPG DAC: 16 or 12.
 int DoGetPPGDacLevel();
-std::uint16_t GetPPGFullModelNumber();
+// GetPPGFullModelNumber() is declared in tolvan.h (a service function of the Linux builds).
 bool _IsPPGConnected();
 // The accessory on the module port is the external respiration module (letters 'E' 'R').
 bool ExtRespIsAvailable();

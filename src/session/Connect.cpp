@@ -1,8 +1,10 @@
 // The connect thread: search, connect, notify, wait for a hot-plug change, tear down.
 #include <atomic>
+#include <string>
 
 #include "link/Device.h"
 #include "link/Monitor.h"
+#include "platform/LastError.h"
 #include "protocol/Calibration.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/ModuleTables.h"
@@ -63,7 +65,7 @@ void* ConnectDeviceThread(void*) {
             if (g_bStopConnectDeviceThread != 0) break;
             g_hReconnectEvent.Wait();
             if (g_bStopConnectDeviceThread != 0) break;
-            if (!DeviceIsAlive()) break;
+            if (!ConnectionStands()) break;
         }
         Teardown();
     }
@@ -87,7 +89,10 @@ bool DoInit(ConnectedCallback callback) {
     g_bStopConnectDeviceThread = 0;
     if (g_hConnectDeviceThread != 0) return true;
     THREAD_HANDLE thread = 0;
-    if (!CreateThread(&thread, ConnectDeviceThread, nullptr)) return false;
+    if (!CreateThread(&thread, ConnectDeviceThread, nullptr)) {
+        SetLastErrorText("could not start the connect thread");
+        return false;
+    }
     g_hConnectDeviceThread = thread;
     return true;
 }
@@ -117,11 +122,21 @@ void ConnectedPostProcessing() {
 }
 
 bool ConnectWithTimeout(int port, unsigned timeoutMs) {
+    const bool wasConnected = g_bConnected != 0;
     g_nPortNumber = port;
     g_hConnectedEvent.ResetEvent();
     if (!DoInit(ConnectedHandler)) return false;
     if (g_hConnectedEvent.WaitTimeout(timeoutMs) == 0) return true;
     DoFree();
+    // The connect thread has ended, so the reason of its last search pass is final.
+    std::string text = "timed out after " + std::to_string(timeoutMs) + " ms";
+    const std::string reason = SearchPassReason();
+    if (wasConnected) {
+        text += " (a simulator was already connected: a connect waits for a new connection)";
+    } else if (!reason.empty()) {
+        text += " (" + reason + ")";
+    }
+    SetLastErrorText(text);
     return false;
 }
 

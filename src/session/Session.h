@@ -30,6 +30,10 @@ bool SessionStarted();
 bool DoInit(ConnectedCallback callback);
 // Loads device-resident data after every connect, under the API lock.
 void ConnectedPostProcessing();
+// The connect thread's look at the port after it was woken: true while the connection stands.
+// A firmware update that restarts the device and finds it again keeps the connection; the
+// connect-time steps for the restarted device run inside the update (session/LoaderRestart).
+bool ConnectionStands();
 // Ends the session: output off, connect and poll threads stopped, settings reset.
 void DoFree();
 // TOLVConnect's body: scan or open port, then wait up to timeoutMs for the connect.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/Device.h"
+#include "platform/LastError.h"
 #include "platform/NoThrow.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
@@ -16,6 +17,10 @@
 #include "protocol/commands/SettingCommands.h"
 #include "session/Session.h"
 #include "tolvan.h"
+
+#ifndef TOLVAN_SDK_VERSION_TEXT
+#error "the build defines TOLVAN_SDK_VERSION_TEXT from the file VERSION"
+#endif
 
 namespace {
 
@@ -30,7 +35,7 @@ const char* Keep(char* buffer, std::size_t size, const std::string& text) {
 extern "C" {
 
 TOLV_API const char* TOLVGetSDKVersion(void) {
-    return "1.2.5.5";
+    return TOLVAN_SDK_VERSION_TEXT;  // from the file VERSION, through the build
 }
 
 TOLV_API bool TOLVInit(void (*callback)(bool connected)) {
@@ -41,7 +46,14 @@ TOLV_API bool TOLVInit(void (*callback)(bool connected)) {
 }
 
 TOLV_API bool TOLVConnect(int port, uint32_t timeout) {
-    if (port < -1) return false;
+    if (port < -1) {
+        NoThrow(0, [&] {
+            SetLastErrorText("port " + std::to_string(port) +
+                             " is not a port number (0 and up; -1 scans every port)");
+            return 0;
+        });
+        return false;
+    }
     return NoThrow(false, [&] { return ConnectWithTimeout(port, timeout); });
 }
 

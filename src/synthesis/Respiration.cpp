@@ -24,6 +24,9 @@ CRelaxed<double> s_OneRespireS{0.0};
 CRelaxed<double> s_InhaleS{0.0};
 CRelaxed<double> s_ExhaleS{0.0};
 CRelaxed<double> s_OneApneaS{0.0};
+CRelaxed<int> g_PPG_BaselineModV{0};
+CRelaxed<int> g_PPG_AmpModV{0};
+CRelaxed<int> g_PPG_FreqModHz{0};
 
 double RespirationBreathShape(double x) {
     const double inhale = s_InhaleS;
@@ -103,6 +106,9 @@ void ClearModulation() {
     s_BaselineModV = 0.0;
     s_AmpModV = 0.0;
     s_FreqModHz = 0.0;
+    g_PPG_BaselineModV = 0;
+    g_PPG_AmpModV = 0;
+    g_PPG_FreqModHz = 0;
 }
 }  // namespace
 

@@ -19,6 +19,13 @@ extern CRelaxed<double> s_InhaleS;
 extern CRelaxed<double> s_ExhaleS;
 extern CRelaxed<double> s_OneApneaS;
 
+// Respiratory modulation depths of the PPG outputs, percent 0..100: baseline, amplitude and
+// frequency (TOLVSetPPGRespirationAlgorithm of the PPG subsystem). They go back to 0 with the
+// rest of the modulation when the respiration algorithm is disabled.
+extern CRelaxed<int> g_PPG_BaselineModV;
+extern CRelaxed<int> g_PPG_AmpModV;
+extern CRelaxed<int> g_PPG_FreqModHz;
+
 // One breath at x seconds into it: +sin over the inhalation, -sin over the exhalation, then 0.
 double RespirationBreathShape(double x);
 // The modulation value m at play time t, between -1 and 1; 0 during apnoea or while the

@@ -730,17 +730,17 @@ TEST_F(CalibrationTest, Module2112TablesLoadInOrderAfterTheDCTable) {
 
     Table buffer(5000, 0xBEEF);
     ASSERT_EQ(GetPPGDCTable(1, buffer.data(), 5000), 3001);
-    for (int i = 0; i < 3001; ++i) ASSERT_EQ(buffer[i], static_cast<std::uint16_t>(21 * i)) << i;
+    for (int i = 0; i < 3001; ++i) ASSERT_EQ(buffer[i], static_cast<std::uint16_t>(i / 2)) << i;
     EXPECT_EQ(buffer[3001], 0xBEEF);
     ASSERT_EQ(GetPPGDCTable(0, buffer.data(), 10), 10);
-    EXPECT_EQ(buffer[9], 189);
+    EXPECT_EQ(buffer[9], 6);
     ASSERT_EQ(GetPPGDCTable(2, buffer.data(), 3001), 3001);
     EXPECT_EQ(buffer[3000], 3000) << "table 2 is not stored: the identity";
     EXPECT_EQ(GetPPGDCTable(3, buffer.data(), 5000), 0);
     EXPECT_EQ(GetPPGDCTable(-1, buffer.data(), 5000), 0);
     EXPECT_EQ(GetPPGDCTable(0, nullptr, 5000), 0);
     EXPECT_EQ(GetPPGDCTable(0, buffer.data(), 0), 0);
-    EXPECT_EQ(GetPPGDCTableEntry(0, 100), 2100);
+    EXPECT_EQ(GetPPGDCTableEntry(0, 100), 75);
 
     EXPECT_EQ(g_pPPGPDSamplingCalibrationData[0][5], 20);
     EXPECT_EQ(g_pPPGPDSamplingCalibrationData[1][1023], 4092);
@@ -764,7 +764,7 @@ TEST_F(CalibrationTest, ErasedModuleTablesBecomeIdentities) {
     EXPECT_EQ(buffer[7], 7);
     EXPECT_EQ(buffer[3000], 3000);
     ASSERT_EQ(GetPPGDCTable(0, buffer.data(), 3001), 3001);
-    EXPECT_EQ(buffer[7], 147) << "table 0 is still the module's";
+    EXPECT_EQ(buffer[7], 5) << "table 0 is still the module's";
     EXPECT_EQ(g_pPPGPDSamplingCalibrationData[0][5], 5);
     EXPECT_EQ(g_pPPGPDSamplingCalibrationData[1][5], 20);
 }

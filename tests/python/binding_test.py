@@ -1,19 +1,17 @@
 #!/usr/bin/env python3
-"""The Python binding end to end: a virtual simulator in a child process, a connect, a sine
-played through the binding, and the decoded output of the device checked."""
+"""The Python package end to end: a virtual simulator in a child process, a connect, a sine
+played through the C-named functions, and the decoded output of the device checked."""
 import csv
 import math
 import os
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "python"))
-import tolvan  # noqa: E402
+import tolvan
 
 
 class BindingTest(unittest.TestCase):
@@ -39,20 +37,21 @@ class BindingTest(unittest.TestCase):
         self.vdev.wait(timeout=10)
 
     def test_connect_and_play_a_sine(self):
-        self.assertEqual(self.lib.sdk_version(), "1.2.5.5")
+        self.assertEqual(self.lib.sdk_version(), tolvan.__version__)
         self.assertTrue(self.lib.TOLVConnect(2, 10000))
-        self.assertEqual(self.lib.serial_number(), "QPS0130-260815")
-        info = self.lib.device_information()
+        self.assertEqual(self.lib.TOLVGetSerialNumber(), "QPS0130-260815")
+        info = tolvan.MODEL_INFORMATION()
+        self.assertTrue(self.lib.TOLVGetDeviceInformation(info))
         self.assertEqual(info.SerialSequence, 815)
         self.assertEqual(self.lib.TOLVSetAmplitude(50.0), -2)
         self.assertEqual(self.lib.TOLVSetAmplitude(2.0), 0)
         self.assertEqual(self.lib.TOLVSetFrequency(5.0), 0)
         seen = []
-        self.lib.register_output_signal(lambda t, mv: seen.append((t, mv)), divider=40)
+        self.lib.TOLVRegisterOutputSignalCallback(lambda t, mv: seen.append((t, mv)), 40)
         self.assertEqual(self.lib.TOLVSetOutputFunction(tolvan.OUTPUT_SINE), 0)
         time.sleep(0.5)
         self.assertEqual(self.lib.TOLVSetOutputFunction(tolvan.OUTPUT_OFF), 0)
-        self.lib.register_output_signal(None)
+        self.lib.TOLVRegisterOutputSignalCallback(None, 1)
         self.assertGreater(len(seen), 10)
         for t, mv in seen:
             p = t - math.trunc(t / 0.2) * 0.2

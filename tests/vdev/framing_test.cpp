@@ -55,6 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
                     vdevtest::Request({0xCC, 0xFF, 0x19, 0x00, 0x01}, 64), false, 0},
         FramingCase{"SettingWriteWithValueOneAtGap",
                     vdevtest::Request({0xCC, 0xFF, 0x19, 0x00, 0x01}, 64), true, 64},
+        // The MCU loader's 64-byte frames end at 64 even with an address byte 0x01.
+        FramingCase{"McuWriteAt64", vdevtest::Request({0xB9, 0xFF, 0x03, 0x00, 32, 0x01, 0, 0}, 64),
+                    false, 64},
+        FramingCase{"LoaderModeAtGap", {0xB9, 0xFF, 0x00, 0x00, 0x01}, true, 5},
         // A command whose reply is not awaited, followed at once by the next stream packet.
         FramingCase{"AmbientLightWriteThenPacket", Concat(kAmbient, kPacket), false, 6},
         FramingCase{"AmbientLightWriteThenPartialPacket",

@@ -43,6 +43,38 @@ def read_csv(path, rate, start, duration, column="ac_mV"):
     return times, ac, dc
 
 
+def read_column(path, rate, start, duration, column):
+    """Returns (times, values) of one column in the time window; empty cells are skipped."""
+    times, values = [], []
+    end = None if duration is None else start + duration
+    with open(path, newline="") as f:
+        reader = csv.reader(f)
+        header = next(reader, None)
+        if header is None or column not in header:
+            sys.exit(f"{path}: no column {column}")
+        i_s, i_v = header.index("sample"), header.index(column)
+        for row in reader:
+            t = int(row[i_s]) / rate
+            if t < start:
+                continue
+            if end is not None and t >= end:
+                break
+            if i_v < len(row) and row[i_v] != "":
+                times.append(t)
+                values.append(float(row[i_v]))
+    return times, values
+
+
+def fit_to(values, lo, hi):
+    """Scales values linearly so that their range spans lo .. hi."""
+    if not values:
+        return values
+    v0, v1 = min(values), max(values)
+    if v1 <= v0:
+        return [(lo + hi) / 2 for _ in values]
+    return [lo + (v - v0) * (hi - lo) / (v1 - v0) for v in values]
+
+
 def decimate(times, values, max_points):
     """Keeps the minimum and the maximum of each bucket, in time order."""
     n = len(values)
@@ -204,6 +236,10 @@ def main():
                    help="CSV column of the main trace (default ac_mV; resp_ohms plots the "
                    "respiration module's resistance)")
     p.add_argument("--dc", action="store_true", help="also plot the DC path (dashed)")
+    p.add_argument("--also", action="append", default=[], metavar="COLUMN",
+                   help="also plot this column of each file on the same time axis, scaled to "
+                   "the main trace's range (for example ch1_ac, the AC level of PPG channel 1); "
+                   "may be repeated")
     p.add_argument("--title", help="plot title (default: the file names)")
     p.add_argument("--label", action="append",
                    help="legend label of each CSV file, in order (default: file name)")
@@ -226,6 +262,12 @@ def main():
         traces.append((f"{name} AC" if a.column == "ac_mV" else f"{name} {a.column}", colour, False, decimate(times, ac, a.max_points)))
         if a.dc:
             traces.append((f"{name} DC", colour, True, decimate(times, dc, a.max_points)))
+        lo, hi = (min(ac), max(ac)) if ac else (0.0, 1.0)
+        for m, column in enumerate(a.also):
+            t2, v2 = read_column(path, a.rate, a.start, a.duration, column)
+            extra = COLOURS[(k + m + 1) % len(COLOURS)]
+            traces.append((f"{name} {column} (scaled)", extra, False,
+                           decimate(t2, fit_to(v2, lo, hi), a.max_points)))
     if a.summary and not a.output:
         return
     out = a.output or os.path.splitext(a.csv[0])[0] + ".svg"

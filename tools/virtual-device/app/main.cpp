@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,15 +42,27 @@ void PrintHelp() {
         "  --csv FILE        write every decoded output sample to FILE as CSV (columns:\n"
         "                    sample, operate_mode, dc_code, ac_code, dc_mV, ac_mV, pacing,\n"
         "                    ppg0_dc, ppg0_ac, ppg1_dc, ppg1_ac, ppg2_dc, ppg2_ac,\n"
-        "                    resp0, resp1, resp2, resp_baseline, resp_ohms)\n"
+        "                    resp0, resp1, resp2, resp_baseline, resp_ohms, and per PPG\n"
+        "                    channel its DC and AC level as the module plays them:\n"
+        "                    ch0_dc, ch0_ac, ch1_dc, ch1_ac, ch2_dc, ch2_ac; empty when\n"
+        "                    the sample does not carry the channel)\n"
         "  --fast-ack        acknowledge stream packets at once instead of at playing pace\n"
         "  --gap MS          quiet gap that ends a non-stream request (1..50, default 3)\n"
         "  --serial N        serial sequence number reported by identify and flash (0..65535)\n"
         "  --trace           print every request and reply to standard error\n"
+        "  --make-firmware-image FILE\n"
+        "                    write a simulator firmware image (122880 bytes, mark \"TOLV\")\n"
+        "                    to FILE for trying an update, and exit\n"
+        "  --make-mcu-image FILE\n"
+        "                    write an image of the PPG module's microcontroller (118780\n"
+        "                    bytes, mark \"2TF2\") to FILE, and exit\n"
+        "  --image-version A.B.C.D\n"
+        "                    version numbers (0..255) of the image written (default 1.4.0.1)\n"
         "  --help            show this text\n"
         "\n"
         "Example:\n"
-        "  TOLVAN_DEVICE_PATTERN=/tmp/tolvan/ttyACM%%d tolvan-vdev --port 0 --preset ppg2112\n");
+        "  TOLVAN_DEVICE_PATTERN=/tmp/tolvan/ttyACM%%d tolvan-vdev --port 0 --preset ppg2112\n"
+        "  tolvan-vdev --make-firmware-image fw.bin --image-version 1.4.0.1\n");
 }
 
 bool ParseInt(const char* text, long low, long high, long* value) {
@@ -58,6 +72,33 @@ bool ParseInt(const char* text, long low, long high, long* value) {
     if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
     *value = v;
     return true;
+}
+
+bool ParseVersion(const char* text, std::array<std::uint8_t, 4>* version) {
+    unsigned parts[4] = {0, 0, 0, 0};
+    char tail = 0;
+    if (std::sscanf(text, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) !=
+        4) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (parts[i] > 255) return false;
+        (*version)[i] = static_cast<std::uint8_t>(parts[i]);
+    }
+    return true;
+}
+
+int WriteImage(const std::string& path, const vdev::Bytes& image) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
+        std::fprintf(stderr, "tolvan-vdev: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        if (file != nullptr) std::fclose(file);
+        return 1;
+    }
+    if (std::fclose(file) != 0) return 1;
+    std::printf("tolvan-vdev: wrote %s (%zu bytes)\n", path.c_str(), image.size());
+    return 0;
 }
 
 const char* DirectionText(vdev::Direction d) {
@@ -72,6 +113,9 @@ int main(int argc, char** argv) {
     std::string csvPath;
     bool trace = false;
     long serial = -1;
+    std::string firmwareImagePath;
+    std::string mcuImagePath;
+    std::array<std::uint8_t, 4> imageVersion{{1, 4, 0, 1}};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* what) -> const char* {
@@ -116,10 +160,28 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--make-firmware-image") {
+            firmwareImagePath = value("--make-firmware-image");
+        } else if (arg == "--make-mcu-image") {
+            mcuImagePath = value("--make-mcu-image");
+        } else if (arg == "--image-version") {
+            if (!ParseVersion(value("--image-version"), &imageVersion)) {
+                std::fprintf(stderr, "tolvan-vdev: --image-version wants A.B.C.D, each 0..255\n");
+                return 2;
+            }
         } else {
             std::fprintf(stderr, "tolvan-vdev: unknown option \"%s\" (see --help)\n", arg.c_str());
             return 2;
         }
+    }
+
+    if (!firmwareImagePath.empty() || !mcuImagePath.empty()) {
+        int rc = 0;
+        if (!firmwareImagePath.empty()) {
+            rc |= WriteImage(firmwareImagePath, vdev::MakeFirmwareImage(imageVersion));
+        }
+        if (!mcuImagePath.empty()) rc |= WriteImage(mcuImagePath, vdev::MakeMcuImage(imageVersion));
+        return rc;
     }
 
     options.config = vdev::MakePreset(preset);
@@ -140,14 +202,23 @@ int main(int argc, char** argv) {
         }
         std::fprintf(csv,
                      "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
-                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms\n");
+                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms,"
+                     "ch0_dc,ch0_ac,ch1_dc,ch1_ac,ch2_dc,ch2_ac\n");
         options.sampleSink = [csv](const vdev::DecodedSample& s) {
-            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f\n",
+            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f",
                          static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode,
                          s.acCode, s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0],
                          s.ppg[0][1], s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1],
                          s.respirationCodes[0], s.respirationCodes[1], s.respirationCodes[2],
                          s.respirationCodes[3], s.respirationOhms);
+            for (int k = 0; k < 3; ++k) {
+                if (s.ppgCarried[k]) {
+                    std::fprintf(csv, ",%.3f,%.4f", s.ppgDcLevel[k], s.ppgAcLevel[k]);
+                } else {
+                    std::fprintf(csv, ",,");
+                }
+            }
+            std::fputc('\n', csv);
         };
     }
 

@@ -137,9 +137,16 @@ void DeviceModel::FillPresetFlash() {
                 PutLittleEndian16(&ch19, 5248 + 2 * (36 + 6 * c + m), 1023);
             }
         }
-        for (std::size_t base : {std::size_t{5632}, std::size_t{13824}}) {
+        for (int w = 9; w <= 17; ++w) {
+            PutLittleEndian16(&ch19, 5248 + 2 * w,
+                              static_cast<std::uint16_t>(60000 - 1000 * (w - 9)));
+        }
+        // PPG DC tables 0 and 1: the finger passes 3/4 and 1/2 of the DC level.
+        const std::size_t bases[2] = {5632, 13824};
+        for (std::size_t k = 0; k < 2; ++k) {
             for (std::size_t i = 0; i < 3001; ++i) {
-                PutLittleEndian16(&ch19, base + 2 * i, static_cast<std::uint16_t>(i * 21));
+                PutLittleEndian16(&ch19, bases[k] + 2 * i,
+                                  static_cast<std::uint16_t>(i * (3 - k) / 4));
             }
         }
     }
@@ -337,6 +344,7 @@ bool DeviceModel::HandleStorage(const Bytes& rq, Reply* r, std::string* name) {
     } else {
         ok = count <= 48 && rq.size() >= 16 + count &&
              WriteFlash(channel, address, rq.data() + 16, count);
+        if (ok) SpoilDefectiveCells(channel, address, count, &m_flash[channel]);
     }
     if (ok) r->bytes[4] = kAck;
     return true;
@@ -467,6 +475,56 @@ double DeviceModel::RespirationOhms(const std::array<std::uint16_t, 4>& codes) c
     return g > 0.0 ? 1.0 / g : 0.0;
 }
 
+void DeviceModel::DecodePpgChannels(DecodedSample* sample) const {
+    if (!HasPpg() || sample->respiration || sample->ppgSlots == 0) return;
+    const unsigned model = m_config.moduleModel.modelHigh * 256u + m_config.moduleModel.modelLow;
+    // The module's output channel map, as its model code gives it.
+    int map0 = 1;
+    switch (model & ~0x0F00u) {
+        case 0x1001:
+        case 0x4001:
+            map0 = 0;
+            break;
+        default:
+            break;
+    }
+    int channels[3] = {3, 3, 3};
+    int n = 0;
+    const std::uint8_t mode = sample->operateMode;
+    if ((mode & 0x04) != 0) channels[n++] = map0;
+    if ((mode & 0x08) != 0) channels[n++] = 2;
+    if ((mode & 0x10) != 0) channels[n++] = 0;
+    const double fullCode = m_config.ppgDac16Bit ? 65535.0 : 4095.0;
+    const bool is2112 = model == 0x2112;
+    int at = 0;  // slots of channels 3 and above carry nothing; the next one moves up
+    for (int s = 0; s < n; ++s) {
+        const int channel = channels[s];
+        if (channel < 0 || channel > 2) continue;
+        const std::uint16_t dc = sample->ppg[at][0];
+        const std::uint16_t ac = sample->ppg[at][1];
+        ++at;
+        double acScale = 30.0;
+        double acFull = fullCode;
+        if (is2112) {
+            // Output configuration bytes 11..13: the AC calibration modes of channels 1, 2, 0.
+            static const int kModeByte[3] = {13, 11, 12};
+            const int mode2112 = lastOutputConfig.size() >= 14
+                                     ? std::min<int>(lastOutputConfig[kModeByte[channel]], 2)
+                                     : 0;
+            static const double kRange[3] = {300.0, 15.0, 1.0};
+            static const int kSlot[3] = {2, 0, 1};
+            acScale = kRange[mode2112];
+            const Bytes& ch19 = m_flash.at(19);
+            const std::size_t word = 5248 + 2 * (9 + 3 * kSlot[channel] + mode2112);
+            const int level = ch19[word] | (ch19[word + 1] << 8);
+            if (level != 0) acFull = level;
+        }
+        sample->ppgCarried[channel] = true;
+        sample->ppgDcLevel[channel] = dc / fullCode * 3000.0;
+        sample->ppgAcLevel[channel] = ac / acFull * acScale;
+    }
+}
+
 bool DeviceModel::HandleModuleBlock(const Bytes& rq, Reply* r, std::string* name) {
     if (rq.size() < 3 || rq[2] > 1) return false;
     const int block = rq[2];
@@ -497,6 +555,14 @@ bool DeviceModel::HandleModuleBlock(const Bytes& rq, Reply* r, std::string* name
     r->bytes[3] = kAck;
     r->ackIndex = 3;
     return true;
+}
+
+void DeviceModel::SpoilDefectiveCells(int channel, std::size_t address, std::size_t count,
+                                      Bytes* memory) {
+    for (auto it = writeDefects.lower_bound({channel, address});
+         it != writeDefects.end() && it->first == channel && it->second < address + count; ++it) {
+        if (it->second < memory->size()) (*memory)[it->second] ^= 0x01;
+    }
 }
 
 void DeviceModel::ApplyMcuImageVersion() {
@@ -557,6 +623,7 @@ bool DeviceModel::HandleModule(const Bytes& rq, Reply* r, Effects* fx, std::stri
         if (ok && write) {
             std::copy_n(rq.begin() + 8, count,
                         mcuMemory.begin() + static_cast<std::ptrdiff_t>(address));
+            SpoilDefectiveCells(kMcuMemory, address, count, &mcuMemory);
         } else if (ok) {
             std::copy_n(mcuMemory.begin() + static_cast<std::ptrdiff_t>(address), count,
                         r->bytes.begin() + 8);

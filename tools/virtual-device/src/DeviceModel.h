@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ class DeviceModel {
     // the flash record, in parallel with step codes[2] of the potentiometer-3 table. 0 without
     // the module or for a code outside its range.
     double RespirationOhms(const std::array<std::uint16_t, 4>& codes) const;
+    // Fills the per-channel PPG fields of a decoded sample (nothing without a PPG module).
+    void DecodePpgChannels(DecodedSample* sample) const;
 
     DeviceConfig& config() { return m_config; }
     const DeviceConfig& config() const { return m_config; }
@@ -69,6 +72,8 @@ class DeviceModel {
     std::uint8_t ambientLightMode = 0;
     std::array<std::uint8_t, 10> autoTrigger{};
     int restarts = 0;
+    // Cells that do not keep what the host writes: (channel or kMcuMemory, address).
+    std::set<std::pair<int, std::size_t>> writeDefects;
 
   private:
     bool HandleQuery(const Bytes& rq, Reply* r, std::string* name);
@@ -81,6 +86,8 @@ class DeviceModel {
     void FillPresetFlash();
     void PutDcTable(int channel, std::size_t address, const std::vector<std::uint16_t>& table);
     void ApplyMcuImageVersion();
+    // Inverts bit 0 of every defective cell among the count bytes just written at address.
+    void SpoilDefectiveCells(int channel, std::size_t address, std::size_t count, Bytes* memory);
     bool HasPpg() const { return m_config.module == DeviceConfig::Module::kPpg; }
 
     DeviceConfig m_config;

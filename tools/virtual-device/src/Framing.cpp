@@ -46,8 +46,15 @@ bool StreamPacketStartsAt(const Bytes& rx, std::size_t at) {
            b[3] == 0 && seqB == ((seqA + 1) & 0xFFFF);
 }
 
+// The loader family's sub-code names its length: the 64-byte frames of McuErase, McuWrite and
+// McuRead (sub-codes 02, 03) need no gap, whatever their address bytes hold.
+bool IsMcuLoaderFrame(const Bytes& rx) {
+    return rx.size() >= 3 && rx[0] == 0xB9 && (rx[2] == 0x02 || rx[2] == 0x03);
+}
+
 std::size_t RequestEnd(const Bytes& rx, bool quiet) {
     if (rx.empty()) return 0;
+    if (IsMcuLoaderFrame(rx) && rx.size() >= 64) return 64;
     const std::vector<std::size_t>& lengths = RequestLengths(rx[0]);
     const std::size_t longest = lengths.back();
     for (std::size_t length : lengths) {

@@ -19,6 +19,8 @@ bool StreamPacketStartsAt(const Bytes& rx, std::size_t at);
 // more bytes or the quiet gap are needed. `quiet` tells that the line has been quiet for the gap.
 //
 // A request ends
+//  0. at 64 bytes for the MCU loader's erase, write and read frames (B9 with sub-code 02 or 03),
+//     whose sub-code fixes their length;
 //  1. where a stream packet begins right behind it at one of its family's lengths (a command
 //     whose reply the host does not wait for, followed by the next packet);
 //  2. when its family has one length only and that many bytes are in;

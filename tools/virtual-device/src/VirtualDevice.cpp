@@ -375,6 +375,7 @@ void VirtualDevice::Impl::HandleStream(const Bytes& packet, Clock::time_point no
         decoder.Decode(packet.data(), &decoded, &stats.errors);
         for (DecodedSample& s : decoded) {
             if (s.respiration) s.respirationOhms = model.RespirationOhms(s.respirationCodes);
+            model.DecodePpgChannels(&s);
         }
         ++stats.packets;
         stats.samples += decoded.size();
@@ -711,6 +712,16 @@ bool VirtualDevice::WriteFlash(int channel, std::size_t address, const Bytes& by
 bool VirtualDevice::EraseFlash(int channel) {
     std::lock_guard<std::mutex> lock(m_impl->mu);
     return m_impl->model.EraseChannel(channel);
+}
+
+void VirtualDevice::AddWriteDefect(int channel, std::size_t address) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->model.writeDefects.insert({channel, address});
+}
+
+void VirtualDevice::ClearWriteDefects() {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->model.writeDefects.clear();
 }
 
 std::vector<std::uint16_t> VirtualDevice::DcTableInFlash() const {

@@ -39,9 +39,15 @@
 //  - the PPG family (0xB0) and sampling selections are not acknowledged without a PPG module;
 //  - a 64-byte EA FF 00 request whose payload is all zero reads the LED pulse group record,
 //    any other writes it;
-//  - Restart (0xDD) replies, removes the node for Options::restartDowntimeMs and publishes it
-//    again, booting the firmware version found at the image's version offset in channel 3 when
-//    the image mark "TOLV" is there; LoaderMode 255 boots the MCU image's version likewise;
+//  - the firmware loader: the simulator's image is burned through storage channel 3 (sector
+//    erases, writes and reads of up to 48 bytes, kept in the channel's memory); Restart (0xDD)
+//    replies, removes the node for Options::restartDowntimeMs and publishes it again (a replug:
+//    a new pseudo-terminal), booting the firmware version found at the image's version offset
+//    in channel 3 when the image mark "TOLV" is there. The PPG module's microcontroller has a
+//    loader of its own (0xB9: LoaderMode, McuErase, McuWrite, McuRead on a 128 KiB memory that
+//    only answers while the loader is entered); LoaderMode 255 leaves it and boots the MCU
+//    image's version likewise (the simulator's node stays). AddWriteDefect makes a cell that
+//    does not keep what is written, so that a burn's read-back finds a mismatch;
 //  - photodiode sampling reports are 64 bytes: AD FF 00 00, the input mask, 00, a 16-bit report
 //    counter, then as many whole frames as fit: the samples big-endian (a 1.2 Hz pulse-like
 //    wave around 2048, phase-shifted per input), then a status byte that counts the frames
@@ -152,7 +158,8 @@ struct DeviceConfig {
 //    (entry i = 4i, big-endian); FACTORY_SETTING at 5120 (valid; LED levels 150, 140, 130,
 //    trigger levels 30, 32, 34); photodiode ratio floats from 5248 (1.00, 0.99, ...); on 0x2112
 //    also the transmission-rate words of the MCU settings (first value 800 - 100 m, second 1023)
-//    and PPG DC tables 0 and 1 at 5632 and 13824 (entry i = 21i, little-endian). The LED and
+//    and PPG DC tables 0 and 1 at 5632 and 13824 (entries 3i/4 and i/2, little-endian), and the
+//    factory AC level words 9..17 of the MCU settings (60000 - 1000 (w - 9)). The LED and
 //    trigger levels are also the initial values of settings 1, 2, 18 and 3, 4, 19;
 //  - channel 19 (respiration module): the module image; the coefficient record at 5248 (mark
 //    0.60991, then 110.5, 111.0, 109.5, 0.0); the baseline DAC table at 5312 (1000 + 500k); the
@@ -165,10 +172,20 @@ std::vector<std::uint16_t> PresetDcTable();
 // The library's default DC table (used to decode when the flash holds no valid table).
 std::vector<std::uint16_t> DefaultDcTable();
 
+// Firmware images as the device's loaders take them, for trying an update without a real image:
+// a pattern that differs from chunk to chunk, the image's mark at 118772 and its version
+// numbers at 118776..118779.
+//  - the simulator's image: at least 122880 bytes (the burned part), mark "TOLV";
+//  - the PPG module's microcontroller image: at least 118780 bytes, mark 32 54 46 32 ("2TF2").
+Bytes MakeFirmwareImage(const std::array<std::uint8_t, 4>& version, std::size_t size = 122880);
+Bytes MakeMcuImage(const std::array<std::uint8_t, 4>& version, std::size_t size = 118780);
+
 // Storage channels and their sizes; any other channel is not acknowledged. Channel 19 exists
 // only while a module is attached. Erased bytes read 0xFF; a write stores the bytes given (it does
 // not need a prior erase); an erase clears the 1024-byte sector holding the address.
 constexpr std::size_t kSectorSize = 1024;
+// The memory of the PPG module's microcontroller where a channel is asked for (write defects).
+constexpr int kMcuMemory = 0x100;
 std::size_t ChannelSize(int channel);  // 0 for an unknown channel
 
 // ---------------------------------------------------------------------------------------------
@@ -229,6 +246,14 @@ struct DecodedSample {
     // first ppgSlots entries are valid.
     int ppgSlots = 0;
     std::array<std::array<std::uint16_t, 2>, 3> ppg{};
+    // The same codes by PPG channel 0..2 as the module plays them (filled in by the device from
+    // its channel map, DAC width, last output configuration and flash): whether the sample
+    // carries the channel, its DC level (code / full code x 3000) and its AC level (code / AC
+    // level x AC full scale: 30, or on module 0x2112 300, 15 or 1 by the channel's AC
+    // calibration mode, with the factory AC level words of its MCU settings).
+    std::array<bool, 3> ppgCarried{};
+    std::array<double, 3> ppgDcLevel{};
+    std::array<double, 3> ppgAcLevel{};
     // External respiration layout (operate mode 0x23): the three potentiometer codes and the
     // baseline DAC code. Valid when respiration is true.
     bool respiration = false;
@@ -355,6 +380,12 @@ class VirtualDevice {
     // Stores bytes; false when the range lies outside the channel.
     bool WriteFlash(int channel, std::size_t address, const Bytes& bytes);
     bool EraseFlash(int channel);  // the whole channel to 0xFF
+    // A defective cell: from now on every write of the host that covers the byte at address of
+    // the channel (a storage write, or with kMcuMemory an McuWrite of the PPG module's loader)
+    // stores it with bit 0 inverted, so that reading it back differs from what was written - a
+    // verify mismatch after a firmware burn. The test pokes above are not affected.
+    void AddWriteDefect(int channel, std::size_t address);
+    void ClearWriteDefects();
     // The DC calibration table in channel 18 (4001 words, big-endian in flash).
     std::vector<std::uint16_t> DcTableInFlash() const;
 

@@ -1,0 +1,173 @@
+#include "ppg/PpgOutput.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/NoThrow.h"
+#include "ppg/PpgWaveforms.h"
+#include "protocol/DeviceInformation.h"
+#include "protocol/Discipline.h"
+#include "protocol/ModuleTables.h"
+#include "session/Journal.h"
+#include "synthesis/EcgComplex.h"
+#include "synthesis/PlayClock.h"
+#include "synthesis/Respiration.h"
+#include "synthesis/SynthesisHooks.h"
+#include "synthesis/WaveformState.h"
+#include "tolvan.h"
+
+std::atomic<int> g_PPG_PTTp{-1};
+
+namespace {
+
+// Running phase of the frequency-modulated PPG, in beats; shared by every channel; packet
+// builder only.
+double s_freqModPhase = 0.0;
+
+double Frac(double x) {
+    return x - std::trunc(x);
+}
+
+// AC full scale of each AC calibration mode of module 0x2112.
+constexpr double kAcRange[3] = {300.0, 15.0, 1.5};
+
+unsigned short LimitedCode(double level, double fullScale, int dacLevel) {
+    if (!(fullScale > 0.0) || dacLevel <= 0) return 0;
+    const double code = std::trunc(level / fullScale * dacLevel);
+    if (!(code > 0.0)) return 0;
+    return static_cast<unsigned short>(std::min(code, static_cast<double>(dacLevel)));
+}
+
+}  // namespace
+
+double _GetPPGTimeOffset(int channel) {
+    const PPG_TABLE* table = PPGTable(channel);
+    if (table == nullptr || table->useFile || !g_bECGOutputEnabled) return 0.0;
+    const int ptt = g_PPG_PTTp.load(std::memory_order_relaxed);
+    if (ptt < 0 || table->riseTime < 0) return 0.0;
+    const int function = g_MainOutput;
+    double crest = 0.0;
+    if (function == OUTPUT_ECG) {
+        crest = s_t1;
+    } else if (function == OUTPUT_CUSTOM_ECG) {
+        crest = s_Cus_t3;
+    } else {
+        return 0.0;
+    }
+    const double period = std::trunc(1000.0 * s_tp);
+    const double shift = std::trunc(1000.0 * crest) - table->riseTime + ptt;
+    if (!(period >= 1.0) || !(period < 1e9) || !(std::fabs(shift) < 1e9)) return 0.0;
+    const long long whole = static_cast<long long>(period);
+    return static_cast<double>(static_cast<long long>(shift) % whole) / 1000.0;
+}
+
+double PPGBeginSample(double t, double dt) {
+    const int depth = g_PPG_FreqModHz;
+    if (depth == 0 && g_PPG_AmpModV == 0 && g_PPG_BaselineModV == 0) return 0.0;
+    const double r = GetRespirationVoltage();
+    if (depth != 0 && t > 0.0) {
+        const double f = g_F * (1.0 + 0.01 * depth * r);
+        s_freqModPhase = Frac(s_freqModPhase + f * dt);
+    }
+    return r;
+}
+
+PPG_SCALE PPGChannelScale(int channel) {
+    PPG_SCALE scale;
+    const PPG_LIMITS limits = PPGLimits();
+    scale.dcFullScale = limits.dcMax;
+    scale.dcLevel = g_nPPGDCDacLevel;
+    scale.acFullScale = std::trunc(limits.acMax);
+    scale.acLevel = g_nPPGACDacLevel;
+    if (GetPPGFullModelNumber() == kPPGModel2112 && channel >= 0 && channel < kPPGChannels) {
+        const int mode = std::min<int>(g_ACCalMode[channel].load(std::memory_order_relaxed), 2);
+        scale.acFullScale = std::trunc(kAcRange[mode]);
+        const int word = GetFactorySettingMCUWord(9 + 3 * PPGTableSlot(channel) + mode);
+        if (word != 0) scale.acLevel = word;
+    }
+    return scale;
+}
+
+void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double offset, double r,
+                    unsigned short* dcCode, unsigned short* acCode, double* value) {
+    if (dcCode != nullptr) *dcCode = 0;
+    if (acCode != nullptr) *acCode = 0;
+    if (value != nullptr) *value = 0.0;
+    if (table == nullptr || table->length == 0 || !table->ac || !table->dc) return;
+
+    const double period = table->period;
+    double phase = Frac((t + period - offset) / period);
+    // An offset longer than the beat puts the position before the beat's start: wrap it.
+    if (phase < 0.0) phase += 1.0;
+
+    const int baselineDepth = g_PPG_BaselineModV;
+    const int amplitudeDepth = g_PPG_AmpModV;
+    const int frequencyDepth = g_PPG_FreqModHz;
+    if (frequencyDepth != 0) {
+        if (!(t > 0.0)) s_freqModPhase = phase;
+        phase = Frac(s_freqModPhase);
+        if (phase < 0.0) phase += 1.0;
+    }
+
+    std::uint64_t index = static_cast<std::uint64_t>(static_cast<double>(table->length) * phase);
+    if (index >= table->length) index = table->length - 1;
+    const std::int32_t dcEntry = table->dc[index];
+    double ac = table->ac[index] / 1000.0;
+    const double acMax = table->acMaxUnits;
+    double shown = table->invert ? acMax - ac : ac;
+    if (amplitudeDepth != 0) {
+        const double factor = 1.0 + 0.01 * amplitudeDepth * r;
+        ac *= factor;
+        shown *= factor;
+    }
+    if (baselineDepth != 0) {
+        const double lift = 0.01 * baselineDepth * r * acMax;
+        ac += lift;
+        shown += lift;
+    }
+    if (!scale.haveDc || dcEntry != scale.lastDcEntry) {
+        scale.lastDcCode = LimitedCode(dcEntry / 1000.0, scale.dcFullScale, scale.dcLevel);
+        scale.lastDcEntry = dcEntry;
+        scale.haveDc = true;
+    }
+    if (dcCode != nullptr) *dcCode = scale.lastDcCode;
+    if (acCode != nullptr) *acCode = LimitedCode(ac, scale.acFullScale, scale.acLevel);
+    if (value != nullptr) *value = shown;
+}
+
+void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dcCode,
+                        unsigned short* acCode, double* value) {
+    const bool modulated = g_PPG_BaselineModV != 0 || g_PPG_AmpModV != 0 || g_PPG_FreqModHz != 0;
+    PPG_SCALE scale = PPGChannelScale(channel);
+    PPGVoltageData(PPGTable(channel), scale, t, offset, modulated ? GetRespirationVoltage() : 0.0,
+                   dcCode, acCode, value);
+}
+
+void ResetPPGOutputSettings() {
+    g_PPG_PTTp = -1;
+    g_PPG_BaselineModV = 0;
+    g_PPG_AmpModV = 0;
+    g_PPG_FreqModHz = 0;
+}
+
+extern "C" {
+
+TOLV_API void TOLVSetPTTp(int milliseconds) {
+    CAutoCriticalSection api(g_APICriticalSection);
+    _outputLog("TOLVSetPTTp(%d);", milliseconds);
+    g_PPG_PTTp = milliseconds;
+}
+
+TOLV_API bool TOLVSetPPGRespirationAlgorithm(int baselinePercent, int amplitudePercent,
+                                             int frequencyPercent) {
+    auto percent = [](int p) { return p >= 0 && p <= 100; };
+    if (!percent(baselinePercent) || !percent(amplitudePercent) || !percent(frequencyPercent)) {
+        return false;
+    }
+    g_PPG_BaselineModV = baselinePercent;
+    g_PPG_AmpModV = amplitudePercent;
+    g_PPG_FreqModHz = frequencyPercent;
+    return true;
+}
+
+}  // extern "C"

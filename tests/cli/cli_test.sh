@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# usage: cli_test.sh TOLVAN: each case runs the tool and checks its exit code and one line of
+# its output (a regular expression).
+set -uo pipefail
+tool=$1
+work=$(mktemp -d /tmp/tolvan-cli-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+mkdir nodes
+export TOLVAN_DEVICE_PATTERN=$work/nodes/ttyACM%d TOLVAN_LOCK_DIR=$work/nodes
+failures=0
+
+# check EXIT REGEX ARGS...
+check() {
+    local want=$1 pattern=$2
+    shift 2
+    local out rc
+    out=$(timeout 120 "$tool" "$@" 2>&1)
+    rc=$?
+    if [ "$rc" -ne "$want" ] || ! grep -Eq -- "$pattern" <<<"$out"; then
+        echo "FAILED: tolvan $* -> exit $rc (want $want), output:"
+        echo "$out" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: tolvan $*"
+    fi
+}
+
+check 0 "^  3  no simulator could be connected" --help
+for command in list info play render plot; do
+    check 0 "^Usage: tolvan $command" "$command" --help
+done
+check 0 "^Usage: tolvan play" help play
+check 2 "unknown command" frobnicate
+check 2 "unknown function or no such file: bogus" play bogus --offline
+check 2 "--amplitude: x is not a number" play sine --amplitude x
+check 1 "TOLVSetAmplitude\(99\) refused: -2" play sine --amplitude 99 --offline
+check 3 "no simulator: timed out after 500 ms \(no such node: $work/nodes/ttyACM4\)" \
+    info --port 4 --timeout 500
+check 3 "no serial node matches" list
+
+# Offline: render to EDF and CSV, read both back (the EDF through the library's own reader).
+check 0 "rendered sine: 2.0 s at 1000 samples/s to sine.edf" \
+    render sine --amplitude 2 --frequency 5 --seconds 2 -o sine.edf
+check 0 "played sine.edf for 1.[0-9] s: [0-9]+ samples, -1.00[0-9] .. 1.00[0-9] mV" \
+    play sine.edf --offline --seconds 1
+check 0 "rendered ecg" render ecg --bpm 120 --seconds 3 --rate 500 -o ecg.csv
+check 0 "plotted 1500 samples of ecg.csv to ecg.png" plot ecg.csv -o ecg.png
+[ "$(head -c 8 ecg.png | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
+    { echo "FAILED: ecg.png is not a PNG"; failures=$((failures + 1)); }
+check 0 "plotted 2000 samples of sine.edf to sine.svg" plot sine.edf -o sine.svg
+grep -q "<polyline" sine.svg || { echo "FAILED: sine.svg has no trace"; failures=$((failures + 1)); }
+
+# Against a virtual simulator started for the run: what it decoded from the stream.
+check 0 "played sine for 2.0 s: [0-9]+ samples, -0.500 .. 0.500 mV" \
+    play sine --amplitude 1 --frequency 5 --seconds 2 --vdev --vdev-csv dev.csv
+check 0 "plotted [0-9]+ samples of dev.csv" plot dev.csv -o dev.svg
+check 0 "^PPG module +QAP2112-" info --vdev=ppg2112
+check 0 "ttyACM0 +QPS0130-260815 +firmware 1.3.05.12" list --vdev
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
