@@ -396,7 +396,7 @@ int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVe
     const long long records = fullRecords + (tailSamples > 0 ? 1 : 0);
     const long long wanted =
         fullRecords * recordBytes + (tailSamples > 0 ? signalOffset + 2 * tailSamples : 0);
-    const long long chunkRecords = std::max<long long>(1, (4LL << 20) / recordBytes);
+    const long long chunkRecords = std::max<long long>(1, (256LL << 10) / recordBytes);
     std::vector<unsigned char> chunk(
         static_cast<std::size_t>(std::min(wanted, chunkRecords * recordBytes)));
     double* out = values.data();

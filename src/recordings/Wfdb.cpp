@@ -254,7 +254,7 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
 
     // Large sequential reads of whole blocks; each frame's sample is decoded, scaled and stored
     // in one step. The extremes are taken on the codes: the scaling is monotonic.
-    const long long chunkBlocks = std::max<long long>(1, (1 << 20) / blockBytes);
+    const long long chunkBlocks = std::max<long long>(1, (256 << 10) / blockBytes);
     std::vector<unsigned char> chunk(static_cast<std::size_t>(chunkBlocks * blockBytes));
     long long done = 0;   // bytes of the walk read so far
     long long frame = 0;  // next walk frame

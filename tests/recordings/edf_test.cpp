@@ -264,7 +264,7 @@ TEST(LoadECGedf, ShortFileYieldsTheSamplesPresent) {
     EXPECT_EQ(TOLVLoadECGedf(nullptr, 0), -1);
 }
 
-// A file of several megabytes (the one-pass reader's reads are 4 MB): each signal, whole or cut
+// A file of several megabytes (many of the one-pass reader's reads): each signal, whole or cut
 // inside a later record, gives the values of the record-by-record reader, scaled and clamped.
 struct LargeEdfCase {
     const char* name;

@@ -291,7 +291,7 @@ TEST(DatFile, ReadChannelValueWindowAndExtremes) {
     EXPECT_EQ(d.ReadChannelValue(0, -1, 1, maximum, minimum, v), 0);
 }
 
-// Records larger than one read of the reader (1 MB): every frame of a window decoded right,
+// Records of several reads of the reader: every frame of a window decoded right,
 // whatever the signal count (odd counts put frames in the middle of a 212 byte group) and the
 // first frame.
 struct LargeRecordCase {
