@@ -18,3 +18,11 @@ if [ ${#need[@]} -gt 0 ]; then
   $SUDO apt-get update -qq || true
   $SUDO apt-get install -y -qq "${need[@]}"
 fi
+
+# Optional: biosig, a peer that bench/recordings_bench prints beside the library when it is
+# installed. Its absence (or a failed install) changes nothing else.
+if ! have_pkg libbiosig-dev && apt-cache show libbiosig-dev >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libbiosig-dev || true
+fi

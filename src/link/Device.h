@@ -25,7 +25,8 @@ extern CSimpleCriticalSection g_AccessCriticalSection;
 constexpr int kMaxScannedPort = 127;
 
 // Up to `tries` passes of FindDevice(port); sleeps 1 s after each failed pass (also the last).
-// 1 when the simulator was found and identified, else 0.
+// 1 when the simulator was found and identified, else 0 (at once when the search is
+// interrupted).
 int DeviceConnect(int port, int tries);
 // port -1: DoFindDevice(0 .. 127) in order, first success wins; else DoFindDevice(port).
 int FindDevice(int port);
@@ -52,6 +53,14 @@ std::string DeviceLockFilePath();
 // Reads exactly length bytes within the read budget; returns length, or 0 on a timeout (bytes
 // already read are discarded), or the count so far on a read error or end of file.
 int DeviceReadData(void* buffer, int length);
+// The poll thread's idle read: as DeviceReadData, except that WakeIdleRead ends it at once while
+// none of its bytes has arrived and nothing waits on the port (it then returns 0). Once a byte
+// has come it reads on as DeviceReadData does, so a message is never cut in two.
+int DeviceReadIdle(void* buffer, int length);
+// Ends the idle read under way; an idle read that begins later returns at once, until
+// ClearIdleReadWake.
+void WakeIdleRead();
+void ClearIdleReadWake();
 // Writes length bytes within the write budget; returns length, 0 on a timeout, or the count so
 // far on a write error. drain: wait until the bytes have been transmitted (macOS only).
 int DeviceWriteData(const void* buffer, int length, int drain);
@@ -83,6 +92,12 @@ std::string SearchPassReason();
 
 // Stores both budgets, then waits once for readability and once for writability.
 void SetDeviceTimeoutSetting(unsigned readMs, unsigned writeMs);
+
+// While interrupted (TOLVFree ends the session), the pauses of a port search end at once and
+// DeviceConnect gives up after its current pass. SearchPause(ms) waits ms milliseconds, or less
+// when the search is interrupted: true then.
+void InterruptDeviceSearch(bool interrupt);
+bool SearchPause(unsigned ms);
 
 // Identification of the device on the open port, which DoFindDevice runs on every port it opens:
 // true when it is the simulator (then its information records have been loaded). The protocol

@@ -120,7 +120,7 @@ int DeviceConnect(int port, int tries) {
             return 1;
         }
         SetLastErrorText(SearchPassReason());
-        SleepEx(1000);
+        if (SearchPause(1000)) return 0;
     }
     return 0;
 }
@@ -199,7 +199,52 @@ std::string DeviceLockFilePath() {
     return Paths().lockFilePath;
 }
 
-int DeviceReadData(void* buffer, int length) {
+namespace {
+
+// The wake-up of the idle read: a pipe whose read end becomes readable when a command wants the
+// link. Created once and never closed (the poll thread may be in a read while the process ends).
+struct IdleWake {
+    int readEnd = -1;
+    int writeEnd = -1;
+    IdleWake() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        for (int fd : fds) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        readEnd = fds[0];
+        writeEnd = fds[1];
+    }
+};
+IdleWake& Wake() {
+    static auto* wake = new IdleWake;
+    return *wake;
+}
+
+enum class FirstByte { kReady, kWoken, kTimedOut };
+
+// Waits for the port to become readable within the budget; with a wake-up descriptor, a wake-up
+// ends the wait unless bytes are waiting on the port (data is never left behind for another
+// reader because of a wake-up).
+FirstByte WaitFirstByte(int fd, int wakeFd, std::int64_t deadlineNs) {
+    if (wakeFd < 0)
+        return WaitReady(fd, POLLIN, deadlineNs) ? FirstByte::kReady : FirstByte::kTimedOut;
+    for (;;) {
+        const int ms = MillisecondsUntil(deadlineNs);
+        if (ms == 0) return FirstByte::kTimedOut;
+        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int rc = poll(p, 2, ms);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc <= 0) return FirstByte::kTimedOut;
+        if (p[0].revents != 0) return FirstByte::kReady;
+        return FirstByte::kWoken;
+    }
+}
+
+// Reads exactly length bytes within the read budget (see DeviceReadData); wakeFd >= 0 lets a
+// wake-up end the read while no byte of it has come.
+int ReadBudgeted(void* buffer, int length, int wakeFd) {
     CAutoCriticalSection access(g_AccessCriticalSection);
     if (g_hDevice == -1 || buffer == nullptr || length <= 0) return 0;
     const int fd = Descriptor();
@@ -208,7 +253,8 @@ int DeviceReadData(void* buffer, int length) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     int count = 0;
     while (count < length) {
-        if (!WaitReady(fd, POLLIN, deadline)) return 0;
+        const FirstByte ready = WaitFirstByte(fd, count == 0 ? wakeFd : -1, deadline);
+        if (ready != FirstByte::kReady) return 0;
         ssize_t n = read(fd, bytes + count, static_cast<size_t>(length - count));
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) {
@@ -221,6 +267,31 @@ int DeviceReadData(void* buffer, int length) {
         count += static_cast<int>(n);
     }
     return length;
+}
+
+}  // namespace
+
+int DeviceReadData(void* buffer, int length) {
+    return ReadBudgeted(buffer, length, -1);
+}
+
+int DeviceReadIdle(void* buffer, int length) {
+    return ReadBudgeted(buffer, length, Wake().readEnd);
+}
+
+void WakeIdleRead() {
+    const unsigned char one = 1;
+    if (Wake().writeEnd >= 0) {
+        // A full pipe is already a pending wake-up.
+        [[maybe_unused]] ssize_t n = write(Wake().writeEnd, &one, 1);
+    }
+}
+
+void ClearIdleReadWake() {
+    unsigned char drain[64];
+    if (Wake().readEnd < 0) return;
+    while (read(Wake().readEnd, drain, sizeof drain) > 0) {
+    }
 }
 
 void DeviceCancelIO() {

@@ -131,7 +131,7 @@ int Transfer(Start start, unsigned budgetMs) {
 int DeviceConnect(int port, int tries) {
     for (int i = 0; i < tries; ++i) {
         if (FindDevice(port) == 1) return 1;
-        SleepEx(1000);
+        if (SearchPause(1000)) return 0;
     }
     return 0;
 }
@@ -208,6 +208,57 @@ int DeviceReadData(void* buffer, int length) {
             return ReadFile(Handle(), buffer, static_cast<DWORD>(length), done, o) != 0;
         },
         g_nDeviceReadTimeout);
+}
+
+namespace {
+
+// Set by WakeIdleRead: the idle read under way is cancelled. Manual reset, never closed.
+HANDLE IdleWakeEvent() {
+    static HANDLE wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return wake;
+}
+
+}  // namespace
+
+int DeviceReadIdle(void* buffer, int length) {
+    CAutoCriticalSection access(g_AccessCriticalSection);
+    if (g_hDevice == -1 || buffer == nullptr || length <= 0) return 0;
+    HANDLE wake = IdleWakeEvent();
+    if (wake == nullptr) return DeviceReadData(buffer, length);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return 0;
+    DWORD done = 0;
+    bool cancelled = false;
+    if (!ReadFile(Handle(), buffer, static_cast<DWORD>(length), &done, &overlapped)) {
+        if (GetLastError() == ERROR_IO_PENDING) {
+            HANDLE handles[] = {overlapped.hEvent, wake};
+            const DWORD which = WaitForMultipleObjects(2, handles, FALSE, g_nDeviceReadTimeout);
+            if (which != WAIT_OBJECT_0) {
+                cancelled = which == WAIT_OBJECT_0 + 1;  // woken, not timed out
+                CancelIoEx(Handle(), &overlapped);
+            }
+            GetOverlappedResult(Handle(), &overlapped, &done, TRUE);
+        } else {
+            done = 0;
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    // A read woken after part of a message came reads the rest, so that no part of it is
+    // left on the port for the next reader.
+    if (cancelled && done > 0 && done < static_cast<DWORD>(length)) {
+        done += static_cast<DWORD>(
+            DeviceReadData(static_cast<char*>(buffer) + done, length - static_cast<int>(done)));
+    }
+    return static_cast<int>(done);
+}
+
+void WakeIdleRead() {
+    if (HANDLE wake = IdleWakeEvent()) SetEvent(wake);
+}
+
+void ClearIdleReadWake() {
+    if (HANDLE wake = IdleWakeEvent()) ResetEvent(wake);
 }
 
 int DeviceWriteData(const void* buffer, int length, int) {

@@ -23,7 +23,8 @@ extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, 
         DeriveSynthesisValuesAt(sampleRate);
         TakeOneShotEnd();  // only an end within this array counts below
         const double step = 1.0 / sampleRate;
-        for (int i = 0; i < count; ++i) {
+        const bool rendered = s_NST_Noise == 0 && RenderBasicFunction(out, count, sampleRate);
+        for (int i = 0; i < count && !rendered; ++i) {
             const double t = i * step;
             SetSynthesisTime(t);
             // The noise first: the loop check of the main function may restart the play clock.

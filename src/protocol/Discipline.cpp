@@ -30,11 +30,29 @@ std::atomic<int> s_bStopPool{0};
 // The idle read window. A pause must not return while the poll thread is inside an idle read,
 // or that read could take the reply of the command that paused it; and no idle read may begin
 // once a pause returned. The poll thread decides to read and marks the window under this mutex;
-// a pause clears the polling event under it and waits for the window to close.
+// a pause clears the polling event under it, wakes the idle read (which then ends at once unless
+// a message is already arriving) and waits for the window to close.
 std::mutex s_ReadWindowMutex;
 std::condition_variable s_ReadWindowClosed;
 bool s_bInIdleRead = false;
+bool s_bWakePending = false;  // a wake-up of the idle read that no read has taken yet
 thread_local bool t_isPollThread = false;
+
+// Ends the idle read under way, if any. Caller holds s_ReadWindowMutex.
+void WakeIdleReadLocked() {
+    if (!s_bInIdleRead || s_bWakePending) return;
+    s_bWakePending = true;
+    WakeIdleRead();
+}
+
+// A pause wakes the idle read only while the device sends nothing by itself. While photodiode
+// sampling runs, a report comes every few tens of milliseconds: the pause then lets the idle
+// read take the next one, and the command has the quiet after it for its exchange (woken at
+// once, the read would leave a report that is on its way to the command's reply read).
+void WakeIdleReadForCommand() {
+    if (g_bPPGSamplingRunning) return;
+    WakeIdleReadLocked();
+}
 
 }  // namespace
 
@@ -42,6 +60,7 @@ void PausePollingThread() {
     std::unique_lock<std::mutex> lock(s_ReadWindowMutex);
     g_hPollingEvent.ResetEvent();
     if (t_isPollThread) return;
+    WakeIdleReadForCommand();
     s_ReadWindowClosed.wait(lock, [] { return !s_bInIdleRead; });
 }
 
@@ -56,8 +75,10 @@ void EnablePolling() {
 }
 
 void DisablePolling() {
+    std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
     s_bStopPool = 1;
     g_hPollingEvent.ResetEvent();
+    WakeIdleReadLocked();  // a poll thread being stopped need not finish its idle read
 }
 
 bool PollingDisabled() {
@@ -68,6 +89,10 @@ PollTurn BeginPollTurn() {
     std::lock_guard<std::mutex> lock(s_ReadWindowMutex);
     if (g_hPollingEvent.WaitTimeout(0) != 0) return PollTurn::kPaused;
     if (s_ECGGoing) return PollTurn::kStream;
+    if (s_bWakePending) {
+        ClearIdleReadWake();  // meant for a read that has ended
+        s_bWakePending = false;
+    }
     s_bInIdleRead = true;
     return PollTurn::kIdleRead;
 }

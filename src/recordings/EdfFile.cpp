@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/Text.h"
+#include "recordings/RecordingCodecs.h"
 
 namespace {
 
@@ -354,6 +355,82 @@ int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long l
         done += static_cast<long long>(got);
         if (got < static_cast<std::size_t>(want)) break;  // the file shrank meanwhile
     }
+    return static_cast<int>(done);
+}
+
+int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVector& values) {
+    values.clear();
+    if (!m_file || signal < 0 || signal >= static_cast<int>(m_header.signals.size())) return -1;
+    const EdfSignal& chosen = m_header.signals[static_cast<std::size_t>(signal)];
+    if (chosen.IsAnnotation()) return -1;
+    if (chosen.digitalMaximum == chosen.digitalMinimum) return -2;
+
+    const long long dataStart =
+        static_cast<long long>(m_header.numberOfSignals + 1) * EdfHeader::kSignalHeaderSize;
+    const long long recordBytes = m_header.RecordBytes();
+    long long signalOffset = 0;
+    for (int i = 0; i < signal; ++i) signalOffset += 2LL * m_header.signals[i].samplesPerRecord;
+    const long long perRecord = chosen.samplesPerRecord;
+
+    // Records really present, and the chosen signal's samples in a last, partial record.
+    const long long dataBytes = std::max(0LL, m_fileSize - dataStart);
+    const long long fullRecords =
+        std::min<long long>(m_header.numberOfDataRecords, dataBytes / recordBytes);
+    long long tailSamples = 0;
+    if (fullRecords < m_header.numberOfDataRecords) {
+        long long rest = dataBytes - fullRecords * recordBytes - signalOffset;
+        tailSamples = std::clamp(rest / 2, 0LL, perRecord);
+    }
+    const long long count = fullRecords * perRecord + tailSamples;
+    if (count > INT_MAX) return -2;
+    values.resize(static_cast<std::size_t>(count));
+    if (count == 0 || !SeekFile(m_file.get(), dataStart)) {
+        values.clear();
+        return 0;
+    }
+
+    // Whole data records in large sequential reads; the chosen signal's samples of each are
+    // decoded, scaled, converted and clamped in one step straight into the output.
+    const double gain = chosen.AmplifierGain();
+    const double shift = chosen.physicalMaximum - chosen.digitalMaximum * gain;
+    const long long records = fullRecords + (tailSamples > 0 ? 1 : 0);
+    const long long wanted =
+        fullRecords * recordBytes + (tailSamples > 0 ? signalOffset + 2 * tailSamples : 0);
+    const long long chunkRecords = std::max<long long>(1, (256LL << 10) / recordBytes);
+    std::vector<unsigned char> chunk(
+        static_cast<std::size_t>(std::min(wanted, chunkRecords * recordBytes)));
+    double* out = values.data();
+    long long done = 0;    // samples stored
+    long long record = 0;  // next record
+    long long read = 0;    // bytes read
+    while (record < records && read < wanted) {
+        const std::size_t ask = static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(chunk.size()), wanted - read));
+        const std::size_t got = std::fread(chunk.data(), 1, ask, m_file.get());
+        read += static_cast<long long>(got);
+        bool shortened = false;
+        for (long long at = 0; record < records && at < static_cast<long long>(got);
+             ++record, at += recordBytes) {
+            const long long want = std::min(perRecord, count - done);
+            const long long present =
+                std::clamp((static_cast<long long>(got) - at - signalOffset) / 2, 0LL, want);
+            const unsigned char* raw = chunk.data() + at + signalOffset;
+            double* to = out + done;
+            for (long long i = 0; i < present; ++i) {
+                const int d = static_cast<std::int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+                const float physical = static_cast<float>(d * gain + shift);
+                to[i] = ClampMillivolts(physical * millivoltsPerUnit);
+            }
+            done += present;
+            if (present < want) {
+                shortened = true;  // the file ended or shrank meanwhile
+                ++record;
+                break;
+            }
+        }
+        if (shortened || got < ask) break;
+    }
+    values.resize(static_cast<std::size_t>(done));
     return static_cast<int>(done);
 }
 

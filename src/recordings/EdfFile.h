@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recordings/FileReading.h"
+#include "recordings/SampleVector.h"
 
 // "dd-MMM-yyyy" or "dd.MM.yy" (two-digit years 0..80 are 20xx, 81..99 are 19xx) into
 // yyyymmdd; 20110101 when the text does not follow the pattern or names no valid date.
@@ -137,6 +138,10 @@ class EdfFile {
     // `reserve` is told the number of values first.
     int visitSignalSampleValues(int signal, const std::function<void(long long)>& reserve,
                                 const std::function<void(const float*, std::size_t)>& sink);
+
+    // The same samples in millivolts (physical value x millivoltsPerUnit, clamped as every
+    // recording sample is), decoded in one pass straight into `values`; same results.
+    int readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVector& values);
 
     const EdfHeader& Header() const { return m_header; }
 

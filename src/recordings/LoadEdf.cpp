@@ -29,21 +29,16 @@ int DoLoadECGedf(const char* path, int channel) {
     // The signal's physical dimension gives the scale (unknown units read as microvolts); the
     // clamp applies to the scaled millivolts.
     const double millivoltsPerUnit = EdfMillivoltsPerUnit(signal.physicalDimension);
-    std::vector<double> samples;
+    SampleVector samples;
     try {
-        int count = edf.visitSignalSampleValues(
-            channel, [&](long long n) { samples.reserve(static_cast<std::size_t>(n)); },
-            [&](const float* values, std::size_t n) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    samples.push_back(ClampMillivolts(values[i] * millivoltsPerUnit));
-                }
-            });
+        const int count = edf.readSignalMillivolts(channel, millivoltsPerUnit, samples);
         if (count < 0) return count == -1 ? -3 : -2;
     } catch (const std::bad_alloc&) {
         return -4;
     }
     if (rate == 0) return -5;  // a 0 Hz recording cannot be played: nothing stays loaded
-    const int loaded = InstallEcgSamples(std::move(samples), rate)->Count();
+    // Clamped values are finite.
+    const int loaded = InstallFiniteEcgSamples(std::move(samples), rate)->Count();
     if (rate < kMinRate || rate > kMaxRate) return -5;
     return loaded;
 }

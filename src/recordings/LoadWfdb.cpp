@@ -1,4 +1,5 @@
 // TOLVLoadECGdat: one signal of a WFDB record into the current recording.
+#include <cmath>
 #include <new>
 #include <vector>
 
@@ -22,7 +23,7 @@ int DoLoadECGdat(const char* headerPath, const char* signalPath, int channel) {
 
     const int rate = data.SampleRate();
     InstallEmptyEcgRecording(rate > 0 ? rate : kClearedRecordingRate);
-    std::vector<double> values;
+    SampleVector values;
     double maximum = 0.0, minimum = 0.0;
     int count = 0;
     try {
@@ -33,7 +34,12 @@ int DoLoadECGdat(const char* headerPath, const char* signalPath, int channel) {
     if (count <= 0) return -4;
     // A rate of 0 or below cannot be played at all: nothing stays loaded then.
     if (rate <= 0) return -5;
-    InstallEcgSamples(std::move(values), rate);
+    // The extremes are values of the array: when both are finite, every value is.
+    if (std::isfinite(maximum) && std::isfinite(minimum)) {
+        InstallFiniteEcgSamples(std::move(values), rate);
+    } else {
+        InstallEcgSamples(std::move(values), rate);
+    }
     if (rate < kMinRate || rate > kMaxRate) return -5;
     return count;
 }

@@ -14,10 +14,29 @@
 #include "session/Session.h"
 #include "tolvan.h"
 
-EcgRecording::EcgRecording(std::vector<double>&& samples, double sampleRate, bool unitMillivolts)
+EcgRecording::EcgRecording(SampleVector&& samples, double sampleRate, bool unitMillivolts)
     : m_samples(std::move(samples)), m_sampleRate(sampleRate), m_unitMillivolts(unitMillivolts) {
-    for (double& v : m_samples) {
-        if (!std::isfinite(v)) v = 0.0;
+    Settle(true);
+}
+
+EcgRecording::EcgRecording(const std::vector<double>& samples, double sampleRate,
+                           bool unitMillivolts)
+    : m_samples(samples.begin(), samples.end()),
+      m_sampleRate(sampleRate),
+      m_unitMillivolts(unitMillivolts) {
+    Settle(true);
+}
+
+EcgRecording::EcgRecording(FiniteMillivolts, SampleVector&& samples, double sampleRate)
+    : m_samples(std::move(samples)), m_sampleRate(sampleRate), m_unitMillivolts(true) {
+    Settle(false);
+}
+
+void EcgRecording::Settle(bool checkFinite) {
+    if (checkFinite) {
+        for (double& v : m_samples) {
+            if (!std::isfinite(v)) v = 0.0;
+        }
     }
     m_samples.shrink_to_fit();
     if (!m_samples.empty() && !(std::isfinite(m_sampleRate) && m_sampleRate > 0.0)) {
@@ -57,8 +76,21 @@ void InstallEcgRecording(EcgRecordingPtr recording) {
     std::atomic_store(&s_currentRecording, std::move(recording));
 }
 
-EcgRecordingPtr InstallEcgSamples(std::vector<double>&& samples, double sampleRate) {
+EcgRecordingPtr InstallEcgSamples(SampleVector&& samples, double sampleRate) {
     auto recording = std::make_shared<const EcgRecording>(std::move(samples), sampleRate, true);
+    InstallEcgRecording(recording);
+    return recording;
+}
+
+EcgRecordingPtr InstallEcgSamples(const std::vector<double>& samples, double sampleRate) {
+    auto recording = std::make_shared<const EcgRecording>(samples, sampleRate, true);
+    InstallEcgRecording(recording);
+    return recording;
+}
+
+EcgRecordingPtr InstallFiniteEcgSamples(SampleVector&& samples, double sampleRate) {
+    auto recording = std::make_shared<const EcgRecording>(EcgRecording::FiniteMillivolts{},
+                                                          std::move(samples), sampleRate);
     InstallEcgRecording(recording);
     return recording;
 }
@@ -107,7 +139,7 @@ TOLV_API void SetRawArray(int count, const double* samples, int sampleRate) {
     NoThrow(0, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (count < 0 || (samples == nullptr && count > 0) || sampleRate <= 0) return 0;
-        std::vector<double> copy(samples, samples + count);
+        SampleVector copy(samples, samples + count);
         InstallEcgSamples(std::move(copy), sampleRate);
         return 0;
     });

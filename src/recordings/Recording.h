@@ -31,6 +31,8 @@
 #include <memory>
 #include <vector>
 
+#include "recordings/SampleVector.h"
+
 // One loaded recording: a single channel of samples at one rate.
 class EcgRecording {
   public:
@@ -38,7 +40,11 @@ class EcgRecording {
     explicit EcgRecording(double sampleRate) : m_sampleRate(sampleRate) {}
     // Takes the samples (millivolts when unitMillivolts, else microvolts). Non-finite values
     // are stored as 0 so that the play path only ever sees finite numbers.
-    EcgRecording(std::vector<double>&& samples, double sampleRate, bool unitMillivolts = true);
+    EcgRecording(SampleVector&& samples, double sampleRate, bool unitMillivolts = true);
+    EcgRecording(const std::vector<double>& samples, double sampleRate, bool unitMillivolts = true);
+    // Takes millivolts that the loader has already made finite (its decoding loop checks them).
+    struct FiniteMillivolts {};
+    EcgRecording(FiniteMillivolts, SampleVector&& samples, double sampleRate);
 
     EcgRecording(const EcgRecording&) = delete;
     EcgRecording& operator=(const EcgRecording&) = delete;
@@ -75,7 +81,9 @@ class EcgRecording {
     }
 
   private:
-    std::vector<double> m_samples;
+    void Settle(bool checkFinite);
+
+    SampleVector m_samples;
     double m_sampleRate = 0.0;
     bool m_unitMillivolts = true;
 };
@@ -92,7 +100,10 @@ EcgRecordingPtr CurrentEcgRecording();
 void InstallEcgRecording(EcgRecordingPtr recording);
 // Convenience for loaders: installs the samples (millivolts) at the rate and returns the new
 // recording. Throws std::bad_alloc when memory runs out (the current recording is unchanged).
-EcgRecordingPtr InstallEcgSamples(std::vector<double>&& samples, double sampleRate);
+EcgRecordingPtr InstallEcgSamples(SampleVector&& samples, double sampleRate);
+EcgRecordingPtr InstallEcgSamples(const std::vector<double>& samples, double sampleRate);
+// The same for samples that are finite already (a loader's checked decoding loop).
+EcgRecordingPtr InstallFiniteEcgSamples(SampleVector&& samples, double sampleRate);
 // Installs an empty recording at the given rate (a load that failed after its header checks).
 void InstallEmptyEcgRecording(double sampleRate);
 

@@ -151,7 +151,7 @@ int DoLoadECGtxt(const char* path, int channel) {
     // The header is sound: the old recording goes, and a failure from here on leaves none.
     InstallEmptyEcgRecording(header.rate);
     try {
-        std::vector<double> samples;
+        SampleVector samples;
         // Every sample needs a line of its own, so the file size bounds the count.
         samples.reserve(
             static_cast<std::size_t>(std::min<long long>(header.count, fileSize / 2 + 1)));
@@ -216,7 +216,7 @@ int DoLoadECGBin(const char* path) {
     InstallEmptyEcgRecording(rate);
     try {
         long long present = std::min<long long>(count, (fileSize - kBinHeaderSize) / 2);
-        std::vector<double> samples;
+        SampleVector samples;
         samples.reserve(static_cast<std::size_t>(std::max<long long>(present, 0)));
         ReadRecords(file.get(), 2, count, [&](const unsigned char* b) {
             samples.push_back(ClampMillivolts(decodeBigEndianI16(b) / 1000.0));
@@ -238,7 +238,7 @@ int _DoLoadECGAHAtxt(const char* path, int channel) {
 
     InstallEmptyEcgRecording(kAhaRate);
     try {
-        std::vector<double> samples;
+        SampleVector samples;
         const unsigned char* cursor = text.get();
         const unsigned char* end = text.get() + size;
         char line[kAhaLineSize];
@@ -263,7 +263,7 @@ int _DoLoadECGAHAecg(const char* path, int channel) {
 
     InstallEmptyEcgRecording(kAhaRate);
     try {
-        std::vector<double> samples;
+        SampleVector samples;
         samples.reserve(static_cast<std::size_t>(count));
         ReadRecords(file.get(), kAhaRecordSize, count, [&](const unsigned char* record) {
             samples.push_back(decodeAhaEcgRecord(record, channel) / kAhaDivisor);

@@ -209,13 +209,12 @@ const std::string& DatFile::SignalName(int channel) const {
     return channel >= 0 && channel < m_signalCount ? m_names[channel] : EmptyText();
 }
 
-int DatFile::ReadChannel(int channel, double& maximum, double& minimum,
-                         std::vector<double>& values) {
+int DatFile::ReadChannel(int channel, double& maximum, double& minimum, SampleVector& values) {
     return ReadChannelValue(channel, 0, m_sampleCount, maximum, minimum, values);
 }
 
 int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum, double& minimum,
-                              std::vector<double>& values) {
+                              SampleVector& values) {
     values.clear();
     maximum = std::numeric_limits<double>::lowest();
     minimum = std::numeric_limits<double>::max();
@@ -227,66 +226,91 @@ int DatFile::ReadChannelValue(int channel, int start, int count, double& maximum
     // Samples of all signals present in the file, and the frames of them from `start` on.
     const bool packed = m_format == 212;
     const long long nsig = m_signalCount;
-    long long present =
+    const long long present =
         packed ? (m_fileSize / 3) * 2 + (m_fileSize % 3 == 2 ? 1 : 0) : m_fileSize / 2;
-    long long firstSample = nsig * start;
-    long long frames = std::min<long long>(count, (present - firstSample) / nsig);
+    const long long firstSample = nsig * start;
+    const long long frames = std::min<long long>(count, (present - firstSample) / nsig);
     if (frames < 1) return 0;
 
-    const std::size_t groupBytes = packed ? 3 : 2;
-    long long skip = packed ? firstSample % 2 : 0;
-    long long offset = packed ? (firstSample / 2) * 3 : firstSample * 2;
+    // The file is walked in blocks that begin on a byte: two frames in format 212 (their
+    // 2 x nsig samples fill 3 x nsig bytes), one frame in format 16. The walk starts at the
+    // block holding frame `start`; `skip` frames of that block come before it.
+    const long long blockFrames = packed ? 2 : 1;
+    const long long blockBytes = packed ? 3 * nsig : 2 * nsig;
+    const long long skip = start % blockFrames;
+    const long long walk = skip + frames;
+    const long long offset = (start / blockFrames) * blockBytes;
+    const long long wanted =
+        std::min(m_fileSize - offset, (walk + blockFrames - 1) / blockFrames * blockBytes);
     if (!SeekFile(m_file.get(), offset)) return 0;
 
     values.resize(static_cast<std::size_t>(frames));
+    double* out = values.data();  // walk frame f goes to out[f - skip]
     const double gain = m_gains[channel];
-    long long frame = 0;
-    long long signal = 0;
-    auto emit = [&](int code) {
-        if (skip > 0) {
-            --skip;
-            return;
-        }
-        if (frame >= frames) return;
-        if (signal == channel) {
-            // In double: a baseline near the int limits must not overflow the difference.
-            double v = (static_cast<double>(Read2sCompliment(code)) -
-                        m_baselines[static_cast<std::size_t>(signal)]) /
-                       gain;
-            values[static_cast<std::size_t>(frame)] = v;
-            maximum = std::max(maximum, v);
-            minimum = std::min(minimum, v);
-        }
-        if (++signal == nsig) {
-            signal = 0;
-            ++frame;
-        }
-    };
+    const double baseline = m_baselines[channel];
+    const int maxCode = m_maxCode;
+    const int codeRange = m_codeRange;
+    int lowCode = INT_MAX, highCode = INT_MIN;
 
-    std::vector<unsigned char> chunk(groupBytes * 16384);
-    while (frame < frames) {
-        std::size_t got = std::fread(chunk.data(), 1, chunk.size(), m_file.get());
-        std::size_t groups = got / groupBytes;
-        for (std::size_t g = 0; g < groups && frame < frames; ++g) {
-            const unsigned char* b = chunk.data() + g * groupBytes;
-            if (packed) {
-                int first = 0, second = 0;
-                decode212(b, &first, &second);
-                emit(first);
-                emit(second);
-            } else {
-                emit(decode16(b));
+    // Large sequential reads of whole blocks; each frame's sample is decoded, scaled and stored
+    // in one step. The extremes are taken on the codes: the scaling is monotonic.
+    const long long chunkBlocks = std::max<long long>(1, (256 << 10) / blockBytes);
+    std::vector<unsigned char> chunk(static_cast<std::size_t>(chunkBlocks * blockBytes));
+    long long done = 0;   // bytes of the walk read so far
+    long long frame = 0;  // next walk frame
+    while (frame < walk && done < wanted) {
+        const std::size_t ask = static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(chunk.size()), wanted - done));
+        const std::size_t got = std::fread(chunk.data(), 1, ask, m_file.get());
+        // Frames of this chunk whose sample lies wholly in the bytes read (all of them unless the
+        // file ended early).
+        const long long chunkFirst = done / blockBytes * blockFrames;
+        long long chunkEnd =
+            std::min(walk, chunkFirst + static_cast<long long>(got) / blockBytes * blockFrames);
+        if (got < static_cast<std::size_t>(blockBytes) * chunkBlocks || got < ask) {
+            // The last chunk: count the frames of its trailing partial block too.
+            while (chunkEnd < walk) {
+                const long long s = (chunkEnd - chunkFirst) * nsig + channel;
+                const long long last = packed ? (s / 2) * 3 + (s % 2 == 0 ? 1 : 2) : 2 * s + 1;
+                if (last >= static_cast<long long>(got)) break;
+                ++chunkEnd;
             }
         }
-        if (got < chunk.size()) {
-            // End of the file: a trailing pair of bytes of format 212 still holds one sample.
-            if (packed && got % 3 == 2 && frame < frames) {
-                const unsigned char* b = chunk.data() + groups * 3;
-                emit(((b[1] & 0x0F) << 8) | b[0]);
+        const unsigned char* base = chunk.data();
+        if (packed) {
+            long long s = (std::max(frame, skip) - chunkFirst) * nsig + channel;
+            for (long long f = std::max(frame, skip); f < chunkEnd; ++f, s += nsig) {
+                const unsigned char* b = base + (s >> 1) * 3;
+                int code = (s & 1) != 0 ? ((b[1] & 0xF0) << 4) | b[2] : ((b[1] & 0x0F) << 8) | b[0];
+                if (code > maxCode) code -= codeRange;
+                lowCode = std::min(lowCode, code);
+                highCode = std::max(highCode, code);
+                // In double: a baseline near the int limits must not overflow the difference.
+                out[f - skip] = (static_cast<double>(code) - baseline) / gain;
             }
-            break;
+        } else {
+            const long long first = std::max(frame, skip);
+            const unsigned char* b = base + ((first - chunkFirst) * nsig + channel) * 2;
+            const long long stride = 2 * nsig;
+            for (long long f = first; f < chunkEnd; ++f, b += stride) {
+                int code = b[0] | (b[1] << 8);
+                if (code > maxCode) code -= codeRange;
+                lowCode = std::min(lowCode, code);
+                highCode = std::max(highCode, code);
+                out[f - skip] = (static_cast<double>(code) - baseline) / gain;
+            }
         }
+        frame = std::max(frame, chunkEnd);
+        done += static_cast<long long>(got);
+        if (got < ask) break;  // the file shrank meanwhile
     }
-    values.resize(static_cast<std::size_t>(frame));
-    return static_cast<int>(frame);
+    const long long decoded = std::max(0LL, frame - skip);
+    values.resize(static_cast<std::size_t>(decoded));
+    if (decoded > 0) {
+        const double low = (static_cast<double>(lowCode) - baseline) / gain;
+        const double high = (static_cast<double>(highCode) - baseline) / gain;
+        maximum = std::max(low, high);
+        minimum = std::min(low, high);
+    }
+    return static_cast<int>(decoded);
 }

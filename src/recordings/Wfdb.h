@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recordings/FileReading.h"
+#include "recordings/SampleVector.h"
 
 // Two 12-bit codes packed in three bytes (format 212), before baseline and sign fold.
 inline void decode212(const unsigned char* b, int* first, int* second) {
@@ -89,13 +90,13 @@ class DatFile {
 
     // Decodes the whole of signal `channel` into values (physical units). Returns the number of
     // frames decoded: the header's sample count, or fewer when the file ends early.
-    int ReadChannel(int channel, double& maximum, double& minimum, std::vector<double>& values);
+    int ReadChannel(int channel, double& maximum, double& minimum, SampleVector& values);
     // Decodes frames start .. start + count - 1 of signal `channel` (count cut to the header's
     // sample count and to the frames present in the file). values is replaced; maximum and
     // minimum receive the extremes (lowest()/max() when nothing was decoded). Returns the
     // number of frames decoded, 0 on any failure.
     int ReadChannelValue(int channel, int start, int count, double& maximum, double& minimum,
-                         std::vector<double>& values);
+                         SampleVector& values);
 
     // code - code range when code > maximum code, else code.
     int Read2sCompliment(int code) const { return code > m_maxCode ? code - m_codeRange : code; }

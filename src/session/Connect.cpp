@@ -41,7 +41,7 @@ void* ConnectDeviceThread(void*) {
     RaiseThreadPriority();
     while (g_bStopConnectDeviceThread == 0) {
         if (DeviceConnect(g_nPortNumber, 1) != 1) {
-            SleepEx(10);
+            SearchPause(10);
             continue;
         }
         {
@@ -148,6 +148,7 @@ void DoFree() {
         CAutoCriticalSection api(g_APICriticalSection);
         if (g_hConnectDeviceThread != 0) {
             g_bStopConnectDeviceThread = 1;
+            InterruptDeviceSearch(true);  // a searching thread ends without sleeping on
             ReconnectDevice();
         }
         thread = g_hConnectDeviceThread;
@@ -158,6 +159,7 @@ void DoFree() {
         CloseThread(thread);
         CAutoCriticalSection api(g_APICriticalSection);
         if (g_hConnectDeviceThread == thread) g_hConnectDeviceThread = 0;
+        InterruptDeviceSearch(false);  // later searches (firmware update, next session) pause
     }
     TOLVReset();
 }

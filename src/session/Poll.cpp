@@ -48,10 +48,12 @@ void PollStream() {
 // One poll while idle: whatever the device sends by itself. Entered with the read window open.
 void PollIdle() {
     unsigned char data[kReplyLength];
-    int n = DeviceReadData(data, kReplyLength);
+    // A command that pauses polling wakes this read, so it waits for no more than its own
+    // exchange.
+    int n = DeviceReadIdle(data, kReplyLength);
     CloseIdleReadWindow();
     if (n <= 0) {
-        SleepEx(10);
+        s_hStopPollEvent.WaitTimeout(10);  // 10 ms, cut short when the poll thread is stopped
         return;
     }
     if (s_ECGGoing) {
@@ -78,7 +80,7 @@ void* USBDataPollThread(void*) {
     while (!PollingDisabled()) {
         switch (BeginPollTurn()) {
             case PollTurn::kPaused:
-                SleepEx(10);
+                s_hStopPollEvent.WaitTimeout(10);
                 break;
             case PollTurn::kStream:
                 PollStream();

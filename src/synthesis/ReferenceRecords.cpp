@@ -96,7 +96,7 @@ bool ConvertWfdbSignal(const std::string& headerPath, int signal, std::vector<st
     }
     double maximum = 0.0;
     double minimum = 0.0;
-    std::vector<double> values;
+    SampleVector values;
     const int frames = dat.ReadChannel(signal, maximum, minimum, values);
     if (frames != dat.SampleCount() || frames < 1) {
         SetWhy(why, datPath + ": holds " + std::to_string(frames) + " of " +

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "session/Defaults.h"
+#include "synthesis/FastMath.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
@@ -108,7 +109,7 @@ double PeriodOf(int output, double f) {
 
 // The dynamic-range test sine added to outputs 2 and 3, mV.
 double DynamicRangeSine() {
-    return g_ADynamicRange / 2.0 * std::sin(kTwoPi * g_FDynamicRange * s_t);
+    return g_ADynamicRange / 2.0 * fastmath::Sin(kTwoPi * g_FDynamicRange * s_t);
 }
 
 double Triangle(double p, double a, double period) {
@@ -135,8 +136,8 @@ double TrianglePulse(double p, double a, double width, double delay) {
 }
 
 double AlternatingDecay(double p, double a) {
-    if (p < 0.5) return a * std::exp(-p / kDecayTimeConstant);
-    return -a * std::exp(-(p - 0.5) / kDecayTimeConstant);
+    if (p < 0.5) return a * fastmath::Exp(-p / kDecayTimeConstant);
+    return -a * fastmath::Exp(-(p - 0.5) / kDecayTimeConstant);
 }
 
 // Play time in 0.1 ms ticks, rounded, for output 15.
@@ -244,7 +245,7 @@ double _GetMainFunctionVoltage(double p) {
     const int output = g_MainOutput;
     switch (output) {
         case OUTPUT_SINE:
-            return a * std::sin(kTwoPi * g_F * p);
+            return a * fastmath::Sin(kTwoPi * g_F * p);
         case OUTPUT_TRIANGLE: {
             const double v = Triangle(p, a, s_tp);
             if (!g_DynamicRangeTest) return v;
@@ -260,7 +261,7 @@ double _GetMainFunctionVoltage(double p) {
         case OUTPUT_TRIANGLE_PULSE:
             return TrianglePulse(p, a, s_PW, s_PacDelayTP);
         case OUTPUT_EXP_DECAY:
-            return 2.0 * a * std::exp(-p / kDecayTimeConstant);
+            return 2.0 * a * fastmath::Exp(-p / kDecayTimeConstant);
         case OUTPUT_ECG:
             return GetModulatedBeatVoltage(p, GetECGBeatVoltage);
         case OUTPUT_CUSTOM_ECG:
@@ -290,6 +291,87 @@ double _GetMainFunctionVoltage(double p) {
         }
         default:
             return 0.0;
+    }
+}
+
+namespace {
+
+// out[i] = form(PeriodPosition(i * step, period)) for i = 0 .. count - 1: the per-sample path's
+// positions and values, in one tight loop.
+template <typename Form>
+void RenderForm(double* out, int count, double step, double period, Form form) {
+    for (int i = 0; i < count; ++i) out[i] = form(PeriodPosition(i * step, period));
+}
+
+}  // namespace
+
+bool RenderBasicFunction(double* out, int count, int sampleRate) {
+    if (out == nullptr || count < 1 || sampleRate < 1) return false;
+    const int output = g_MainOutput;
+    // The dynamic-range test adds a sine of the play time to the triangle and the square: those
+    // take the per-sample path.
+    if (g_DynamicRangeTest && (output == OUTPUT_TRIANGLE || output == OUTPUT_SQUARE)) return false;
+    const double a = s_A;
+    const double period = s_tp;
+    const double step = 1.0 / sampleRate;
+    switch (output) {
+        case OUTPUT_SINE: {
+            const double w = kTwoPi * g_F;
+            // Arguments w * p lie within one period of the sine: all in the fast range, unless
+            // the period is not the sine's own.
+            if (!(period > 0.0 && std::fabs(w * period) < 0.5 * fastmath::kSinFastLimit)) break;
+            fastmath::PeriodicSine(out, count, step, period, w, a);
+            return true;
+        }
+        case OUTPUT_TRIANGLE:
+            RenderForm(out, count, step, period, [=](double p) { return Triangle(p, a, period); });
+            return true;
+        case OUTPUT_SQUARE:
+            RenderForm(out, count, step, period,
+                       [=](double p) { return p < period / 2.0 ? a : -a; });
+            return true;
+        case OUTPUT_PULSE: {
+            const double width = s_PW;
+            RenderForm(out, count, step, period, [=](double p) { return Pulse(p, a, width); });
+            return true;
+        }
+        case OUTPUT_TRIANGLE_PULSE: {
+            const double width = s_PW;
+            const double delay = s_PacDelayTP;
+            RenderForm(out, count, step, period,
+                       [=](double p) { return TrianglePulse(p, a, width, delay); });
+            return true;
+        }
+        case OUTPUT_EXP_DECAY:
+        case OUTPUT_EXP_ALTERNATING: {
+            // Arguments -p / tau and -(p - 0.5) / tau for p within one period.
+            if (!(period > 0.0 && -period / kDecayTimeConstant > 0.5 * fastmath::kExpFastLow))
+                break;
+            fastmath::PeriodicDecay(out, count, step, period, a, kDecayTimeConstant,
+                                    output == OUTPUT_EXP_ALTERNATING);
+            return true;
+        }
+        default:
+            break;
+    }
+    // A sine or decay whose arguments can leave the fast range: sample by sample, exactly as
+    // the play path computes it.
+    switch (output) {
+        case OUTPUT_SINE: {
+            const double w = kTwoPi * g_F;
+            RenderForm(out, count, step, period,
+                       [=](double p) { return a * fastmath::Sin(w * p); });
+            return true;
+        }
+        case OUTPUT_EXP_DECAY:
+            RenderForm(out, count, step, period,
+                       [=](double p) { return 2.0 * a * fastmath::Exp(-p / kDecayTimeConstant); });
+            return true;
+        case OUTPUT_EXP_ALTERNATING:
+            RenderForm(out, count, step, period, [=](double p) { return AlternatingDecay(p, a); });
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -331,13 +413,13 @@ double GetVoltageNoiseAmplitude() {
     }
     const double f = SelectedFrequency(selector, kMainsFrequencies);
     if (f == 0.0) return 0.0;
-    return n / 2.0 * std::sin(kTwoPi * f * s_t);
+    return n / 2.0 * fastmath::Sin(kTwoPi * f * s_t);
 }
 
 double _GetBaselineOverload(double p) {
     const double f = SelectedFrequency(g_BaseLineOverload, kBaselineResetFrequencies);
     if (f == 0.0) return 0.0;
-    return kBaselineResetAmplitude * std::sin(kTwoPi * f * p);
+    return kBaselineResetAmplitude * fastmath::Sin(kTwoPi * f * p);
 }
 
 double getYY1079DynamicRangeVoltage(double p) {

@@ -51,6 +51,12 @@ void DeriveSynthesisValuesAt(int sampleRate);
 // Reads s_t; may advance s_FreqMod_Phase and s_InputDynamicRangeAC, and ends a standard table
 // or recording that does not loop after its first period (see _CheckStandardLoop).
 double _GetMainFunctionVoltage(double p);
+// The offline renderer's fast path: out[i] = _GetMainFunctionVoltage(p) at the play time
+// i / sampleRate, i = 0 .. count - 1, for the basic functions (sine, triangle, square, pulse,
+// triangular pulse, exponential decay, alternating exponential) whose value depends on the
+// period position alone. False, and nothing written, for every other function and setting:
+// the caller then renders sample by sample. The play clock is not touched.
+bool RenderBasicFunction(double* out, int count, int sampleRate);
 // Mains interference in mV at s_t (0 when off). Added to outputs 7, 14 and 17.
 double GetVoltageNoiseAmplitude();
 // Baseline-reset test voltage for the DC path in mV at period position p (0 when off).

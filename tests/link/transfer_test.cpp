@@ -108,4 +108,77 @@ TEST_F(TransferTest, CloseWaitsForATransferInFlight) {
     EXPECT_FALSE(DeviceIsConnected());
 }
 
+// The poll thread's idle read and its wake-up: a wake-up ends the read only while nothing of a
+// message has come, so that no part of one is left on the port for the next reader.
+struct IdleReadCase {
+    const char* name;
+    std::size_t before;  // bytes waiting when the read starts
+    bool wake;           // a wake-up is pending when the read starts
+    bool clear;          // and is cleared before it
+    std::size_t later;   // bytes sent 20 ms into the read
+    int expected;        // what the idle read returns
+    int leftForNext;     // what a following DeviceReadData of 64 bytes returns
+};
+
+class IdleRead : public TransferTest, public testing::WithParamInterface<IdleReadCase> {
+  protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        ClearIdleReadWake();
+    }
+    void TearDown() override {
+        ClearIdleReadWake();
+        TransferTest::TearDown();
+    }
+};
+
+TEST_P(IdleRead, AWakeUpNeverCutsAMessage) {
+    const IdleReadCase& c = GetParam();
+    if (c.before > 0) Send(std::vector<unsigned char>(c.before, 0x44));
+    if (c.wake) WakeIdleRead();
+    if (c.clear) ClearIdleReadWake();
+    std::thread device([&] {
+        SleepEx(20);
+        if (c.later > 0) Send(std::vector<unsigned char>(c.later, 0x55));
+    });
+    unsigned char buffer[64];
+    EXPECT_EQ(DeviceReadIdle(buffer, 64), c.expected);
+    device.join();
+    SleepEx(20);
+    EXPECT_EQ(DeviceReadData(buffer, 64), c.leftForNext);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IdleRead,
+    testing::Values(IdleReadCase{"wokenBeforeAnyByte", 0, true, false, 64, 0, 64},
+                    IdleReadCase{"messageWaitingIsRead", 64, true, false, 0, 64, 0},
+                    IdleReadCase{"partOfAMessageIsCompleted", 20, true, false, 44, 64, 0},
+                    IdleReadCase{"clearedWakeUpWaitsForData", 0, true, true, 64, 64, 0},
+                    IdleReadCase{"noWakeUpReadsAsUsual", 0, false, false, 64, 64, 0}),
+    [](const testing::TestParamInfo<IdleReadCase>& info) { return info.param.name; });
+
+TEST_F(TransferTest, AWakeUpEndsAnIdleReadThatIsWaiting) {
+    ClearIdleReadWake();
+    const unsigned saved = g_nDeviceReadTimeout;
+    g_nDeviceReadTimeout = 30000;
+    std::thread waker([] {
+        SleepEx(20);
+        WakeIdleRead();
+    });
+    unsigned char buffer[64];
+    const auto start = MonotonicNanos();
+    EXPECT_EQ(DeviceReadIdle(buffer, 64), 0);
+    EXPECT_LT((MonotonicNanos() - start) / 1000000, 10000) << "the read waited out its budget";
+    waker.join();
+    g_nDeviceReadTimeout = saved;
+    ClearIdleReadWake();
+}
+
+TEST(DeviceSearch, AnInterruptedSearchDoesNotPause) {
+    InterruptDeviceSearch(true);
+    EXPECT_TRUE(SearchPause(60000));
+    InterruptDeviceSearch(false);
+    EXPECT_FALSE(SearchPause(1));
+}
+
 }  // namespace

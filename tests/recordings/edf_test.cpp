@@ -9,6 +9,7 @@
 
 #include "recordings/EdfFile.h"
 #include "recordings/EdfTestWriter.h"
+#include "recordings/RecordingCodecs.h"
 #include "recordings/RecordingTestSupport.h"
 #include "tolvan.h"
 
@@ -262,6 +263,62 @@ TEST(LoadECGedf, ShortFileYieldsTheSamplesPresent) {
     EXPECT_EQ(TOLVLoadECGedf("/nonexistent.edf", 0), -1);
     EXPECT_EQ(TOLVLoadECGedf(nullptr, 0), -1);
 }
+
+// A file of several megabytes (many of the one-pass reader's reads): each signal, whole or cut
+// inside a later record, gives the values of the record-by-record reader, scaled and clamped.
+struct LargeEdfCase {
+    const char* name;
+    int signal;
+    std::size_t cutBytes;  // removed from the end of the file
+};
+
+class EdfLargeFile : public testing::TestWithParam<LargeEdfCase> {};
+
+TEST_P(EdfLargeFile, OnePassMatchesTheRecordReader) {
+    const LargeEdfCase& c = GetParam();
+    EdfTestFile f;
+    f.records = "1500";
+    const char* samplesPerRecord[] = {"1000", "700", "300"};
+    for (int s = 0; s < 3; ++s) {
+        EdfTestSignal signal;
+        signal.physMin = "-40000";
+        signal.physMax = "40000";
+        signal.samplesPerRecord = samplesPerRecord[s];
+        const int count = 1500 * std::atoi(samplesPerRecord[s]);
+        for (int i = 0; i < count; ++i) {
+            signal.samples.push_back(static_cast<std::int16_t>((i * 2654435761u + s) >> 16));
+        }
+        f.signals.push_back(signal);
+    }
+    std::string bytes = BuildEdf(f);
+    bytes.resize(bytes.size() - c.cutBytes);
+    ScratchDir dir;
+    const std::string path = dir.Write("big.edf", bytes);
+    EdfFile reference;
+    ASSERT_EQ(reference.readFile(path.c_str()), 0);
+    std::vector<float> physical;
+    const int count = reference.retrieveSignalSampleValues(c.signal, physical);
+    ASSERT_GT(count, 0);
+    EdfFile edf;
+    ASSERT_EQ(edf.readFile(path.c_str()), 0);
+    SampleVector millivolts;
+    ASSERT_EQ(edf.readSignalMillivolts(c.signal, 0.001, millivolts), count);
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(millivolts[static_cast<std::size_t>(i)],
+                  ClampMillivolts(physical[static_cast<std::size_t>(i)] * 0.001))
+            << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EdfLargeFile,
+                         testing::Values(LargeEdfCase{"first", 0, 0}, LargeEdfCase{"middle", 1, 0},
+                                         LargeEdfCase{"last", 2, 0},
+                                         LargeEdfCase{"firstCutInItsSamples", 0, 3301},
+                                         LargeEdfCase{"middleCutInItsSamples", 1, 1001},
+                                         LargeEdfCase{"lastCutBeforeItsSamples", 2, 599}),
+                         [](const testing::TestParamInfo<LargeEdfCase>& info) {
+                             return info.param.name;
+                         });
 
 // One byte of the fixed or signal header changed, and the code it must give.
 struct Flip {

@@ -277,19 +277,70 @@ TEST(DatFile, ReadChannelValueWindowAndExtremes) {
     }
     DatFile d;
     ASSERT_TRUE(d.OpenFile(dir.Write("r.dat", Pack212(codes)).c_str(), h));
-    std::vector<double> v;
+    SampleVector v;
     double maximum = 0, minimum = 0;
     // Frame 1 starts at sample 3, in the middle of a 212 pair.
     ASSERT_EQ(d.ReadChannelValue(0, 1, 10, maximum, minimum, v), 4);
-    EXPECT_EQ(v, (std::vector<double>{-11, -21, -31, -41}));
+    EXPECT_EQ(v, (SampleVector{-11, -21, -31, -41}));
     EXPECT_EQ(maximum, -11.0);  // an all-negative signal keeps its true maximum
     EXPECT_EQ(minimum, -41.0);
     ASSERT_EQ(d.ReadChannelValue(2, 4, 1, maximum, minimum, v), 1);
-    EXPECT_EQ(v, (std::vector<double>{-43}));
+    EXPECT_EQ(v, (SampleVector{-43}));
     EXPECT_EQ(d.ReadChannelValue(3, 0, 1, maximum, minimum, v), 0);
     EXPECT_EQ(d.ReadChannelValue(0, 5, 1, maximum, minimum, v), 0);
     EXPECT_EQ(d.ReadChannelValue(0, -1, 1, maximum, minimum, v), 0);
 }
+
+// Records of several reads of the reader: every frame of a window decoded right,
+// whatever the signal count (odd counts put frames in the middle of a 212 byte group) and the
+// first frame.
+struct LargeRecordCase {
+    const char* name;
+    int format;
+    int signals;
+    int channel;
+    int start;
+};
+
+class DatFileLarge : public testing::TestWithParam<LargeRecordCase> {};
+
+TEST_P(DatFileLarge, WindowsAcrossReadsDecodeEveryFrame) {
+    const LargeRecordCase& c = GetParam();
+    constexpr int kFrames = 400000;
+    auto code = [](int frame, int signal) { return (frame * 7 + signal * 311) % 4000 - 2000; };
+    std::vector<int> codes;
+    for (int f = 0; f < kFrames; ++f) {
+        for (int s = 0; s < c.signals; ++s) codes.push_back(code(f, s));
+    }
+    ScratchDir dir;
+    HeaFile h;
+    ASSERT_TRUE(h.AddLine("r " + std::to_string(c.signals) + " 360 " + std::to_string(kFrames)));
+    for (int s = 0; s < c.signals; ++s) {
+        ASSERT_TRUE(h.AddLine("r.dat " + std::to_string(c.format) + " 4 12 0"));
+    }
+    DatFile d;
+    const auto bytes = c.format == 212 ? Pack212(codes) : Pack16(codes);
+    ASSERT_TRUE(d.OpenFile(dir.Write("r.dat", bytes).c_str(), h));
+    SampleVector v;
+    double maximum = 0, minimum = 0;
+    const int want = kFrames - c.start - 3;
+    ASSERT_EQ(d.ReadChannelValue(c.channel, c.start, want, maximum, minimum, v), want);
+    for (int i = 0; i < want; ++i) {
+        ASSERT_EQ(v[static_cast<std::size_t>(i)], code(c.start + i, c.channel) / 4.0) << i;
+    }
+    EXPECT_EQ(maximum, 1999 / 4.0);
+    EXPECT_EQ(minimum, -2000 / 4.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DatFileLarge,
+                         testing::Values(LargeRecordCase{"f212_3signals_oddStart", 212, 3, 1, 1},
+                                         LargeRecordCase{"f212_3signals_lastSignal", 212, 3, 2, 2},
+                                         LargeRecordCase{"f212_2signals", 212, 2, 1, 5},
+                                         LargeRecordCase{"f212_1signal_oddStart", 212, 1, 0, 3},
+                                         LargeRecordCase{"f16_3signals", 16, 3, 2, 7}),
+                         [](const testing::TestParamInfo<LargeRecordCase>& info) {
+                             return info.param.name;
+                         });
 
 // One header byte changed at a time, each with the code it must give.
 struct Corruption {
