@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "session/Defaults.h"
-#include "synthesis/FastMath.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
@@ -109,7 +108,7 @@ double PeriodOf(int output, double f) {
 
 // The dynamic-range test sine added to outputs 2 and 3, mV.
 double DynamicRangeSine() {
-    return g_ADynamicRange / 2.0 * fastmath::Sin(kTwoPi * g_FDynamicRange * s_t);
+    return g_ADynamicRange / 2.0 * std::sin(kTwoPi * g_FDynamicRange * s_t);
 }
 
 double Triangle(double p, double a, double period) {
@@ -136,8 +135,8 @@ double TrianglePulse(double p, double a, double width, double delay) {
 }
 
 double AlternatingDecay(double p, double a) {
-    if (p < 0.5) return a * fastmath::Exp(-p / kDecayTimeConstant);
-    return -a * fastmath::Exp(-(p - 0.5) / kDecayTimeConstant);
+    if (p < 0.5) return a * std::exp(-p / kDecayTimeConstant);
+    return -a * std::exp(-(p - 0.5) / kDecayTimeConstant);
 }
 
 // Play time in 0.1 ms ticks, rounded, for output 15.
@@ -245,7 +244,7 @@ double _GetMainFunctionVoltage(double p) {
     const int output = g_MainOutput;
     switch (output) {
         case OUTPUT_SINE:
-            return a * fastmath::Sin(kTwoPi * g_F * p);
+            return a * std::sin(kTwoPi * g_F * p);
         case OUTPUT_TRIANGLE: {
             const double v = Triangle(p, a, s_tp);
             if (!g_DynamicRangeTest) return v;
@@ -261,7 +260,7 @@ double _GetMainFunctionVoltage(double p) {
         case OUTPUT_TRIANGLE_PULSE:
             return TrianglePulse(p, a, s_PW, s_PacDelayTP);
         case OUTPUT_EXP_DECAY:
-            return 2.0 * a * fastmath::Exp(-p / kDecayTimeConstant);
+            return 2.0 * a * std::exp(-p / kDecayTimeConstant);
         case OUTPUT_ECG:
             return GetModulatedBeatVoltage(p, GetECGBeatVoltage);
         case OUTPUT_CUSTOM_ECG:
@@ -317,10 +316,7 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
     switch (output) {
         case OUTPUT_SINE: {
             const double w = kTwoPi * g_F;
-            // Arguments w * p lie within one period of the sine: all in the fast range, unless
-            // the period is not the sine's own.
-            if (!(period > 0.0 && std::fabs(w * period) < 0.5 * fastmath::kSinFastLimit)) break;
-            fastmath::PeriodicSine(out, count, step, period, w, a);
+            RenderForm(out, count, step, period, [=](double p) { return a * std::sin(w * p); });
             return true;
         }
         case OUTPUT_TRIANGLE:
@@ -343,29 +339,8 @@ bool RenderBasicFunction(double* out, int count, int sampleRate) {
             return true;
         }
         case OUTPUT_EXP_DECAY:
-        case OUTPUT_EXP_ALTERNATING: {
-            // Arguments -p / tau and -(p - 0.5) / tau for p within one period.
-            if (!(period > 0.0 && -period / kDecayTimeConstant > 0.5 * fastmath::kExpFastLow))
-                break;
-            fastmath::PeriodicDecay(out, count, step, period, a, kDecayTimeConstant,
-                                    output == OUTPUT_EXP_ALTERNATING);
-            return true;
-        }
-        default:
-            break;
-    }
-    // A sine or decay whose arguments can leave the fast range: sample by sample, exactly as
-    // the play path computes it.
-    switch (output) {
-        case OUTPUT_SINE: {
-            const double w = kTwoPi * g_F;
             RenderForm(out, count, step, period,
-                       [=](double p) { return a * fastmath::Sin(w * p); });
-            return true;
-        }
-        case OUTPUT_EXP_DECAY:
-            RenderForm(out, count, step, period,
-                       [=](double p) { return 2.0 * a * fastmath::Exp(-p / kDecayTimeConstant); });
+                       [=](double p) { return 2.0 * a * std::exp(-p / kDecayTimeConstant); });
             return true;
         case OUTPUT_EXP_ALTERNATING:
             RenderForm(out, count, step, period, [=](double p) { return AlternatingDecay(p, a); });
@@ -413,13 +388,13 @@ double GetVoltageNoiseAmplitude() {
     }
     const double f = SelectedFrequency(selector, kMainsFrequencies);
     if (f == 0.0) return 0.0;
-    return n / 2.0 * fastmath::Sin(kTwoPi * f * s_t);
+    return n / 2.0 * std::sin(kTwoPi * f * s_t);
 }
 
 double _GetBaselineOverload(double p) {
     const double f = SelectedFrequency(g_BaseLineOverload, kBaselineResetFrequencies);
     if (f == 0.0) return 0.0;
-    return kBaselineResetAmplitude * fastmath::Sin(kTwoPi * f * p);
+    return kBaselineResetAmplitude * std::sin(kTwoPi * f * p);
 }
 
 double getYY1079DynamicRangeVoltage(double p) {

@@ -8,7 +8,6 @@
 #include <random>
 #include <vector>
 
-#include "synthesis/FastMath.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlayClock.h"
 
@@ -470,64 +469,6 @@ TEST_F(Synthesizer, RenderFastPathLeavesOtherFunctionsToThePerSamplePath) {
     Select(OUTPUT_TRIANGLE);
     EXPECT_FALSE(RenderBasicFunction(out.data(), 10, 20000));
     EXPECT_EQ(out, std::vector<double>(10, 7.0));
-}
-
-long long UlpsApart(double a, double b) {
-    std::int64_t x = 0, y = 0;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return x > y ? x - y : y - x;
-}
-
-// Within one unit in the last place of the standard library's value (itself within one of the
-// exact value) over the ranges the waveforms use; the array forms agree with the scalar ones to
-// the bit.
-struct FastMathRange {
-    const char* name;
-    bool sine;
-    double low, high;
-};
-
-class FastMath : public testing::TestWithParam<FastMathRange> {};
-
-TEST_P(FastMath, WithinOneUlpAndArraysMatch) {
-    const FastMathRange& r = GetParam();
-    std::mt19937_64 random(12345);
-    std::uniform_real_distribution<double> pick(r.low, r.high);
-    std::vector<double> args(20001);
-    for (double& x : args) x = pick(random);
-    std::vector<double> array = args;
-    if (r.sine) {
-        fastmath::SinArray(array.data(), static_cast<int>(array.size()));
-    } else {
-        fastmath::ExpArray(array.data(), static_cast<int>(array.size()));
-    }
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const double x = args[i];
-        const double fast = r.sine ? fastmath::Sin(x) : fastmath::Exp(x);
-        ASSERT_LE(UlpsApart(fast, r.sine ? std::sin(x) : std::exp(x)), 1) << x;
-        ASSERT_EQ(UlpsApart(array[i], fast), 0) << x;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Ranges, FastMath,
-                         testing::Values(FastMathRange{"sinePeriod", true, 0.0, 6.3},
-                                         FastMathRange{"sineWide", true, -2000.0, 2000.0},
-                                         FastMathRange{"decay", false, -40.0, 0.0},
-                                         FastMathRange{"exponentialWide", false, -700.0, 700.0}),
-                         [](const testing::TestParamInfo<FastMathRange>& info) {
-                             return info.param.name;
-                         });
-
-TEST(FastMathEdges, ExactPointsAndTheStandardLibraryBeyond) {
-    EXPECT_EQ(fastmath::Sin(0.0), 0.0);
-    EXPECT_TRUE(std::signbit(fastmath::Sin(-0.0)));
-    EXPECT_EQ(fastmath::Sin(kPi / 2), 1.0);
-    EXPECT_EQ(fastmath::Exp(0.0), 1.0);
-    EXPECT_EQ(fastmath::Sin(1e7), std::sin(1e7));
-    EXPECT_EQ(fastmath::Exp(-750.0), std::exp(-750.0));
-    EXPECT_TRUE(std::isnan(fastmath::Sin(NAN)));
-    EXPECT_TRUE(std::isnan(fastmath::Exp(NAN)));
 }
 
 }  // namespace
