@@ -1192,6 +1192,70 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
 TOLV_API void DisableRecordRaw(void);
 
 /* ------------------------------------------------------------------------------------------ */
+/* Ground truth: what was played, when                                                        */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * One event of the ground truth. Time is play time in seconds: 0 at the first sample of each
+ * start of an output function (and of each offline render), advancing by one sample period per
+ * sample, the time base of the sample callbacks and of GetRawDataArrayEx's sample i (i / rate).
+ * Times are exact instants; the sample at which the event shows is the nearest one.
+ *   TOLV_TRUTH_R_WAVE        R peak of a beat. Value: R amplitude in mV. Outputs 7 and 14 (the
+ *                            synthetic and the customised ECG; the R peak at 0.01 s + 0.4375 QRS,
+ *                            resp. PR + 0.4375 QRS), 10 and 11 (the first R crest), 16 (the
+ *                            R peak of every reference beat; the triangle apex of pattern 1) and
+ *                            8, 9, 17 (the recorded tables: the largest QRS deflection of each
+ *                            complex, found once per table by a slope detector when the
+ *                            recording is switched on, so it can be negative).
+ *   TOLV_TRUTH_PACING_PULSE  a pacing pulse starts. Value: pulse amplitude, mV.
+ *   TOLV_TRUTH_APNOEA_START, TOLV_TRUTH_APNOEA_END  Channel 0: the simulator's own breathing
+ *                            (TOLVSetRespiration apnoea, switched once per stream packet; the
+ *                            time is that of the packet's last sample). Channel 1: the
+ *                            respiratory modulation (TOLVSetRespirationAlgorithm apnoea).
+ *   TOLV_TRUTH_PPG_FOOT      a PPG pulse begins on PPG channel Channel (0..2). Value 0.
+ *   TOLV_TRUTH_PPG_PEAK      the PPG pulse peaks (the generated pulse's rise time after its
+ *                            foot; not given for application tables). Value: the pulse
+ *                            transit time, s, from the last R wave recorded to this peak; -1
+ *                            when no R wave came before it in this run.
+ */
+typedef struct TOLV_TRUTH_EVENT {
+    double Time;     /* play time, s */
+    int32_t Kind;    /* TOLV_TRUTH_* */
+    int32_t Channel; /* PPG channel or apnoea source; 0 otherwise */
+    double Value;    /* see the kind */
+} TOLV_TRUTH_EVENT;
+TOLV_STATIC_ASSERT(sizeof(TOLV_TRUTH_EVENT) == 24, truth_event_is_24_bytes);
+
+#define TOLV_TRUTH_R_WAVE 1
+#define TOLV_TRUTH_PACING_PULSE 2
+#define TOLV_TRUTH_APNOEA_START 3
+#define TOLV_TRUTH_APNOEA_END 4
+#define TOLV_TRUTH_PPG_FOOT 5
+#define TOLV_TRUTH_PPG_PEAK 6
+
+/*
+ * Switches the ground-truth recording on (1) or off (0). Switching it on empties the queue,
+ * sets the lost count to 0 and, the first time (or while a reference table was missing),
+ * finds the R waves of every standard table (up to a few hundred ms). While it is on, the
+ * sample path (playing, the library's timer, and GetRawDataArrayEx, which then also runs the
+ * pacing schedule so that rendered pulses are recorded; its samples are unchanged) appends
+ * events to a queue of 16384; a full queue drops new events and counts them. Switching it off
+ * keeps the queue readable. Returns 0; -2 for another value of enable; -4 out of memory.
+ */
+TOLV_API int TOLVEnableGroundTruth(int enable);
+/* 1 while the ground-truth recording is on, else 0. Takes no lock. */
+TOLV_API int TOLVIsGroundTruthEnabled(void);
+/*
+ * Moves up to capacity of the oldest queued events into events, in the order they happened
+ * (time order within each kind). Returns the number moved (0 when none is queued); -2 when
+ * events is NULL or capacity < 1.
+ */
+TOLV_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity);
+/* Events dropped because the queue was full, since the recording was last switched on. Takes no
+ * lock. */
+TOLV_API unsigned TOLVGetGroundTruthLost(void);
+
+/* ------------------------------------------------------------------------------------------ */
 /* Calibration and flash records (Linux builds only)                                          */
 /* ------------------------------------------------------------------------------------------ */
 
