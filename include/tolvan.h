@@ -989,6 +989,29 @@ TOLV_API int TOLVLoadECGedf(const char* path, int channel);
  */
 TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int channel);
 
+/*
+ * Loads one signal of a WFDB record that TOLVLoadECGdat does not take, found through its
+ * header: storage formats 8 (first differences from the initial value), 16, 61 (big-endian),
+ * 80 and 160 (offset binary), 212, 310 and 311 (three 10-bit samples in 4 bytes); signals spread
+ * over several signal files (each file a frame of the signals that name it, in their order,
+ * one format per file, a "+offset" skipped); and multi-segment records ("name/n" record line:
+ * the segments one after the other, a "~" segment a gap of 0 mV; with a layout segment the
+ * signal is found in each segment by its description, 0 mV where a segment lacks it). The
+ * signal files are looked for beside the header under the names it gives. Samples are
+ * (code - baseline) / gain as for TOLVLoadECGdat. TOLVLoadECGdat itself is unchanged.
+ *   flags: 0, or TOLV_WFDB_RESAMPLE: a rate that is not a whole number (e.g. 128.5) is resampled
+ *          linearly to the nearest whole rate over the same span; without it such a record is
+ *          refused with -5 and the current recording stays.
+ * Returns the number of samples loaded, or -1 the header cannot be read or is not a record
+ * header this reader understands (also a segment's); -2 a signal file cannot be opened, or
+ * names a format not listed, samples per frame or skew; -3 channel outside the record's
+ * signals; -4 no sample or out of memory; -5 the rate (after resampling) is outside
+ * 100 .. 40000 Hz (the samples stay loaded), or not whole without TOLV_WFDB_RESAMPLE; -6 flags
+ * holds another bit.
+ */
+#define TOLV_WFDB_RESAMPLE 1
+TOLV_API int TOLVLoadECGWfdbRecord(const char* headerPath, int channel, int flags);
+
 /* ------------------------------------------------------------------------------------------ */
 /* Standard waveforms                                                                         */
 /* ------------------------------------------------------------------------------------------ */
