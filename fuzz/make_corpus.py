@@ -85,6 +85,12 @@ def wfdb_files():
     yield b"\x01" + hea16 + b"\x00" + struct.pack("<20h", *[v + 2048 for v in sine(20, 300)])
 
 
+def edf_ex_files():
+    # flags in bits 2..4 of the first byte: 0x1C all three (resample, gaps, free text)
+    yield b"\x1d" + edf([("ECG I", 100), ("ECG II", 50)])
+    yield b"\x09" + edf([("ECG", 200), ("EDF Annotations", 30)], records=1, duration="2")
+
+
 def wfdb_record_files():
     s = sine(30, 400)
     hea = b"r 2 128.5 15\n@ 311 200(0)/mV 10 0 0 0 0 I\n@ 311 200/mV 10 0 0 0 0 II\n"
@@ -101,7 +107,7 @@ def main():
     out = sys.argv[1]
     for target, gen in [("text", text_files), ("bin", bin_files), ("aha_txt", aha_txt_files),
                         ("aha_ecg", aha_ecg_files), ("edf", edf_files), ("wfdb", wfdb_files),
-                        ("wfdb_record", wfdb_record_files)]:
+                        ("edf_ex", edf_ex_files), ("wfdb_record", wfdb_record_files)]:
         for i, data in enumerate(gen()):
             put(out, target, "seed%d" % i, data)
 

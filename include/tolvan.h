@@ -968,6 +968,31 @@ TOLV_API int TOLVLoadECGtxt(const char* path, int channel);
 TOLV_API int TOLVLoadECGedf(const char* path, int channel);
 
 /*
+ * Loads one signal of an EDF or EDF+ file that TOLVLoadECGedf refuses or reads otherwise, with
+ * the same conversion to millivolts and the same -20 .. +20 mV clamp; TOLVLoadECGedf itself is
+ * unchanged. Record counts of -1 (or beyond the file) read the records present; the record
+ * duration may be a fraction of a second.
+ *   flags: any of
+ *     TOLV_EDF_RESAMPLE   a rate (samples per record / record duration) that is not a whole
+ *                         number is resampled linearly to the nearest whole rate; without it
+ *                         such a file is refused with -5 and the current recording stays;
+ *     TOLV_EDF_GAPS       an EDF+D file plays its gaps: each data record starts at the onset of
+ *                         its time-keeping annotation, the time between records being 0 mV
+ *                         (without it, or for EDF+C, the records follow one another);
+ *     TOLV_EDF_FREE_TEXT  the patient and recording fields may be free text (plain EDF as
+ *                         older writers make it); without it they must hold the EDF+ subfields.
+ * Returns the number of samples loaded, or -1 the file cannot be opened; -2 the headers are
+ * short, do not parse or are inconsistent (as TOLVLoadECGedf; also a gap longer than 24 h);
+ * -3 channel outside the signals or the annotation signal; -4 no sample or out of memory;
+ * -5 the rate (after resampling) is outside 100 .. 40000 Hz (the samples stay loaded), or not
+ * whole without TOLV_EDF_RESAMPLE; -6 flags holds another bit.
+ */
+#define TOLV_EDF_RESAMPLE 1
+#define TOLV_EDF_GAPS 2
+#define TOLV_EDF_FREE_TEXT 4
+TOLV_API int TOLVLoadECGedfEx(const char* path, int channel, int flags);
+
+/*
  * Loads one signal of a PhysioNet WFDB record in storage format 212 or 16. The samples are
  * (code - baseline) / gain in the signal's physical unit, taken as millivolts, not clamped.
  * The baseline is the number in parentheses of the gain field, else the ADC zero, else 0; a
