@@ -35,15 +35,16 @@ std::atomic<std::uint32_t> s_head{0};
 std::atomic<std::uint32_t> s_tail{0};
 std::atomic<std::uint32_t> s_lost{0};
 
-// The R waves of every standard table, built when the recording is switched on and never
-// changed afterwards; a rebuild (a table that was missing came in) publishes a new set and
-// keeps the old one for the rest of the process, since a sample may still read it.
+// The R waves of every standard table, built when the recording is first switched on and never
+// changed afterwards; a rebuild (only when a table that was missing can be had now) publishes
+// a new set and keeps the old one for the rest of the process, since a sample may still read
+// it.
 struct TABLE_MARKS {
     std::vector<R_MARK> iec227[kIEC227Count];
     std::vector<R_MARK> iec251[kIEC251Count];
     std::vector<R_MARK> ane20000[kANE20000Channels];
     std::vector<R_MARK> iec247[kIEC247Count];
-    bool complete = false;  // every table was present
+    bool present[3] = {false, false, false};  // IEC227, IEC251, ANE20000 tables were there
 };
 std::atomic<const TABLE_MARKS*> s_marks{nullptr};
 std::vector<std::unique_ptr<TABLE_MARKS>> s_markSets;  // API lock
@@ -69,12 +70,10 @@ void ResetTruthState() {
 }
 
 void SlotMarks(std::vector<R_MARK>* lists, int slots, ReferenceTable id, int stride,
-               int (*length)(int), int rate, bool* complete) {
+               int (*length)(int), int rate, bool* present) {
     const TableView table = AcquireTable(id);
-    if (!table) {
-        *complete = false;
-        return;
-    }
+    *present = static_cast<bool>(table);
+    if (!table) return;
     for (int n = 0; n < slots; ++n) {
         const int count = std::min(length(n), table.count - n * stride);
         if (count > 0) lists[n] = DetectRWaves(table.samples + n * stride, count, rate);
@@ -90,17 +89,25 @@ int CTSLength(int) {
 
 const TABLE_MARKS* BuildMarks() {
     auto marks = std::make_unique<TABLE_MARKS>();
-    bool complete = true;
     SlotMarks(marks->iec227, kIEC227Count, ReferenceTable::IEC227, kIEC227Slot, IEC227Length,
-              kIEC227Rate, &complete);
+              kIEC227Rate, &marks->present[0]);
     SlotMarks(marks->iec251, kIEC251Count, ReferenceTable::IEC251, kCTSLength, CTSLength, kCTSRate,
-              &complete);
+              &marks->present[1]);
     SlotMarks(marks->ane20000, kANE20000Channels, ReferenceTable::ANE20000, kCTSLength, CTSLength,
-              kCTSRate, &complete);
+              kCTSRate, &marks->present[2]);
     for (int n = 0; n < kIEC247Count; ++n) marks->iec247[n] = IEC247RWaves(n);
-    marks->complete = complete;
     s_markSets.push_back(std::move(marks));
     return s_markSets.back().get();
+}
+
+// True when a table that was missing when the marks were made can be had now.
+bool MissingTableArrived(const TABLE_MARKS& marks) {
+    const ReferenceTable ids[3] = {ReferenceTable::IEC227, ReferenceTable::IEC251,
+                                   ReferenceTable::ANE20000};
+    for (int k = 0; k < 3; ++k) {
+        if (!marks.present[k] && AcquireTable(ids[k])) return true;
+    }
+    return false;
 }
 
 const std::vector<R_MARK>* TableList(int output) {
@@ -301,7 +308,7 @@ TOLV_API int TOLVEnableGroundTruth(int enable) {
             return 0;
         }
         const TABLE_MARKS* marks = s_marks.load(std::memory_order_acquire);
-        if (marks == nullptr || !marks->complete) {
+        if (marks == nullptr || MissingTableArrived(*marks)) {
             s_marks.store(BuildMarks(), std::memory_order_release);
         }
         g_TruthOn = false;
