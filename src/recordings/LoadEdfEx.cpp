@@ -107,7 +107,18 @@ int DoLoadEdfEx(const char* path, int channel, int flags) {
         !Number(field(120, 8, channel), &dmin) || !Number(field(128, 8, channel), &dmax) ||
         dmax == dmin)
         return -2;
-    const double gain = (pmax - pmin) / (dmax - dmin);
+    // The same single-precision limits and arithmetic as TOLVLoadECGedf, so that a file both
+    // read gives the same samples.
+    auto single = [](double v) {
+        return std::isfinite(v) && std::fabs(v) <= 3.4e38 ? static_cast<float>(v) : 0.0f;
+    };
+    EdfSignal limits;
+    limits.physicalMinimum = single(pmin);
+    limits.physicalMaximum = single(pmax);
+    limits.digitalMinimum = single(dmin);
+    limits.digitalMaximum = single(dmax);
+    const double gain = limits.AmplifierGain();
+    const double shift = limits.physicalMaximum - limits.digitalMaximum * gain;
     const double unit = EdfMillivoltsPerUnit(field(96, 8, channel));
     // A record count of -1 (still being written) or more than the file holds: what is there.
     const long long present = (size - static_cast<long long>(headerBytes)) / recordBytes;
@@ -145,7 +156,8 @@ int DoLoadEdfEx(const char* path, int channel, int flags) {
         const unsigned char* b = record.data() + at;
         for (int i = 0; i < spr; ++i) {
             const auto digital = static_cast<std::int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
-            const double mv = ((digital - dmin) * gain + pmin) * unit;
+            const float physical = static_cast<float>(digital * gain + shift);
+            const double mv = physical * unit;
             values.push_back(std::clamp(mv, -kClamp, kClamp));
         }
     }

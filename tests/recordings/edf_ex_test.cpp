@@ -1,11 +1,13 @@
-// TOLVLoadECGedfEx against files written by EDFlib (plain EDF with free-text fields, its EDF+
-// twin, a record of two seconds with a rate of 128.5 Hz) and an EDF+D file with a gap written
-// here byte by byte.
+// TOLVLoadECGedfEx against files written by EDFlib (an EDF+ file, and its plain-EDF twin with
+// free-text fields and without the annotation signal, as older writers make them; a record of
+// two seconds with a rate of 128.5 Hz) and an EDF+D file with a gap written here byte by byte.
 #include <edflib.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,10 +31,10 @@ int LoadedRate() {
 }
 
 // One ECG signal (mV) of `records` records of `duration` seconds with `spr` samples each.
-bool WriteEdflib(const std::string& path, int type, int spr, int records, int duration100us) {
+bool WriteEdflib(const std::string& path, int type, int spr, int records, int duration10us) {
     const int h = edfopen_file_writeonly(path.c_str(), type, 1);
     if (h < 0) return false;
-    bool ok = edf_set_datarecord_duration(h, duration100us) == 0 &&
+    bool ok = edf_set_datarecord_duration(h, duration10us) == 0 &&
               edf_set_samplefrequency(h, 0, spr) == 0 && edf_set_physical_maximum(h, 0, 5.0) == 0 &&
               edf_set_physical_minimum(h, 0, -5.0) == 0 &&
               edf_set_digital_maximum(h, 0, 32767) == 0 &&
@@ -52,6 +54,38 @@ std::string Field(const std::string& text, std::size_t width) {
     std::string s = text.substr(0, width);
     s.resize(width, ' ');
     return s;
+}
+
+// The plain-EDF twin of an EDF+ file whose last signal is the annotation signal: free text in
+// the identification fields, the reserved field empty, the annotation signal dropped.
+void WritePlainTwin(const std::string& plus, const std::string& plain) {
+    std::ifstream in(plus, std::ios::binary);
+    const std::string f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int ns = std::stoi(f.substr(252, 4));
+    const int records = std::stoi(f.substr(236, 8));
+    std::string h = f.substr(0, 8) + Field("Jane Doe, ward 3, born 1961", 80) +
+                    Field("Holter 2020, lead II", 80) + f.substr(168, 16) +
+                    Field(std::to_string(256 * ns), 8) + Field("", 44) + f.substr(236, 16) +
+                    Field(std::to_string(ns - 1), 4);
+    const int widths[] = {16, 80, 8, 8, 8, 8, 8, 80, 8, 32};
+    std::size_t at = 256;
+    std::vector<int> spr;
+    for (int k = 0; k < 10; ++k) {
+        const int w = widths[k];
+        for (int s = 0; s < ns; ++s) {
+            const std::string cell =
+                f.substr(at + static_cast<std::size_t>(w * s), static_cast<std::size_t>(w));
+            if (k == 8) spr.push_back(std::stoi(cell));  // samples per record
+            if (s < ns - 1) h += cell;
+        }
+        at += static_cast<std::size_t>(w * ns);
+    }
+    if (spr.empty()) return;
+    std::size_t record = 0;
+    for (int n : spr) record += 2 * static_cast<std::size_t>(n);
+    const std::size_t kept = record - 2 * static_cast<std::size_t>(spr.back());
+    for (int r = 0; r < records; ++r) h += f.substr(at + r * record, kept);
+    std::ofstream(plain, std::ios::binary) << h;
 }
 
 // EDF+D: one 200-sample ECG record per entry of onsets (s), digital = physical in µV.
@@ -86,8 +120,8 @@ void WriteEdfPlusD(const std::string& path, const std::vector<double>& onsets) {
 TEST(EdfEx, PlainEdfWithFreeTextLoadsLikeItsEdfPlusTwin) {
     ScratchDir dir;
     const std::string plain = dir.Join("plain.edf"), plus = dir.Join("plus.edf");
-    ASSERT_TRUE(WriteEdflib(plain, EDFLIB_FILETYPE_EDF, 250, 4, 10000));
-    ASSERT_TRUE(WriteEdflib(plus, EDFLIB_FILETYPE_EDFPLUS, 250, 4, 10000));
+    ASSERT_TRUE(WriteEdflib(plus, EDFLIB_FILETYPE_EDFPLUS, 250, 4, 100000));
+    WritePlainTwin(plus, plain);
     EXPECT_EQ(TOLVLoadECGedf(plain.c_str(), 0), -2);  // the identification rules stand
     EXPECT_EQ(TOLVLoadECGedfEx(plain.c_str(), 0, 0), -2);
     ASSERT_EQ(TOLVLoadECGedf(plus.c_str(), 0), 1000);
@@ -119,7 +153,7 @@ TEST(EdfEx, EdfPlusDPlaysItsGapsOnlyWhenAsked) {
 TEST(EdfEx, ANonIntegerRateIsResampledOnlyWhenAsked) {
     ScratchDir dir;
     const std::string path = dir.Join("r.edf");
-    ASSERT_TRUE(WriteEdflib(path, EDFLIB_FILETYPE_EDFPLUS, 257, 5, 20000));  // 128.5 Hz, 10 s
+    ASSERT_TRUE(WriteEdflib(path, EDFLIB_FILETYPE_EDFPLUS, 257, 5, 200000));  // 128.5 Hz, 10 s
     EXPECT_EQ(TOLVLoadECGedfEx(path.c_str(), 0, 0), -5);
     const int n = TOLVLoadECGedfEx(path.c_str(), 0, TOLV_EDF_RESAMPLE);
     ASSERT_GT(n, 0);
