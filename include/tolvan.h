@@ -1254,7 +1254,9 @@ TOLV_API void DisableRecordRaw(void);
  *                            R peak of every reference beat; the triangle apex of pattern 1) and
  *                            8, 9, 17 (the recorded tables: the largest QRS deflection of each
  *                            complex, found once per table by a slope detector when the
- *                            recording is switched on, so it can be negative).
+ *                            recording is switched on, so it can be negative). Channel 0 for
+ *                            the exact beats, 1 for those found by the detector (whose class,
+ *                            normal or ventricular, is not known).
  *   TOLV_TRUTH_PACING_PULSE  a pacing pulse starts. Value: pulse amplitude, mV.
  *   TOLV_TRUTH_APNOEA_START, TOLV_TRUTH_APNOEA_END  Channel 0: the simulator's own breathing
  *                            (TOLVSetRespiration apnoea, switched once per stream packet; the

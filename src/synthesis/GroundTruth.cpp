@@ -128,9 +128,10 @@ const std::vector<R_MARK>* TableList(int output) {
     }
 }
 
-void RecordR(double time, double value) {
+// channel 0: an exact beat; 1: a beat the detector found in a recorded table.
+void RecordR(double time, double value, int channel = 0) {
     s_lastR = time;
-    RecordTruth(TOLV_TRUTH_R_WAVE, 0, time, value);
+    RecordTruth(TOLV_TRUTH_R_WAVE, channel, time, value);
 }
 
 }  // namespace
@@ -195,7 +196,8 @@ void NoteBeatTruth(int output, double p, double a) {
                 cursor = 0;
             }
             while (cursor < list->size() && (*list)[cursor].position <= p) {
-                RecordR(t - (p - (*list)[cursor].position), (*list)[cursor].value);
+                RecordR(t - (p - (*list)[cursor].position), (*list)[cursor].value,
+                        output == OUTPUT_IEC247 ? 0 : 1);
                 ++cursor;
             }
             s_cursor = cursor;

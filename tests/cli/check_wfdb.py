@@ -10,7 +10,7 @@ Prints one line and exits 0 when all holds, 1 otherwise.
 
 import sys
 
-CODES = {1: "N", 12: "/", 22: '"', 39: "^"}
+CODES = {1: "N", 12: "/", 13: "Q", 22: '"', 39: "^"}
 
 
 def read_header(path):

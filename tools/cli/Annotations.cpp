@@ -17,10 +17,11 @@ namespace cli {
 namespace {
 
 // MIT annotation codes (WFDB ecgcodes.h) and the .atr control words.
-constexpr int kNormal = 1;       // N
-constexpr int kPaced = 12;       // '/', a paced beat
-constexpr int kNote = 22;        // '"', a comment in the aux text
-constexpr int kPacerSpike = 39;  // '^', a pacemaker pulse that no beat follows
+constexpr int kNormal = 1;        // N
+constexpr int kUnknownBeat = 13;  // Q, a beat whose class is not known
+constexpr int kPaced = 12;        // '/', a paced beat
+constexpr int kNote = 22;         // '"', a comment in the aux text
+constexpr int kPacerSpike = 39;   // '^', a pacemaker pulse that no beat follows
 constexpr int kSkip = 59;
 constexpr int kAux = 63;
 // A beat with a pacing pulse this short a time before its R wave is a paced beat, s.
@@ -93,9 +94,10 @@ std::vector<Annotation> CollectAnnotations(double rate, std::size_t samples) {
         a.sample = sample;
         switch (e.Kind) {
             case TOLV_TRUTH_R_WAVE: {
+                // A beat found by the detector in a recorded table may be ventricular: Q.
                 const bool paced = any(pulses, e.Time - kPacedWindow, e.Time);
-                a.code = paced ? kPaced : kNormal;
-                a.text = paced ? "/" : "N";
+                a.code = paced ? kPaced : e.Channel == 1 ? kUnknownBeat : kNormal;
+                a.text = paced ? "/" : e.Channel == 1 ? "Q" : "N";
                 break;
             }
             case TOLV_TRUTH_PACING_PULSE:

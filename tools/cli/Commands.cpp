@@ -397,7 +397,8 @@ int RenderCommand(int argc, char** argv) {
                 "      --rate N         sample rate, 100 .. 40000 samples/s (default 1000)\n"
                 "  -o, --output FILE    the file; .edf writes EDF, .hea WFDB, anything else CSV\n"
                 "      --annotations    also the ground truth: each R wave (N; / after a pacing\n"
-                "                       pulse), lone pacing pulses (^), apnoea start and end;\n"
+                "                       pulse; Q in the recorded AAMI/CAL/ANE tables, whose beat\n"
+                "                       class is not known), lone pacing pulses (^), apnoea;\n"
                 "                       WFDB: FILE.atr; EDF: EDF+ with an annotation signal;\n"
                 "                       CSV: FILE.annotations.csv\n"
                 "      --format N       WFDB sample format, 16 (default) or 212\n"
@@ -493,7 +494,7 @@ int RenderCommand(int argc, char** argv) {
     if (annotate) {
         std::size_t beats = 0, pulses = 0;
         for (const Annotation& a : annotations) {
-            beats += a.code == 1 || a.code == 12;
+            beats += a.code == 1 || a.code == 12 || a.code == 13;
             pulses += a.text == "^" || a.text == "pacing pulse";
         }
         std::printf("annotations: %zu beats, %zu pacing pulses, %zu in all\n", beats, pulses,

@@ -10,7 +10,7 @@ import argparse
 import sys
 from xml.sax.saxutils import escape
 
-LABELS = {1: "N", 12: "/", 22: '"', 39: "^"}
+LABELS = {1: "N", 12: "/", 13: "Q", 22: '"', 39: "^"}
 
 
 def read_record(hea):
