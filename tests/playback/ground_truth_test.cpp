@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "support/OfflineSession.h"
@@ -195,6 +197,23 @@ TEST_F(GroundTruth, PpgFootPeakAndTransitTimeFromTheLastRWave) {
     EXPECT_NEAR(peaks[1].Time, 1.4, 1e-9);
     EXPECT_NEAR(peaks[1].Value, 1.2, 1e-9);  // no R wave since the one at 0.2 s
     EXPECT_EQ(TimesOf(events, TOLV_TRUTH_R_WAVE), std::vector<double>{0.2});
+}
+
+// Played on the library's timer while the application reads the queue: every beat once, in
+// order, where the beat puts its R wave.
+TEST_F(GroundTruth, WhilePlayingEachBeatArrivesOnceWhileTheQueueIsRead) {
+    ASSERT_EQ(TOLVSetFrequency(4.0), 0);
+    ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_ECG), 0);
+    std::vector<double> r;
+    for (int i = 0; i < 30; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (double t : TimesOf(Drain(), TOLV_TRUTH_R_WAVE)) r.push_back(t);
+    }
+    ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_OFF), 0);
+    for (double t : TimesOf(Drain(), TOLV_TRUTH_R_WAVE)) r.push_back(t);
+    ASSERT_GE(r.size(), 3u);  // 1.5 s at 4 beats/s on a loaded machine
+    for (std::size_t k = 0; k < r.size(); ++k)
+        EXPECT_NEAR(r[k], 0.01 + 0.4375 * 0.1 + 0.25 * static_cast<double>(k), 1e-6) << k;
 }
 
 TEST(GroundTruthDetector, FindsTheExactBeatsOfTheGeneratedPatterns) {
