@@ -982,7 +982,8 @@ TOLV_API int TOLVLoadECGedf(const char* path, int channel);
  *     TOLV_EDF_FREE_TEXT  the patient and recording fields may be free text (plain EDF as
  *                         older writers make it); without it they must hold the EDF+ subfields.
  * Returns the number of samples loaded, or -1 the file cannot be opened; -2 the headers are
- * short, do not parse or are inconsistent (as TOLVLoadECGedf; also a gap longer than 24 h);
+ * short, do not parse or are inconsistent (as TOLVLoadECGedf; also a gap longer than 24 h or
+ * ending beyond 50 million samples);
  * -3 channel outside the signals or the annotation signal; -4 no sample or out of memory;
  * -5 the rate (after resampling) is outside 100 .. 40000 Hz (the samples stay loaded), or not
  * whole without TOLV_EDF_RESAMPLE; -6 flags holds another bit.
@@ -1028,7 +1029,8 @@ TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int 
  *          linearly to the nearest whole rate over the same span; without it such a record is
  *          refused with -5 and the current recording stays.
  * Returns the number of samples loaded, or -1 the header cannot be read or is not a record
- * header this reader understands (also a segment's); -2 a signal file cannot be opened, or
+ * header this reader understands (also a segment's, or segments of more than 50 million
+ * samples in all); -2 a signal file cannot be opened, or
  * names a format not listed, samples per frame or skew; -3 channel outside the record's
  * signals; -4 no sample or out of memory; -5 the rate (after resampling) is outside
  * 100 .. 40000 Hz (the samples stay loaded), or not whole without TOLV_WFDB_RESAMPLE; -6 flags

@@ -23,8 +23,10 @@ constexpr int kMaxRate = 40000;
 constexpr double kClamp = 20.0;  // mV, as TOLVLoadECGedf
 constexpr int kMaxSignals = 256;
 constexpr long long kMaxRecordBytes = 64LL << 20;
-// A gap longer than this is refused rather than filled (a broken onset could ask for terabytes).
+// A gap longer than this, or a signal longer than kMaxSamples with its gaps, is refused rather
+// than filled (a broken onset could ask for terabytes).
 constexpr double kMaxGapSeconds = 24.0 * 3600.0;
+constexpr double kMaxSamples = 50000000.0;
 
 std::string Text(const char* at, int length) {
     std::string s(at, static_cast<std::size_t>(length));
@@ -148,7 +150,9 @@ int DoLoadEdfEx(const char* path, int channel, int flags) {
                     2U * static_cast<std::size_t>(perRecord[static_cast<std::size_t>(annotation)]),
                     &onset)) {
                 const double first = std::round(onset * rate);
-                if (first - static_cast<double>(values.size()) > kMaxGapSeconds * rate) return -2;
+                if (first - static_cast<double>(values.size()) > kMaxGapSeconds * rate ||
+                    first > kMaxSamples)
+                    return -2;
                 if (first > static_cast<double>(values.size()))
                     values.resize(static_cast<std::size_t>(first), 0.0);
             }

@@ -1,5 +1,6 @@
 #include "recordings/WfdbRecord.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -12,6 +13,9 @@ namespace {
 constexpr int kMaxSignals = 256;
 constexpr int kMaxSegments = 100000;
 constexpr int kMaxNesting = 1;  // a segment is a single-segment record
+// Samples of one signal over all segments (about 14 h at 1000 Hz): a header that declares more
+// (a gap of 10^16 samples, say) is refused instead of filled.
+constexpr std::size_t kMaxSamples = 50000000;
 constexpr double kDefaultGain = 200.0;
 
 struct SIGNAL_SPEC {
@@ -185,7 +189,8 @@ int ReadSingle(const std::string& dir, const HEADER& h, int channel, std::vector
         want = static_cast<std::size_t>(h.samples) * static_cast<std::size_t>(signals);
     std::vector<int> stream;
     DecodeWfdbStream(spec.format, bytes.data(), bytes.size(), signals, initial, want, stream);
-    const std::size_t frames = stream.size() / static_cast<std::size_t>(signals);
+    const std::size_t frames = std::min(stream.size() / static_cast<std::size_t>(signals),
+                                        kMaxSamples - std::min(kMaxSamples, out.size()));
     out.reserve(out.size() + frames);
     for (std::size_t f = 0; f < frames; ++f) {
         const int code =
@@ -217,6 +222,7 @@ int ReadRecord(const std::string& path, int channel, WFDB_SIGNAL& out, int depth
     }
     for (std::size_t s = first; s < h.segmentList.size(); ++s) {
         const auto& [name, samples] = h.segmentList[s];
+        if (static_cast<unsigned long long>(samples) > kMaxSamples - out.values.size()) return -1;
         if (name == "~" || name.find('/') != std::string::npos) {
             if (name != "~") return -1;
             out.values.resize(out.values.size() + static_cast<std::size_t>(samples), 0.0);

@@ -129,6 +129,7 @@ def test_a_non_integer_rate_is_resampled_only_when_asked(lib, tmp_path):
     ("r 1 500 0\nr.dat 16 200 12 0 0 0 0 x\n", 0, 0, -4),
     ("r 1 50 10\nr.dat 16 200 12 0 0 0 0 x\n", 0, 0, -5),
     ("r 1 500 10\nr.dat 16 200 12 0 0 0 0 x\n", 0, 2, -6),
+    ("m/2 1 500 10\n~ 5\n~ 5555555555555550\n", 0, 0, -1),  # a gap no memory holds
 ])
 def test_refusals(lib, tmp_path, header, channel, flags, code):
     (tmp_path / "r.dat").write_bytes(bytes(20))
