@@ -18,7 +18,7 @@ constexpr int kMaxNesting = 1;  // a segment is a single-segment record
 constexpr std::size_t kMaxSamples = 50000000;
 constexpr double kDefaultGain = 200.0;
 
-struct SIGNAL_SPEC {
+struct SIGNAL_LINE {
     std::string file;
     int format = 0;
     long long offset = 0;  // bytes to skip at the start of the file
@@ -35,7 +35,7 @@ struct HEADER {
     int signals = 0;
     double rate = 250.0;
     long long samples = -1;  // per signal, -1 when not given
-    std::vector<SIGNAL_SPEC> specs;
+    std::vector<SIGNAL_LINE> signalLines;
     std::vector<std::pair<std::string, long long>> segmentList;
 };
 
@@ -56,11 +56,11 @@ bool ParseInt(const std::string& text, long long* value) {
 }
 
 // "fmt[xN][:skew][+offset]": only one sample per frame and no skew are read.
-bool ParseFormat(const std::string& text, SIGNAL_SPEC* spec) {
+bool ParseFormat(const std::string& text, SIGNAL_LINE* sig) {
     std::string f = text;
     const std::size_t plus = f.find('+');
     if (plus != std::string::npos) {
-        if (!ParseInt(f.substr(plus + 1), &spec->offset) || spec->offset < 0) return false;
+        if (!ParseInt(f.substr(plus + 1), &sig->offset) || sig->offset < 0) return false;
         f = f.substr(0, plus);
     }
     const std::size_t x = f.find_first_of("x:");
@@ -71,25 +71,25 @@ bool ParseFormat(const std::string& text, SIGNAL_SPEC* spec) {
     }
     long long format = 0;
     if (!ParseInt(f, &format) || !WfdbFormatSupported(static_cast<int>(format))) return false;
-    spec->format = static_cast<int>(format);
+    sig->format = static_cast<int>(format);
     return true;
 }
 
 // "gain[(baseline)][/units]"
-void ParseGain(const std::string& text, SIGNAL_SPEC* spec, bool* haveBaseline) {
+void ParseGain(const std::string& text, SIGNAL_LINE* sig, bool* haveBaseline) {
     std::string g = text.substr(0, text.find('/'));
     const std::size_t open = g.find('(');
     if (open != std::string::npos) {
         long long b = 0;
         const std::size_t close = g.find(')', open);
         if (close != std::string::npos && ParseInt(g.substr(open + 1, close - open - 1), &b)) {
-            spec->baseline = static_cast<int>(b);
+            sig->baseline = static_cast<int>(b);
             *haveBaseline = true;
         }
         g = g.substr(0, open);
     }
     const double gain = std::atof(g.c_str());
-    spec->gain = std::isfinite(gain) && gain != 0.0 ? gain : kDefaultGain;
+    sig->gain = std::isfinite(gain) && gain != 0.0 ? gain : kDefaultGain;
 }
 
 std::string Directory(const std::string& path) {
@@ -142,17 +142,16 @@ bool ReadHeader(const std::string& path, HEADER* h) {
     if (lines.size() < next + static_cast<std::size_t>(h->signals)) return false;
     for (int s = 0; s < h->signals; ++s, ++next) {
         const std::vector<std::string>& f = lines[next];
-        SIGNAL_SPEC spec;
-        spec.file = f[0];
-        if (f.size() < 2 || !ParseFormat(f[1], &spec)) spec.ok = false;
+        SIGNAL_LINE sig;
+        sig.file = f[0];
+        if (f.size() < 2 || !ParseFormat(f[1], &sig)) sig.ok = false;
         bool haveBaseline = false;
-        if (f.size() > 2) ParseGain(f[2], &spec, &haveBaseline);
+        if (f.size() > 2) ParseGain(f[2], &sig, &haveBaseline);
         long long v = 0;
-        if (f.size() > 4 && !haveBaseline && ParseInt(f[4], &v))
-            spec.baseline = static_cast<int>(v);
-        if (f.size() > 5 && ParseInt(f[5], &v)) spec.initial = static_cast<int>(v);
-        for (std::size_t k = 8; k < f.size(); ++k) spec.description += (k > 8 ? " " : "") + f[k];
-        h->specs.push_back(spec);
+        if (f.size() > 4 && !haveBaseline && ParseInt(f[4], &v)) sig.baseline = static_cast<int>(v);
+        if (f.size() > 5 && ParseInt(f[5], &v)) sig.initial = static_cast<int>(v);
+        for (std::size_t k = 8; k < f.size(); ++k) sig.description += (k > 8 ? " " : "") + f[k];
+        h->signalLines.push_back(sig);
     }
     return true;
 }
@@ -166,36 +165,36 @@ int SignExtend(int v, int bits) {
 // signals that name it, in the order of their lines.
 int ReadSingle(const std::string& dir, const HEADER& h, int channel, std::vector<double>& out) {
     if (channel < 0 || channel >= h.signals) return -3;
-    const SIGNAL_SPEC& spec = h.specs[static_cast<std::size_t>(channel)];
-    if (!spec.ok || spec.file == "~" || spec.file.find('/') != std::string::npos) return -2;
+    const SIGNAL_LINE& sig = h.signalLines[static_cast<std::size_t>(channel)];
+    if (!sig.ok || sig.file == "~" || sig.file.find('/') != std::string::npos) return -2;
     int signals = 0, index = 0;
     std::vector<int> initial;
     for (int s = 0; s < h.signals; ++s) {
-        const SIGNAL_SPEC& other = h.specs[static_cast<std::size_t>(s)];
-        if (other.file != spec.file) continue;
-        if (other.format != spec.format || other.offset != spec.offset) return -2;
+        const SIGNAL_LINE& other = h.signalLines[static_cast<std::size_t>(s)];
+        if (other.file != sig.file) continue;
+        if (other.format != sig.format || other.offset != sig.offset) return -2;
         if (s == channel) index = signals;
         initial.push_back(other.initial);
         ++signals;
     }
     long long size = 0;
-    FileHandle file = OpenRegularFileForReading((dir + spec.file).c_str(), &size);
-    if (!file || size < spec.offset || !SeekFile(file.get(), spec.offset)) return -2;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(size - spec.offset));
+    FileHandle file = OpenRegularFileForReading((dir + sig.file).c_str(), &size);
+    if (!file || size < sig.offset || !SeekFile(file.get(), sig.offset)) return -2;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size - sig.offset));
     if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
         return -2;
     std::size_t want = bytes.size() * 8;  // more than any format holds
     if (h.samples >= 0)
         want = static_cast<std::size_t>(h.samples) * static_cast<std::size_t>(signals);
     std::vector<int> stream;
-    DecodeWfdbStream(spec.format, bytes.data(), bytes.size(), signals, initial, want, stream);
+    DecodeWfdbStream(sig.format, bytes.data(), bytes.size(), signals, initial, want, stream);
     const std::size_t frames = std::min(stream.size() / static_cast<std::size_t>(signals),
                                         kMaxSamples - std::min(kMaxSamples, out.size()));
     out.reserve(out.size() + frames);
     for (std::size_t f = 0; f < frames; ++f) {
         const int code =
             stream[f * static_cast<std::size_t>(signals) + static_cast<std::size_t>(index)];
-        out.push_back((code - spec.baseline) / spec.gain);
+        out.push_back((code - sig.baseline) / sig.gain);
     }
     return 0;
 }
@@ -217,7 +216,7 @@ int ReadRecord(const std::string& path, int channel, WFDB_SIGNAL& out, int depth
         if (!ReadHeader(dir + h.segmentList[0].first + ".hea", &layout) || layout.segments != 0 ||
             channel >= layout.signals)
             return -1;
-        wanted = layout.specs[static_cast<std::size_t>(channel)].description;
+        wanted = layout.signalLines[static_cast<std::size_t>(channel)].description;
         first = 1;
     }
     for (std::size_t s = first; s < h.segmentList.size(); ++s) {
@@ -235,7 +234,7 @@ int ReadRecord(const std::string& path, int channel, WFDB_SIGNAL& out, int depth
         if (!wanted.empty()) {
             c = -1;
             for (int k = 0; k < seg.signals; ++k)
-                if (seg.specs[static_cast<std::size_t>(k)].description == wanted) c = k;
+                if (seg.signalLines[static_cast<std::size_t>(k)].description == wanted) c = k;
         }
         const std::size_t before = out.values.size();
         if (c >= 0) {
