@@ -85,10 +85,29 @@ def wfdb_files():
     yield b"\x01" + hea16 + b"\x00" + struct.pack("<20h", *[v + 2048 for v in sine(20, 300)])
 
 
+def edf_ex_files():
+    # flags in bits 2..4 of the first byte: 0x1C all three (resample, gaps, free text)
+    yield b"\x1d" + edf([("ECG I", 100), ("ECG II", 50)])
+    yield b"\x09" + edf([("ECG", 200), ("EDF Annotations", 30)], records=1, duration="2")
+
+
+def wfdb_record_files():
+    s = sine(30, 400)
+    hea = b"r 2 128.5 15\n@ 311 200(0)/mV 10 0 0 0 0 I\n@ 311 200/mV 10 0 0 0 0 II\n"
+    packed = b""
+    for i in range(0, len(s), 3):
+        a, b, c = (v & 0x3FF for v in s[i:i + 3])
+        packed += struct.pack("<I", a | b << 10 | c << 20)
+    yield b"\x81" + hea + b"\x00" + packed
+    yield b"\x02" + b"r 1 360 20\n@ 8 200 8 0 5 0 0 ECG\n" + b"\x00" + bytes(range(20))
+    yield b"\x01" + b"m/2 1 360 40\n~ 20\nr 20\n" + b"\x00"
+
+
 def main():
     out = sys.argv[1]
     for target, gen in [("text", text_files), ("bin", bin_files), ("aha_txt", aha_txt_files),
-                        ("aha_ecg", aha_ecg_files), ("edf", edf_files), ("wfdb", wfdb_files)]:
+                        ("aha_ecg", aha_ecg_files), ("edf", edf_files), ("wfdb", wfdb_files),
+                        ("edf_ex", edf_ex_files), ("wfdb_record", wfdb_record_files)]:
         for i, data in enumerate(gen()):
             put(out, target, "seed%d" % i, data)
 

@@ -968,6 +968,32 @@ TOLV_API int TOLVLoadECGtxt(const char* path, int channel);
 TOLV_API int TOLVLoadECGedf(const char* path, int channel);
 
 /*
+ * Loads one signal of an EDF or EDF+ file that TOLVLoadECGedf refuses or reads otherwise, with
+ * the same conversion to millivolts and the same -20 .. +20 mV clamp; TOLVLoadECGedf itself is
+ * unchanged. Record counts of -1 (or beyond the file) read the records present; the record
+ * duration may be a fraction of a second.
+ *   flags: any of
+ *     TOLV_EDF_RESAMPLE   a rate (samples per record / record duration) that is not a whole
+ *                         number is resampled linearly to the nearest whole rate; without it
+ *                         such a file is refused with -5 and the current recording stays;
+ *     TOLV_EDF_GAPS       an EDF+D file plays its gaps: each data record starts at the onset of
+ *                         its time-keeping annotation, the time between records being 0 mV
+ *                         (without it, or for EDF+C, the records follow one another);
+ *     TOLV_EDF_FREE_TEXT  the patient and recording fields may be free text (plain EDF as
+ *                         older writers make it); without it they must hold the EDF+ subfields.
+ * Returns the number of samples loaded, or -1 the file cannot be opened; -2 the headers are
+ * short, do not parse or are inconsistent (as TOLVLoadECGedf; also a gap longer than 24 h or
+ * ending beyond 50 million samples);
+ * -3 channel outside the signals or the annotation signal; -4 no sample or out of memory;
+ * -5 the rate (after resampling) is outside 100 .. 40000 Hz (the samples stay loaded), or not
+ * whole without TOLV_EDF_RESAMPLE; -6 flags holds another bit.
+ */
+#define TOLV_EDF_RESAMPLE 1
+#define TOLV_EDF_GAPS 2
+#define TOLV_EDF_FREE_TEXT 4
+TOLV_API int TOLVLoadECGedfEx(const char* path, int channel, int flags);
+
+/*
  * Loads one signal of a PhysioNet WFDB record in storage format 212 or 16. The samples are
  * (code - baseline) / gain in the signal's physical unit, taken as millivolts, not clamped.
  * The baseline is the number in parentheses of the gain field, else the ADC zero, else 0; a
@@ -988,6 +1014,30 @@ TOLV_API int TOLVLoadECGedf(const char* path, int channel);
  *      1 Hz (a rate of 0 or below leaves no recording).
  */
 TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int channel);
+
+/*
+ * Loads one signal of a WFDB record that TOLVLoadECGdat does not take, found through its
+ * header: storage formats 8 (first differences from the initial value), 16, 61 (big-endian),
+ * 80 and 160 (offset binary), 212, 310 and 311 (three 10-bit samples in 4 bytes); signals spread
+ * over several signal files (each file a frame of the signals that name it, in their order,
+ * one format per file, a "+offset" skipped); and multi-segment records ("name/n" record line:
+ * the segments one after the other, a "~" segment a gap of 0 mV; with a layout segment the
+ * signal is found in each segment by its description, 0 mV where a segment lacks it). The
+ * signal files are looked for beside the header under the names it gives. Samples are
+ * (code - baseline) / gain as for TOLVLoadECGdat. TOLVLoadECGdat itself is unchanged.
+ *   flags: 0, or TOLV_WFDB_RESAMPLE: a rate that is not a whole number (e.g. 128.5) is resampled
+ *          linearly to the nearest whole rate over the same span; without it such a record is
+ *          refused with -5 and the current recording stays.
+ * Returns the number of samples loaded, or -1 the header cannot be read or is not a record
+ * header this reader understands (also a segment's, or segments of more than 50 million
+ * samples in all); -2 a signal file cannot be opened, or
+ * names a format not listed, samples per frame or skew; -3 channel outside the record's
+ * signals; -4 no sample or out of memory; -5 the rate (after resampling) is outside
+ * 100 .. 40000 Hz (the samples stay loaded), or not whole without TOLV_WFDB_RESAMPLE; -6 flags
+ * holds another bit.
+ */
+#define TOLV_WFDB_RESAMPLE 1
+TOLV_API int TOLVLoadECGWfdbRecord(const char* headerPath, int channel, int flags);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Standard waveforms                                                                         */
@@ -1190,6 +1240,72 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
 
 /* Disarms the output recorder and forgets its buffers. */
 TOLV_API void DisableRecordRaw(void);
+
+/* ------------------------------------------------------------------------------------------ */
+/* Ground truth: what was played, when                                                        */
+/* ------------------------------------------------------------------------------------------ */
+
+/*
+ * One event of the ground truth. Time is play time in seconds: 0 at the first sample of each
+ * start of an output function (and of each offline render), advancing by one sample period per
+ * sample, the time base of the sample callbacks and of GetRawDataArrayEx's sample i (i / rate).
+ * Times are exact instants; the sample at which the event shows is the nearest one.
+ *   TOLV_TRUTH_R_WAVE        R peak of a beat. Value: R amplitude in mV. Outputs 7 and 14 (the
+ *                            synthetic and the customised ECG; the R peak at 0.01 s + 0.4375 QRS,
+ *                            resp. PR + 0.4375 QRS), 10 and 11 (the first R crest), 16 (the
+ *                            R peak of every reference beat; the triangle apex of pattern 1) and
+ *                            8, 9, 17 (the recorded tables: the largest QRS deflection of each
+ *                            complex, found once per table by a slope detector when the
+ *                            recording is switched on, so it can be negative). Channel 0 for
+ *                            the exact beats, 1 for those found by the detector (whose class,
+ *                            normal or ventricular, is not known).
+ *   TOLV_TRUTH_PACING_PULSE  a pacing pulse starts. Value: pulse amplitude, mV.
+ *   TOLV_TRUTH_APNOEA_START, TOLV_TRUTH_APNOEA_END  Channel 0: the simulator's own breathing
+ *                            (TOLVSetRespiration apnoea, switched once per stream packet; the
+ *                            time is that of the packet's last sample). Channel 1: the
+ *                            respiratory modulation (TOLVSetRespirationAlgorithm apnoea).
+ *   TOLV_TRUTH_PPG_FOOT      a PPG pulse begins on PPG channel Channel (0..2). Value 0.
+ *   TOLV_TRUTH_PPG_PEAK      the PPG pulse peaks (the generated pulse's rise time after its
+ *                            foot; not given for application tables). Value: the pulse
+ *                            transit time, s, from the last R wave recorded to this peak; -1
+ *                            when no R wave came before it in this run.
+ */
+typedef struct TOLV_TRUTH_EVENT {
+    double Time;     /* play time, s */
+    int32_t Kind;    /* TOLV_TRUTH_* */
+    int32_t Channel; /* PPG channel or apnoea source; 0 otherwise */
+    double Value;    /* see the kind */
+} TOLV_TRUTH_EVENT;
+TOLV_STATIC_ASSERT(sizeof(TOLV_TRUTH_EVENT) == 24, truth_event_is_24_bytes);
+
+#define TOLV_TRUTH_R_WAVE 1
+#define TOLV_TRUTH_PACING_PULSE 2
+#define TOLV_TRUTH_APNOEA_START 3
+#define TOLV_TRUTH_APNOEA_END 4
+#define TOLV_TRUTH_PPG_FOOT 5
+#define TOLV_TRUTH_PPG_PEAK 6
+
+/*
+ * Switches the ground-truth recording on (1) or off (0). Switching it on empties the queue,
+ * sets the lost count to 0 and, the first time (or while a reference table was missing),
+ * finds the R waves of every standard table (up to a few hundred ms). While it is on, the
+ * sample path (playing, the library's timer, and GetRawDataArrayEx, which then also runs the
+ * pacing schedule so that rendered pulses are recorded; its samples are unchanged) appends
+ * events to a queue of 16384; a full queue drops new events and counts them. Switching it off
+ * keeps the queue readable. Returns 0; -2 for another value of enable; -4 out of memory.
+ */
+TOLV_API int TOLVEnableGroundTruth(int enable);
+/* 1 while the ground-truth recording is on, else 0. Takes no lock. */
+TOLV_API int TOLVIsGroundTruthEnabled(void);
+/*
+ * Moves up to capacity of the oldest queued events into events, in the order they happened
+ * (time order within each kind). Returns the number moved (0 when none is queued); -2 when
+ * events is NULL or capacity < 1.
+ */
+TOLV_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity);
+/* Events dropped because the queue was full, since the recording was last switched on. Takes no
+ * lock. */
+TOLV_API unsigned TOLVGetGroundTruthLost(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Calibration and flash records (Linux builds only)                                          */

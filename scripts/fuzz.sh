@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=build-fuzz
-targets=(text bin aha_txt aha_ecg edf wfdb)
+targets=(text bin aha_txt aha_ecg edf edf_ex wfdb wfdb_record)
 
 mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||

@@ -3,7 +3,9 @@
 // API lock while nothing plays, so it is the play clock's only writer meanwhile.
 #include "playback/Play.h"
 #include "session/Session.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/Noise.h"
+#include "synthesis/Pacing.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
@@ -23,13 +25,28 @@ extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, 
         DeriveSynthesisValuesAt(sampleRate);
         TakeOneShotEnd();  // only an end within this array counts below
         const double step = 1.0 / sampleRate;
-        const bool rendered = s_NST_Noise == 0 && RenderBasicFunction(out, count, sampleRate);
+        const bool pacing = GroundTruthOn() && g_PA != 0.0;
+        // The basic functions in one tight loop, unless noise or the pacing schedule of the
+        // ground truth needs the per-sample path.
+        const bool rendered =
+            s_NST_Noise == 0 && !pacing && RenderBasicFunction(out, count, sampleRate);
         for (int i = 0; i < count && !rendered; ++i) {
             const double t = i * step;
             SetSynthesisTime(t);
             // The noise first: the loop check of the main function may restart the play clock.
             const double noise = GetNstNoise();
-            out[i] = _GetMainFunctionVoltage(PeriodPosition(t, s_tp)) + noise;
+            const double p = PeriodPosition(t, s_tp);
+            out[i] = _GetMainFunctionVoltage(p) + noise;
+            // The ground truth wants the pulses a playback would mark; the samples stay the
+            // host's signal (the device makes the pulse itself).
+            if (pacing) {
+                double overshoot = 0.0;
+                _GetPacingV5(&overshoot, p);
+            }
+        }
+        if (pacing) {
+            s_PacingPulseRaised = false;
+            s_PacingIndicationNeeded = false;
         }
         // A table or recording that does not loop and ended within the array is switched off
         // as through the output-function setter, as a playing one would be.

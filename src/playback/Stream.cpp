@@ -24,6 +24,7 @@
 #include "session/Poll.h"
 #include "session/Session.h"
 #include "synthesis/ConverterCodes.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/Pacing.h"
 #include "synthesis/Respiration.h"
@@ -146,8 +147,10 @@ inline void FillPpgSlots(PpgSlots& slots, double dt, std::uint8_t* group) {
     for (int k = 0; k < kPPGChannels; ++k) {
         if (!slots.enabled[k]) continue;
         double value = 0.0;
+        double phase = -1.0;
         PPGVoltageData(slots.table[k], slots.scale[k], t, slots.offset[k], r, &codes[k][0],
-                       &codes[k][1], &value);
+                       &codes[k][1], &value, GroundTruthOn() ? &phase : nullptr);
+        if (phase >= 0.0) NotePpgTableTruth(k, slots.table[k], phase, t);
         if (show) {
             const TOLV_SIGNAL_CALLBACK callback = g_PPGGraphCBs[k].load(std::memory_order_relaxed);
             if (callback != nullptr) callback(s_tg, value);

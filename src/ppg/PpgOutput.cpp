@@ -10,6 +10,7 @@
 #include "protocol/ModuleTables.h"
 #include "session/Journal.h"
 #include "synthesis/EcgComplex.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/PlayClock.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SynthesisHooks.h"
@@ -89,7 +90,8 @@ PPG_SCALE PPGChannelScale(int channel) {
 }
 
 void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double offset, double r,
-                    unsigned short* dcCode, unsigned short* acCode, double* value) {
+                    unsigned short* dcCode, unsigned short* acCode, double* value,
+                    double* beatPhase) {
     if (dcCode != nullptr) *dcCode = 0;
     if (acCode != nullptr) *acCode = 0;
     if (value != nullptr) *value = 0.0;
@@ -109,6 +111,7 @@ void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double o
         if (phase < 0.0) phase += 1.0;
     }
 
+    if (beatPhase != nullptr) *beatPhase = phase;
     std::uint64_t index = static_cast<std::uint64_t>(static_cast<double>(table->length) * phase);
     if (index >= table->length) index = table->length - 1;
     const std::int32_t dcEntry = table->dc[index];
@@ -141,6 +144,14 @@ void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dc
     PPG_SCALE scale = PPGChannelScale(channel);
     PPGVoltageData(PPGTable(channel), scale, t, offset, modulated ? GetRespirationVoltage() : 0.0,
                    dcCode, acCode, value);
+}
+
+void NotePpgTableTruth(int channel, const PPG_TABLE* table, double phase, double t) {
+    if (table == nullptr || !(table->period > 0.0)) return;
+    const double peak = table->useFile || table->riseTime < 0
+                            ? -1.0
+                            : std::min(1.0, table->riseTime / 1000.0 / table->period);
+    NotePpgTruth(channel, phase, table->period, peak, t);
 }
 
 void ResetPPGOutputSettings() {

@@ -46,7 +46,11 @@ PPG_SCALE PPGChannelScale(int channel);
 // at hand (the packet builder's form of _GetPPGVoltageData).
 void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double offset,
                     double respiration, unsigned short* dcCode, unsigned short* acCode,
-                    double* value);
+                    double* value, double* beatPhase = nullptr);
+
+// Ground truth of channel `channel` at play time t, the beat phase (0..1) that PPGVoltageData
+// gave for its table: the pulse's foot and peak (the generated pulse's rise time after the foot).
+void NotePpgTableTruth(int channel, const PPG_TABLE* table, double phase, double t);
 
 // The per-sample function: channel's DC code, AC code and reported value at play time t with the
 // beat offset (s). A channel without a table gives 0, 0 and 0; codes are limited to the full

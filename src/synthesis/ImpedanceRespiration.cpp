@@ -16,6 +16,7 @@
 #include "recordings/Recording.h"
 #include "session/Journal.h"
 #include "session/SessionHooks.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlayClock.h"
 #include "synthesis/PlaybackRequests.h"
@@ -245,6 +246,7 @@ void _CheckApnea(int seconds, bool inPacketBuilder) {
     const bool wanted = ApneaWantedAt(seconds);
     if (wanted == s_Apnea_On) return;
     s_Apnea_On = wanted;
+    NoteApnoeaTruth(0, wanted, s_t);
     if (DeviceIsConnected()) _SetApnea(wanted, inPacketBuilder);
 }
 

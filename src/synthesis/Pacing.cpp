@@ -14,6 +14,7 @@
 #include "session/Journal.h"
 #include "session/Session.h"
 #include "synthesis/ConverterCodes.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SetterPattern.h"
@@ -66,6 +67,7 @@ void _CheckIfPacingPulseNeeded(double offset) {
         s_PacingPulseRaised = true;
         s_PacingIndicationNeeded = true;
         s_pulseTriggered = true;
+        if (GroundTruthOn()) NotePacingTruth(s_t, g_PA);
     }
 }
 

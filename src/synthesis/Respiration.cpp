@@ -10,6 +10,7 @@
 #include "protocol/commands/SettingCommands.h"
 #include "session/Journal.h"
 #include "session/Session.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/ImpedanceRespiration.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlayClock.h"
@@ -47,7 +48,15 @@ double RespirationModulationAt(double t) {
 }
 
 double GetRespirationVoltage() {
-    return RespirationModulationAt(s_t);
+    const double t = s_t;
+    if (GroundTruthOn()) {
+        const double apnea = s_OneApneaS;
+        const double breath = s_OneRespireS;
+        const bool on =
+            apnea > 0.0 && breath > 0.0 && t - 60.0 * std::trunc(t / 60.0) >= 60.0 - apnea;
+        NoteApnoeaTruth(1, on, t);
+    }
+    return RespirationModulationAt(t);
 }
 
 double GetAttenuation() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "session/Defaults.h"
+#include "synthesis/GroundTruth.h"
 #include "synthesis/MathConstants.h"
 #include "synthesis/PlaybackRequests.h"
 #include "synthesis/SynthesisHooks.h"
@@ -242,6 +243,10 @@ void DeriveSynthesisValuesAt(int sampleRate) {
 double _GetMainFunctionVoltage(double p) {
     const double a = s_A;
     const int output = g_MainOutput;
+    // Outputs 7 and 14 note their beat where the breathing has moved it.
+    if (GroundTruthOn() && output != OUTPUT_ECG && output != OUTPUT_CUSTOM_ECG) {
+        NoteBeatTruth(output, p, a);
+    }
     switch (output) {
         case OUTPUT_SINE:
             return a * std::sin(kTwoPi * g_F * p);
@@ -370,6 +375,7 @@ double GetModulatedBeatVoltage(double p, BeatFunction beat) {
     double a = s_A;
     const double ampMod = s_AmpModV;
     if (ampMod != 0.0) a += ampMod * m;
+    if (GroundTruthOn()) NoteBeatTruth(g_MainOutput, p, a);
 
     double v = beat(p, a);
     const double baselineMod = s_BaselineModV;

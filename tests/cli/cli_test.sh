@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# usage: cli_test.sh TOLVAN: each case runs the tool and checks its exit code and one line of
-# its output (a regular expression).
+# usage: cli_test.sh TOLVAN [PYTHON CHECK_WFDB [EDFPLUS_READER]]: each case runs the tool and
+# checks its exit code and one line of its output (a regular expression); the rendered WFDB
+# records and EDF+ files are read back by independent readers (a Python decoder, EDFlib).
 set -uo pipefail
 tool=$1
+python=${2:-}
+check_wfdb=${3:-}
+edfplus_reader=${4:-}
 work=$(mktemp -d /tmp/tolvan-cli-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -50,6 +54,35 @@ check 0 "plotted 1500 samples of ecg.csv to ecg.png" plot ecg.csv -o ecg.png
     { echo "FAILED: ecg.png is not a PNG"; failures=$((failures + 1)); }
 check 0 "plotted 2000 samples of sine.edf to sine.svg" plot sine.edf -o sine.svg
 grep -q "<polyline" sine.svg || { echo "FAILED: sine.svg has no trace"; failures=$((failures + 1)); }
+
+# Ground truth: WFDB records and EDF+ with the beats, read back by independent readers.
+# wfdb NAME BEATS LABELS RENDER-ARGS...: the record and a CSV twin, then the checks.
+wfdb() {
+    local name=$1 beats=$2 labels=$3
+    shift 3
+    check 0 "annotations: $beats beats" render "$@" --annotations -o "$name.hea"
+    check 0 "rendered" render "$@" -o "$name.csv"
+    local listing=""
+    if [ -n "$edfplus_reader" ]; then
+        check 0 "annotations: $beats beats" render "$@" --annotations -o "$name.edf"
+        "$edfplus_reader" "$name.edf" | tail -n +2 >"$name.edf.txt" ||
+            { echo "FAILED: EDFlib refused $name.edf"; failures=$((failures + 1)); }
+        listing=$name.edf.txt
+    fi
+    if [ -n "$python" ]; then
+        if ! out=$("$python" "$check_wfdb" "$name.hea" "$name.csv" "$labels" $listing); then
+            echo "FAILED: $name: $out"
+            failures=$((failures + 1))
+        else
+            echo "ok: $out"
+        fi
+    fi
+}
+wfdb ecg72 12 N=12 ecg --bpm 72 --seconds 10 --rate 360
+# Paced from the second beat on: the first pulse comes 20 ms before the second period.
+wfdb paced 10 N=1,/=9 ecg --bpm 60 --pace 2 --seconds 10 --rate 500 --format 212
+wfdb long 4 N=4 ecg --bpm 10 --seconds 20 --rate 1000
+check 2 "--format is 16 or 212" render ecg --format 17 -o x.hea
 
 # Against a virtual simulator started for the run: what it decoded from the stream.
 check 0 "played sine for 2.0 s: [0-9]+ samples, -0.500 .. 0.500 mV" \

@@ -63,6 +63,26 @@ bool ReadTrace(const std::string& path, double vdevRate, int channel, Trace* tra
                std::string* error);
 bool EndsWith(const std::string& text, const std::string& suffix);
 
+// Ground truth of a render, at the sample nearest to each event.
+struct Annotation {
+    double time = 0;  // play time, s
+    long sample = 0;
+    int code = 0;      // MIT annotation code; 0 for an event that the .atr does not carry
+    std::string text;  // EDF+ and CSV text (N, /, ^, pacing pulse, apnoea start, ...)
+};
+// Takes the library's queued ground truth: R waves as N (or / when a pacing pulse came within
+// 0.3 s before), pacing pulses (^ when no beat follows within 0.3 s), apnoea as notes; events
+// outside the samples are dropped. Sorted by time.
+std::vector<Annotation> CollectAnnotations(double rate, std::size_t samples);
+// NAME.hea + NAME.dat (format 16 or 212, one signal in mV) and, with annotations, NAME.atr.
+bool WriteWfdb(const std::string& path, const Trace& trace, int format,
+               const std::vector<Annotation>* annotations, std::string* error);
+// EDF+C with the signal and an annotation signal.
+bool WriteEdfPlus(const std::string& path, const Trace& trace,
+                  const std::vector<Annotation>& annotations, std::string* error);
+bool WriteAnnotationCsv(const std::string& path, const std::vector<Annotation>& annotations,
+                        std::string* error);
+
 // Plots: SVG, or PNG without any library.
 bool WriteSvg(const std::string& path, const Trace& trace, int width, int height,
               std::string* error);

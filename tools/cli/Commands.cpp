@@ -45,7 +45,9 @@ enum LongOnly {
     kNoLoop,
     kOffline,
     kCsv,
-    kWave
+    kWave,
+    kAnnotations,
+    kFormat
 };
 
 // Parses a number; false (with a message) when the text is not one or out of range.
@@ -373,22 +375,33 @@ int RenderCommand(int argc, char** argv) {
     static const option options[] = {TOLVAN_SETTING_OPTIONS,
                                      {"seconds", required_argument, nullptr, 's'},
                                      {"output", required_argument, nullptr, 'o'},
+                                     {"annotations", no_argument, nullptr, kAnnotations},
+                                     {"format", required_argument, nullptr, kFormat},
                                      {"help", no_argument, nullptr, 'h'},
                                      {nullptr, 0, nullptr, 0}};
     Settings settings;
     settings.sampleRate = 1000;
     double seconds = 10;
     std::string output;
+    bool annotate = false;
+    double format = 16;
     for (int opt; (opt = getopt_long(argc, argv, "ha:f:l:s:o:", options, nullptr)) != -1;) {
         if (opt == 'h') {
             std::printf(
-                "Usage: tolvan render FUNCTION -o FILE.csv|FILE.edf [options]\n\n"
+                "Usage: tolvan render FUNCTION -o FILE.csv|FILE.edf|FILE.hea [options]\n\n"
                 "Computes FUNCTION offline, without a device and without playing (the library's\n"
-                "offline renderer), and writes it as CSV (time_s,mV) or EDF (one signal, mV).\n"
+                "offline renderer), and writes it as CSV (time_s,mV), EDF (one signal, mV) or a\n"
+                "WFDB record (FILE.hea and FILE.dat).\n"
                 "FUNCTION as for tolvan play:\n%s\n%s"
                 "  -s, --seconds S      length, 1 .. 1800 s (default 10)\n"
                 "      --rate N         sample rate, 100 .. 40000 samples/s (default 1000)\n"
-                "  -o, --output FILE    the file; .edf writes EDF, anything else CSV\n"
+                "  -o, --output FILE    the file; .edf writes EDF, .hea WFDB, anything else CSV\n"
+                "      --annotations    also the ground truth: each R wave (N; / after a pacing\n"
+                "                       pulse; Q in the recorded AAMI/CAL/ANE tables, whose beat\n"
+                "                       class is not known), lone pacing pulses (^), apnoea;\n"
+                "                       WFDB: FILE.atr; EDF: EDF+ with an annotation signal;\n"
+                "                       CSV: FILE.annotations.csv\n"
+                "      --format N       WFDB sample format, 16 (default) or 212\n"
                 "  -h, --help           show this text\n\n"
                 "Example: tolvan render aami3a --seconds 60 -o aami3a.edf\n",
                 FunctionNamesHelp().c_str(), kSettingHelp);
@@ -401,6 +414,14 @@ int RenderCommand(int argc, char** argv) {
             } else if (opt == 'o') {
                 output = optarg;
                 rc = kOk;
+            } else if (opt == kAnnotations) {
+                annotate = true;
+                rc = kOk;
+            } else if (opt == kFormat) {
+                rc = Number("format", optarg, 16, 212, &format) && (format == 16 || format == 212)
+                         ? kOk
+                         : kUsage;
+                if (rc != kOk) std::fprintf(stderr, "tolvan render: --format is 16 or 212\n");
             } else {
                 return Usage("render");
             }
@@ -428,21 +449,57 @@ int RenderCommand(int argc, char** argv) {
     trace.rate = rate;
     trace.label = selection.label;
     trace.millivolts.resize(static_cast<std::size_t>(std::lround(seconds * rate)));
+    if (annotate && TOLVEnableGroundTruth(1) != 0) {
+        Disconnect();
+        std::fprintf(stderr, "tolvan: the ground truth could not be switched on\n");
+        return kFailed;
+    }
     const int written = GetRawDataArrayEx(selection.function, trace.millivolts.data(),
                                           static_cast<int>(trace.millivolts.size()), rate);
+    std::vector<Annotation> annotations;
+    if (annotate) {
+        annotations = CollectAnnotations(rate, trace.millivolts.size());
+        TOLVEnableGroundTruth(0);
+        if (TOLVGetGroundTruthLost() != 0) {
+            std::fprintf(stderr,
+                         "tolvan: %u ground-truth events were lost (render fewer seconds)\n",
+                         TOLVGetGroundTruthLost());
+        }
+    }
     Disconnect();
     if (written <= 0) {
         std::fprintf(stderr, "tolvan: GetRawDataArrayEx(%d, ..., %zu, %d) rendered nothing\n",
                      selection.function, trace.millivolts.size(), rate);
         return kFailed;
     }
-    const bool edf = EndsWith(output, ".edf");
-    if (!(edf ? WriteEdf(output, trace, &error) : WriteCsv(output, trace, &error))) {
+    bool ok = false;
+    if (EndsWith(output, ".hea")) {
+        ok = WriteWfdb(output, trace, static_cast<int>(format), annotate ? &annotations : nullptr,
+                       &error);
+    } else if (EndsWith(output, ".edf")) {
+        ok = annotate ? WriteEdfPlus(output, trace, annotations, &error)
+                      : WriteEdf(output, trace, &error);
+    } else {
+        const std::string base =
+            EndsWith(output, ".csv") ? output.substr(0, output.size() - 4) : output;
+        ok = WriteCsv(output, trace, &error) &&
+             (!annotate || WriteAnnotationCsv(base + ".annotations.csv", annotations, &error));
+    }
+    if (!ok) {
         std::fprintf(stderr, "tolvan: %s\n", error.c_str());
         return kFileError;
     }
     std::printf("rendered %s: %.1f s at %d samples/s to %s\n", selection.label.c_str(), seconds,
                 rate, output.c_str());
+    if (annotate) {
+        std::size_t beats = 0, pulses = 0;
+        for (const Annotation& a : annotations) {
+            beats += a.code == 1 || a.code == 12 || a.code == 13;
+            pulses += a.text == "^" || a.text == "pacing pulse";
+        }
+        std::printf("annotations: %zu beats, %zu pacing pulses, %zu in all\n", beats, pulses,
+                    annotations.size());
+    }
     return kOk;
 }
 
