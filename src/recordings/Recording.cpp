@@ -103,7 +103,7 @@ int DoDumpRawData(const double* values, int count, const char* path) {
 
 extern "C" {
 
-TOLV_API void SetRawArray(int count, const double* samples, int sampleRate) {
+TOLV_SERVICE_API void SetRawArray(int count, const double* samples, int sampleRate) {
     NoThrow(0, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (count < 0 || (samples == nullptr && count > 0) || sampleRate <= 0) return 0;
@@ -113,7 +113,7 @@ TOLV_API void SetRawArray(int count, const double* samples, int sampleRate) {
     });
 }
 
-TOLV_API void ClearRawArray(void) {
+TOLV_SERVICE_API void ClearRawArray(void) {
     NoThrow(0, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         InstallEcgRecording(nullptr);
@@ -122,7 +122,7 @@ TOLV_API void ClearRawArray(void) {
     });
 }
 
-TOLV_API const double* GetFileArray(int* count, int* sampleRate) {
+TOLV_SERVICE_API const double* GetFileArray(int* count, int* sampleRate) {
     return NoThrow(static_cast<const double*>(nullptr), [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         EcgRecordingPtr recording = CurrentEcgRecording();
@@ -132,14 +132,14 @@ TOLV_API const double* GetFileArray(int* count, int* sampleRate) {
     });
 }
 
-TOLV_API int DumpRawData(const double* values, int count, const char* path) {
+TOLV_SERVICE_API int DumpRawData(const double* values, int count, const char* path) {
     return NoThrow(-6, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         return DoDumpRawData(values, count, path);
     });
 }
 
-TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length) {
+TOLV_SERVICE_API bool EnableRecordRaw(double* ac, double* dc, int length) {
     return NoThrow(false, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (s_recorder.enabled || length < 0) return false;
@@ -148,7 +148,7 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length) {
     });
 }
 
-TOLV_API void DisableRecordRaw(void) {
+TOLV_SERVICE_API void DisableRecordRaw(void) {
     NoThrow(0, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         s_recorder = OutputRecorder{};
