@@ -322,7 +322,7 @@ DCCalibrationSource SetECGDCVariableCalibrationData() {
 bool _outputECGDCVariableCalibrationData(const char* path) {
     std::uint16_t table[kDcCalibrationWords];
     CopyLiveDCCalibrationTable(table);
-    std::FILE* file = OpenFileUtf8(path, "w");
+    std::FILE* file = OpenFileUtf8(path, "wb");
     if (file == nullptr) return false;
     bool written = true;
     for (std::uint16_t value : table) {

@@ -93,7 +93,7 @@ int RecorderIndex() {
 
 int DoDumpRawData(const double* values, int count, const char* path) {
     if (count < 0 || (values == nullptr && count > 0)) return -2;
-    std::FILE* raw = OpenFileUtf8(path, "w+");
+    std::FILE* raw = OpenFileUtf8(path, "w+b");
     if (raw == nullptr) return -3;
     bool ok = true;
     for (int i = 0; i < count && ok; ++i) ok = std::fprintf(raw, "%.3f\n", values[i]) > 0;

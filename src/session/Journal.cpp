@@ -67,7 +67,8 @@ void _outputLog(const char* format, ...) {
         if (!s_SaveLog) return;
         path = s_LogFilePath;
     }
-    std::FILE* file = OpenFileUtf8(path.c_str(), "a+");
+    // Binary: every entry ends in "\n" alone, on Windows too.
+    std::FILE* file = OpenFileUtf8(path.c_str(), "a+b");
     if (file == nullptr) return;
     char small[512];
     std::vector<char> large;

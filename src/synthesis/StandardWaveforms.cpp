@@ -283,7 +283,7 @@ int ToInt16(int v) {
 
 int DumpStandardWaveform(const char* path, int rate, int count, const char* name,
                          const std::int32_t* microvolts) {
-    std::FILE* file = OpenFileUtf8(path, "w+");
+    std::FILE* file = OpenFileUtf8(path, "w+b");
     if (file == nullptr) return -3;
     bool ok = std::fprintf(file, "%d\n%d\n1\n%s\n", rate, count, name) >= 0;
     for (int i = 0; ok && i < count; ++i) {
