@@ -120,9 +120,17 @@ TOLV_STATIC_ASSERT(sizeof(HW_INFORMATION) == 24, hw_information_is_24_bytes);
 TOLV_STATIC_ASSERT(sizeof(DEVICE_FEATURE) == 80, device_feature_is_80_bytes);
 TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Limits) == 24, device_feature_limits_at_24);
 TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Counts) == 72, device_feature_counts_at_72);
+/* PPG_WAVEFORM follows the platform's alignment of a double inside a record: 8 bytes on x86-64,
+ * Arm and Windows, 4 bytes on Linux i386 (its System V ABI), where the record is 108 bytes. */
+#if defined(__i386__) && !defined(_WIN32)
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, RiseTime) == 52, ppg_rise_time_at_52);
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, AuxiliaryOffset) == 76, ppg_aux_offset_at_76);
+TOLV_STATIC_ASSERT(sizeof(PPG_WAVEFORM) == 108, ppg_waveform_is_108_bytes);
+#else
 TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, RiseTime) == 56, ppg_rise_time_at_56);
 TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, AuxiliaryOffset) == 80, ppg_aux_offset_at_80);
 TOLV_STATIC_ASSERT(sizeof(PPG_WAVEFORM) == 120, ppg_waveform_is_120_bytes);
+#endif
 
 /* Output functions: what the simulator plays (TOLVSetOutputFunction). */
 typedef enum OutputFunction_E {
