@@ -33,7 +33,7 @@ for target in "${targets[@]}"; do
   case "$target" in
     arm32) packages+=(g++-arm-linux-gnueabihf qemu-user) ;;
     arm64) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
-    i386) packages+=(g++-i686-linux-gnu libc6-i386) ;;
+    i386) packages+=(g++-i686-linux-gnu libc6-i386 lib32stdc++6) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine64) ;;
   esac
 done
@@ -41,10 +41,12 @@ scripts/deps.sh "${packages[@]}" || exit 1
 
 # The generator of the constant tables, for this machine.
 echo "=== host tools (build-host-tools)"
+mkdir -p build-host-tools
 if ! { cmake -S . -B build-host-tools -DTOLVAN_BUILD_TESTS=OFF -DTOLVAN_BUILD_BENCH=OFF \
-         -DTOLVAN_BUILD_EXAMPLES=OFF >build-host-tools.log 2>&1 &&
-       cmake --build build-host-tools -j"$jobs" --target tolvan_data_generator >>build-host-tools.log 2>&1; }; then
-  cat build-host-tools.log
+         -DTOLVAN_BUILD_EXAMPLES=OFF >build-host-tools/build.log 2>&1 &&
+       cmake --build build-host-tools -j"$jobs" --target tolvan_data_generator \
+         >>build-host-tools/build.log 2>&1; }; then
+  cat build-host-tools/build.log
   echo "host tools: build FAILED"
   exit 1
 fi
@@ -60,9 +62,7 @@ cross() {  # cross <target>; runs in a subshell, so its exports stay there
   case "$target" in
     arm32) toolchain=linux-arm32 ;;
     arm64) toolchain=linux-arm64 ;;
-    i386) toolchain=linux-i386
-      # The toolchain's own C++ runtime, beside the system's 32-bit C library.
-      export LD_LIBRARY_PATH=/usr/i686-linux-gnu/lib ;;
+    i386) toolchain=linux-i386 ;;  # runs on the system's 32-bit libraries (/lib32)
     windows) toolchain=windows-x64
       export WINEPREFIX=$root/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" ;;
   esac
