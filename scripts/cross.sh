@@ -76,9 +76,12 @@ cross() {  # cross <target>; runs in a subshell, so its exports stay there
          cmake --install "$dir/googletest" >>"$dir/googletest.log" 2>&1; }; then
     cat "$dir/googletest.log"; note "$target: GoogleTest build FAILED"; return 1
   fi
-  if [ "$target" = windows ] && [ ! -d "$WINEPREFIX" ]; then
-    echo "=== $target: wine prefix"
-    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  if [ "$target" = windows ]; then
+    # One wine server and its services for the whole run, started here with their output away
+    # from ctest's pipes (a server started by a test would hold them open and stall ctest).
+    echo "=== $target: wine server"
+    /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 </dev/null
+    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 </dev/null
   fi
   echo "=== $target: configure and build ($dir)"
   if ! cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -94,6 +97,7 @@ cross() {  # cross <target>; runs in a subshell, so its exports stay there
   local log=$dir/ctest.log failed=0
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
+  [ "$target" != windows ] || /usr/lib/wine/wineserver64 -k
   note "$target: $(grep -E 'tests passed|tests failed' "$log" | tail -1), $(grep -c '(Skipped)' "$log")\
  skipped; build $built s, tests $((SECONDS - start - built)) s$([ $failed -eq 0 ] || echo ' FAILED')"
   return $failed
