@@ -95,7 +95,11 @@ cross() {  # cross <target>; runs in a subshell, so its exports stay there
   local built=$((SECONDS - start))
   echo "=== $target: tests"
   local log=$dir/ctest.log failed=0
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" 2>&1 | tee "$log"
+  local retry=()
+  # A program that loads TOLVANx64.dll and ends at once stalls at exit under wine about once in
+  # 30 runs (cause not yet found): a failed test there gets one more try.
+  [ "$target" != windows ] || retry=(--repeat until-pass:2 --timeout 120)
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "${retry[@]}" 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
   [ "$target" != windows ] || /usr/lib/wine/wineserver64 -k
   note "$target: $(grep -E 'tests passed|tests failed' "$log" | tail -1), $(grep -c '(Skipped)' "$log")\
