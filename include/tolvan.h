@@ -25,14 +25,26 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/*
+ * TOLV_API marks the functions every build exports; TOLV_SERVICE_API the service functions that
+ * only the Linux builds export (the macOS and Windows builds compile them for their own use).
+ * TOLVAN_STATIC: the program links the library's objects statically (the library's own tests).
+ */
 #if defined(_WIN32)
 #if defined(TOLVAN_BUILDING_LIBRARY)
 #define TOLV_API __declspec(dllexport)
+#elif defined(TOLVAN_STATIC)
+#define TOLV_API
 #else
 #define TOLV_API __declspec(dllimport)
 #endif
 #else
 #define TOLV_API __attribute__((visibility("default")))
+#endif
+#if defined(__linux__)
+#define TOLV_SERVICE_API TOLV_API
+#else
+#define TOLV_SERVICE_API
 #endif
 
 #ifdef __cplusplus
@@ -108,9 +120,17 @@ TOLV_STATIC_ASSERT(sizeof(HW_INFORMATION) == 24, hw_information_is_24_bytes);
 TOLV_STATIC_ASSERT(sizeof(DEVICE_FEATURE) == 80, device_feature_is_80_bytes);
 TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Limits) == 24, device_feature_limits_at_24);
 TOLV_STATIC_ASSERT(offsetof(DEVICE_FEATURE, Counts) == 72, device_feature_counts_at_72);
+/* PPG_WAVEFORM follows the platform's alignment of a double inside a record: 8 bytes on x86-64,
+ * Arm and Windows, 4 bytes on Linux i386 (its System V ABI), where the record is 108 bytes. */
+#if defined(__i386__) && !defined(_WIN32)
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, RiseTime) == 52, ppg_rise_time_at_52);
+TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, AuxiliaryOffset) == 76, ppg_aux_offset_at_76);
+TOLV_STATIC_ASSERT(sizeof(PPG_WAVEFORM) == 108, ppg_waveform_is_108_bytes);
+#else
 TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, RiseTime) == 56, ppg_rise_time_at_56);
 TOLV_STATIC_ASSERT(offsetof(PPG_WAVEFORM, AuxiliaryOffset) == 80, ppg_aux_offset_at_80);
 TOLV_STATIC_ASSERT(sizeof(PPG_WAVEFORM) == 120, ppg_waveform_is_120_bytes);
+#endif
 
 /* Output functions: what the simulator plays (TOLVSetOutputFunction). */
 typedef enum OutputFunction_E {
@@ -633,10 +653,10 @@ TOLV_API bool TOLVIsStandardDataAvailable(int table);
 /* ------------------------------------------------------------------------------------------ */
 
 /* Switches impedance respiration on or off (the ECG is then divided by the attenuation of the
- * baseline impedance); off also clears every impedance setting of TOLVSetRespiration. Journals "TOLVEnableRespiration(%s);".
- * Returns true when a device port is open (the change is applied, the relays follow and, with
- * the external respiration module, its baseline is reset when switching off); false otherwise,
- * the flag being stored anyway. */
+ * baseline impedance); off also clears every impedance setting of TOLVSetRespiration. Journals
+ * "TOLVEnableRespiration(%s);". Returns true when a device port is open (the change is applied, the
+ * relays follow and, with the external respiration module, its baseline is reset when switching
+ * off); false otherwise, the flag being stored anyway. */
 TOLV_API bool TOLVEnableRespiration(bool enable);
 
 /* Respiratory modulation of the synthetic ECG (outputs 7 and 14): breathing rate 1..200 /min,
@@ -671,8 +691,7 @@ TOLV_API bool TOLVSetCalibrationRespiration(int variation, int baseline);
 
 /* Reads back the impedance respiration settings (ratio as given, 1..5; all 0 while unset).
  * Returns false when any pointer is NULL. */
-TOLV_API bool TOLVGetRespiration(int* variation, int* rate, int* ratio, int* baseline,
-                                 int* apnea);
+TOLV_API bool TOLVGetRespiration(int* variation, int* rate, int* ratio, int* baseline, int* apnea);
 
 /* Recorded respiration for the external module: count values (ohms above 50, limited to
  * 0..10 when played) at sampleRate samples/s, copied; it loops and takes precedence over the
@@ -824,9 +843,9 @@ TOLV_API int TOLVSetPPGStandardWaveform(int channel, int type, int sync, int inv
  * second channel's result. No journal line.
  */
 TOLV_API int TOLVSetPPGStandardWaveformEx(int channel1, int type1, int sync1, int invert1,
-                                          double frequency1, double dc1, double ac1,
-                                          int channel2, int type2, int sync2, int invert2,
-                                          double frequency2, double dc2, double ac2);
+                                          double frequency1, double dc1, double ac1, int channel2,
+                                          int type2, int sync2, int invert2, double frequency2,
+                                          double dc2, double ac2);
 
 /*
  * Installs one beat (or any cycle) of application data: count DC and AC levels (both arrays
@@ -1111,48 +1130,48 @@ TOLV_API int TOLVGetANE20000Lead(void);
  * each entry. A file that cannot be opened drops entries silently.
  * Returns 0, or -2 when path is NULL or 512 bytes or longer (the journal is then off).
  */
-TOLV_API int EnableSaveLog(const char* path);
+TOLV_SERVICE_API int EnableSaveLog(const char* path);
 
 /* Appends an empty entry (ending this run's journal with two newlines) and switches the
  * journal off; does nothing when it is off. */
-TOLV_API void DisableSaveLog(void);
+TOLV_SERVICE_API void DisableSaveLog(void);
 
 /* The journal path ("" when none). Library-owned text. */
-TOLV_API const char* GetSaveLogPath(void);
+TOLV_SERVICE_API const char* GetSaveLogPath(void);
 
 /* The open port's descriptor, or -1 when no port is open. */
-TOLV_API int64_t TOLVGetDeviceHandle(void);
+TOLV_SERVICE_API int64_t TOLVGetDeviceHandle(void);
 
 /* Adopts an open descriptor as the port; when it is not 0, identifies the device on it and
  * reloads the information records (the result is not reported). */
-TOLV_API void TOLVSetDeviceHandle(int64_t handle);
+TOLV_SERVICE_API void TOLVSetDeviceHandle(int64_t handle);
 
 /* Rewrites the model information in the simulator's flash; on success the library's record
  * becomes *info. Returns false when no device is open, info is NULL or a step failed. */
-TOLV_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info);
+TOLV_SERVICE_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info);
 
 /* Rewrites the hardware version (each 0..255) in the simulator's flash. Returns false when no
  * device is open, a value is out of range or a step failed. */
-TOLV_API bool TOLVSetHWInformation(int major, int minor);
+TOLV_SERVICE_API bool TOLVSetHWInformation(int major, int minor);
 
 /* Device ID: the serial number and "%d.%d" of the hardware minor version's tens and units,
  * every character written as two upper-case hexadecimal digits. Static buffer of 128 bytes. */
-TOLV_API const char* TOLVGetDeviceID(void);
+TOLV_SERVICE_API const char* TOLVGetDeviceID(void);
 
 /* Copies the PPG module's capability record (all zero without a module). NULL is ignored. */
-TOLV_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature);
+TOLV_SERVICE_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature);
 
 /* The USB bus voltage byte the simulator reports; 0 on any failure or without a device. */
-TOLV_API int TOLVGetUSBBusVoltage(void);
+TOLV_SERVICE_API int TOLVGetUSBBusVoltage(void);
 
 /* Switches the PPG module's signal-strength sampling on (non-zero) or off. True when the module
  * acknowledged; false without a device. */
-TOLV_API bool TOLVEnableFPGASampling(int enable);
+TOLV_SERVICE_API bool TOLVEnableFPGASampling(int enable);
 
 /* Reads the module's sampling status into 18 doubles (144 bytes): six flags, three plus three
  * 12-bit photodiode values, and those values scaled by the photodiode ratios. report must not
  * be NULL. Returns false (report untouched) without a device or on a failed read. */
-TOLV_API bool TOLVGetFPGAReport(double* report);
+TOLV_SERVICE_API bool TOLVGetFPGAReport(double* report);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Recordings (Linux builds only)                                                             */
@@ -1171,7 +1190,7 @@ TOLV_API bool TOLVGetFPGAReport(double* report);
  * -3 line 2 missing or count not positive; -4 line 3 missing or column count not positive;
  * -5 line 4 missing.
  */
-TOLV_API int CheckECGTxtChannel(const char* path, char** names);
+TOLV_SERVICE_API int CheckECGTxtChannel(const char* path, char** names);
 
 /*
  * Releases the name buffers that a successful CheckECGTxtChannel put into names, and sets
@@ -1181,7 +1200,7 @@ TOLV_API int CheckECGTxtChannel(const char* path, char** names);
  *   names: the array passed to CheckECGTxtChannel; NULL does nothing.
  *   count: the column count that CheckECGTxtChannel returned; nothing is done when below 1.
  */
-TOLV_API void ReleaseECGTxtChannelNames(char** names, int count);
+TOLV_SERVICE_API void ReleaseECGTxtChannelNames(char** names, int count);
 
 /*
  * Loads a big-endian binary recording: rate (unsigned 16-bit, 30 .. 5000 Hz), count (signed
@@ -1190,7 +1209,7 @@ TOLV_API void ReleaseECGTxtChannelNames(char** names, int count);
  * Returns the number of samples loaded, or -1 the file cannot be opened; -2 rate missing or
  * outside 30 .. 5000; -3 count missing or outside 1 .. 20,000,000; -4 out of memory.
  */
-TOLV_API int LoadECGBin(const char* path);
+TOLV_SERVICE_API int LoadECGBin(const char* path);
 
 /*
  * Loads channel 0 or 1 of an AHA database file at 250 Hz, sample = value / 400 mV, not clamped.
@@ -1202,17 +1221,17 @@ TOLV_API int LoadECGBin(const char* path);
  * another ending; -2 the file cannot be read; -3 channel not 0 or 1; -4 no sample found (no
  * recording is left); -5 out of memory.
  */
-TOLV_API int LoadECGAHA(const char* path, int channel);
+TOLV_SERVICE_API int LoadECGAHA(const char* path, int channel);
 
 /*
  * Copies count samples (millivolts) at sampleRate Hz into a new current recording. The library
  * keeps its own copy. Ignored (nothing changes) when count is negative, samples is NULL while
  * count > 0, or sampleRate is not positive. Non-finite samples are stored as 0.
  */
-TOLV_API void SetRawArray(int count, const double* samples, int sampleRate);
+TOLV_SERVICE_API void SetRawArray(int count, const double* samples, int sampleRate);
 
 /* Releases the current recording (count 0, rate 20000 Hz) and the respiration recording. */
-TOLV_API void ClearRawArray(void);
+TOLV_SERVICE_API void ClearRawArray(void);
 
 /*
  * The current recording's samples (millivolts), or NULL when there is none. The array is owned
@@ -1220,14 +1239,14 @@ TOLV_API void ClearRawArray(void);
  *   count:      receives the number of samples; may be NULL.
  *   sampleRate: receives the rate truncated to whole Hz; may be NULL.
  */
-TOLV_API const double* GetFileArray(int* count, int* sampleRate);
+TOLV_SERVICE_API const double* GetFileArray(int* count, int* sampleRate);
 
 /*
  * Writes each of count values as "%.3f\n" to a new text file at path (UTF-8; an existing file
  * is replaced). values may be NULL only when count is 0.
  * Returns 0, or -2 count negative or values NULL; -3 the file cannot be opened; -6 a write failed.
  */
-TOLV_API int DumpRawData(const double* values, int count, const char* path);
+TOLV_SERVICE_API int DumpRawData(const double* values, int count, const char* path);
 
 /*
  * Arms the output recorder: while playback runs, for every recorded output sample the AC-channel
@@ -1236,10 +1255,10 @@ TOLV_API int DumpRawData(const double* values, int count, const char* path);
  * caller and must stay valid until DisableRecordRaw; either may be NULL (nothing is stored).
  * Returns true when armed; false (nothing changes) when it is already armed or length < 0.
  */
-TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length);
+TOLV_SERVICE_API bool EnableRecordRaw(double* ac, double* dc, int length);
 
 /* Disarms the output recorder and forgets its buffers. */
-TOLV_API void DisableRecordRaw(void);
+TOLV_SERVICE_API void DisableRecordRaw(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Ground truth: what was played, when                                                        */
@@ -1294,18 +1313,18 @@ TOLV_STATIC_ASSERT(sizeof(TOLV_TRUTH_EVENT) == 24, truth_event_is_24_bytes);
  * events to a queue of 16384; a full queue drops new events and counts them. Switching it off
  * keeps the queue readable. Returns 0; -2 for another value of enable; -4 out of memory.
  */
-TOLV_API int TOLVEnableGroundTruth(int enable);
+TOLV_SERVICE_API int TOLVEnableGroundTruth(int enable);
 /* 1 while the ground-truth recording is on, else 0. Takes no lock. */
-TOLV_API int TOLVIsGroundTruthEnabled(void);
+TOLV_SERVICE_API int TOLVIsGroundTruthEnabled(void);
 /*
  * Moves up to capacity of the oldest queued events into events, in the order they happened
  * (time order within each kind). Returns the number moved (0 when none is queued); -2 when
  * events is NULL or capacity < 1.
  */
-TOLV_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity);
+TOLV_SERVICE_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity);
 /* Events dropped because the queue was full, since the recording was last switched on. Takes no
  * lock. */
-TOLV_API unsigned TOLVGetGroundTruthLost(void);
+TOLV_SERVICE_API unsigned TOLVGetGroundTruthLost(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Calibration and flash records (Linux builds only)                                          */
@@ -1343,14 +1362,14 @@ TOLV_API unsigned TOLVGetGroundTruthLost(void);
  * ("/var/lib/tolvan/"). NULL or "" selects the current directory.
  * Returns 0, or -2 when directory is 512 bytes or longer (the directory is then unchanged).
  */
-TOLV_API int SetCalibrationDataPath(const char* directory);
+TOLV_SERVICE_API int SetCalibrationDataPath(const char* directory);
 
 /*
  * Reads the table from the simulator's flash into the table in force (not validated; see
  * ValidateDCCalibrationData). Returns true on success; false without a device or when a read
  * failed (the table in force is then unchanged).
  */
-TOLV_API bool ReadDCCalibrationData(void);
+TOLV_SERVICE_API bool ReadDCCalibrationData(void);
 
 /*
  * Writes a new table to the simulator's flash (which is not erased first; see
@@ -1363,10 +1382,10 @@ TOLV_API bool ReadDCCalibrationData(void);
  * Returns true on success; false when values is NULL, count is not 4001, a value exceeds 65535,
  * no device is open or the device did not acknowledge (the table in force is then unchanged).
  */
-TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count);
+TOLV_SERVICE_API bool WriteDCCalibrationData(const unsigned int* values, long count);
 
 /* True when none of entries 1500..2500 (-500..+500 mV) of the table in force is 0xFFFF. */
-TOLV_API bool ValidateDCCalibrationData(void);
+TOLV_SERVICE_API bool ValidateDCCalibrationData(void);
 
 /*
  * Erases the table from the simulator's flash (current and old location; the manufacturing
@@ -1375,7 +1394,7 @@ TOLV_API bool ValidateDCCalibrationData(void);
  * until the next connect. Returns true when everything was cleared (a file that did not exist
  * counts as cleared); false without a device or when a step failed.
  */
-TOLV_API bool ClearDCCalibrationData(void);
+TOLV_SERVICE_API bool ClearDCCalibrationData(void);
 
 /*
  * Writes the table in force to "calibration.dat" in directory (same rule as
@@ -1386,7 +1405,7 @@ TOLV_API bool ClearDCCalibrationData(void);
  * Returns 0; -1 when a file cannot be opened or written, or an older "calibration.id" cannot be
  * deleted (then "calibration.dat" is left as it was); -2 when directory is NULL.
  */
-TOLV_API int SaveCalibrationData(const char* directory);
+TOLV_SERVICE_API int SaveCalibrationData(const char* directory);
 
 /*
  * Makes the cache file's table the table in force, under the same rule as the load at connect:
@@ -1396,7 +1415,7 @@ TOLV_API int SaveCalibrationData(const char* directory);
  * another simulator (the table in force is unchanged); -1 when any entry 1000..2999 is 255 (the
  * built-in table is then in force).
  */
-TOLV_API int LoadCalibrationData(void);
+TOLV_SERVICE_API int LoadCalibrationData(void);
 
 /*
  * Reads the cache file into a copy owned by the library and returns it, whichever simulator it
@@ -1406,7 +1425,7 @@ TOLV_API int LoadCalibrationData(void);
  *   count: receives 4001 on success, 0 otherwise; may be NULL.
  * Returns the 4001 words, or NULL when the file is missing or not exactly 8002 bytes.
  */
-TOLV_API const uint16_t* GetCalibrationCache(int* count);
+TOLV_SERVICE_API const uint16_t* GetCalibrationCache(int* count);
 
 /*
  * Copies the cache file's 4001 words into buffer (owned by the caller), whichever simulator it
@@ -1415,12 +1434,12 @@ TOLV_API const uint16_t* GetCalibrationCache(int* count);
  * Returns 4001; 0 when buffer is NULL, capacity is too small, no directory was set with
  * SetCalibrationDataPath, or the file is missing or not exactly 8002 bytes.
  */
-TOLV_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity);
+TOLV_SERVICE_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity);
 
 /* Frees the copy returned by GetCalibrationCache and deletes the cache file and
  * "calibration.id". Returns 0 when the cache file was deleted, -1 when it could not be (for
  * example it did not exist). */
-TOLV_API int ClearCalibrationCache(void);
+TOLV_SERVICE_API int ClearCalibrationCache(void);
 
 /*
  * Copies the PPG DC table of slot `table` (0..2; loaded from a PPG module 0x2112 at connect,
@@ -1428,7 +1447,7 @@ TOLV_API int ClearCalibrationCache(void);
  *   count: words buffer can take; min(count, 3001) are copied.
  * Returns the number of words copied; 0 when table is outside 0..2, buffer is NULL or count < 1.
  */
-TOLV_API int GetPPGDCTable(int table, uint16_t* buffer, int count);
+TOLV_SERVICE_API int GetPPGDCTable(int table, uint16_t* buffer, int count);
 
 /*
  * Reads the manufacturing text record (64 bytes in the simulator's flash) into buffer (owned by
@@ -1437,7 +1456,7 @@ TOLV_API int GetPPGDCTable(int table, uint16_t* buffer, int count);
  * Returns the number of bytes read; 0 when no device is open or the device did not answer (the
  * buffer may then hold the part read before the failure); -2 when buffer is NULL or length < 1.
  */
-TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length);
+TOLV_SERVICE_API int TOLVReadMfgInfo(uint8_t* buffer, int length);
 
 /*
  * Erases the manufacturing text record and writes min(length, 64) bytes of buffer to it; the
@@ -1445,50 +1464,50 @@ TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length);
  * Returns the number of bytes written; 0 when no device is open or the device did not
  * acknowledge; -2 when buffer is NULL or length < 1.
  */
-TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length);
+TOLV_SERVICE_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Waveform parameters (Linux builds only)                                                    */
 /* ------------------------------------------------------------------------------------------ */
 
 /* Registers the standard-stop callback (NULL unregisters). Takes no lock. */
-TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
+TOLV_SERVICE_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback);
 /* Registers the baseline-reset callback (NULL unregisters). Takes no lock. */
-TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
+TOLV_SERVICE_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Playback and output stage (Linux builds only)                                              */
 /* ------------------------------------------------------------------------------------------ */
 
 /* As TOLVReset, leaving the output leads as they are and journaling no entry of its own. */
-TOLV_API void TOLVResetEx(void);
+TOLV_SERVICE_API void TOLVResetEx(void);
 
 /* Fixed DC output: plays DC DAC code `code` (0..65535) with 0 mV on the AC path until playback
  * stops (output function 0, amplitude 0, square). Waits for a running playback to end first.
  * True when started; false for a code out of range or a refused setter. */
-TOLV_API bool PlayFixedDCByDAC(unsigned code);
+TOLV_SERVICE_API bool PlayFixedDCByDAC(unsigned code);
 
 /* Renders output function `function` offline at `sampleRate` (100..40000) into out[0..count-1]
  * without a device and without playing: the main-function voltage plus the noise record.
  * Returns 0 (nothing written) while playing, for a NULL out, count < 1 or a rate out of range;
  * otherwise count, except that it is sampleRate when count / sampleRate < 1 and 1800 times
  * sampleRate when count / sampleRate > 1800 (exactly count values are written in every case). */
-TOLV_API int GetRawDataArrayEx(int function, double* out, int count, int sampleRate);
+TOLV_SERVICE_API int GetRawDataArrayEx(int function, double* out, int count, int sampleRate);
 
 /* Sets the lead mask (bits 0..8) at once; the relays follow. Returns 0; -1 without a session. */
-TOLV_API int SetAllOutputLead(unsigned mask);
+TOLV_SERVICE_API int SetAllOutputLead(unsigned mask);
 
 /* The lead mask (bit i = output lead i). */
-TOLV_API unsigned GetAllOutputLead(void);
+TOLV_SERVICE_API unsigned GetAllOutputLead(void);
 
 /* Transmission-rate mode of the PPG module 0x2112 (clamped to 0..5), sent from its factory
  * settings. Returns 1 when written (or another module is attached), 0 when a write failed;
  * the mode is stored either way. */
-TOLV_API int TOLVConfigureTransmissionRate(int mode);
+TOLV_SERVICE_API int TOLVConfigureTransmissionRate(int mode);
 
 /* The transmission-rate pair of PPG channel 1..3 for the stored mode (module 0x2112 only).
  * Both pointers must not be NULL. False for another channel, module or a NULL pointer. */
-TOLV_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second);
+TOLV_SERVICE_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Standard waveforms (Linux builds only)                                                     */
@@ -1500,10 +1519,10 @@ TOLV_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* se
  * belongs to the library and lives as long as the process. Returns NULL (count and rate 0)
  * for n outside 0..9 or when the table is not available. Takes no lock.
  */
-TOLV_API const int32_t* GetSpecialWave227Array(int n, unsigned* count, unsigned* rate);
+TOLV_SERVICE_API const int32_t* GetSpecialWave227Array(int n, unsigned* count, unsigned* rate);
 
 /* As GetSpecialWave227Array for CAL waveform n (0..15): 1000 samples, rate 1000. */
-TOLV_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned* rate);
+TOLV_SERVICE_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned* rate);
 
 /*
  * The samples of IEC 60601-2-47 pattern n (0..4) in millivolts, generated first if needed.
@@ -1511,13 +1530,13 @@ TOLV_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned*
  * lives as long as the process. NULL (count and rate 0) for n outside 0..4 or when memory runs
  * out. Takes no lock.
  */
-TOLV_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsigned* rate);
+TOLV_SERVICE_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsigned* rate);
 
 /* Parameters of IEC 60601-2-47 pattern n (0..4): mean RR interval (s), RR swing (s) and RR
  * modulation frequency (Hz). 0.0 for n outside 0..4. */
-TOLV_API double GetRRAvg(int n);
-TOLV_API double GetRRDev(int n);
-TOLV_API double GetHRVFreq(int n);
+TOLV_SERVICE_API double GetRRAvg(int n);
+TOLV_SERVICE_API double GetRRDev(int n);
+TOLV_SERVICE_API double GetHRVFreq(int n);
 
 /*
  * Writes a standard waveform to the file at path (UTF-8; replaced) as a one-channel text
@@ -1528,9 +1547,9 @@ TOLV_API double GetHRVFreq(int n);
  * Returns 0; -2 n out of range; -3 path NULL or the file cannot be opened; TOLV_TABLE_MISSING
  * (-5) the table is not available; -6 a write failed or memory ran out.
  */
-TOLV_API int DumpIEC227Waveform(unsigned n, const char* path);
-TOLV_API int DumpIEC251Waveform(unsigned n, const char* path);
-TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
+TOLV_SERVICE_API int DumpIEC227Waveform(unsigned n, const char* path);
+TOLV_SERVICE_API int DumpIEC251Waveform(unsigned n, const char* path);
+TOLV_SERVICE_API int DumpIEC247Waveform(unsigned n, const char* path);
 
 /* ------------------------------------------------------------------------------------------ */
 /* PPG waveform tables (Linux builds only)                                                    */
@@ -1540,26 +1559,26 @@ TOLV_API int DumpIEC247Waveform(unsigned n, const char* path);
  * AdjustPPGWaveform does (NULL or an all-zero record removes the channel's table and record).
  * Returns the number of table entries, 0 for the removal, or the codes of
  * TOLVSetPPGStandardWaveform. */
-TOLV_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform);
+TOLV_SERVICE_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform);
 /* One beat of AC values (thousandths of the AC unit) of a waveform at sampleRate into ac, which
  * has room for count values (only that many are written; NULL writes none), and the largest
  * value into *acMax (may be NULL). Returns the beat's length, round(sampleRate / frequency), or
  * 0 for an empty waveform, a frequency outside 0.16 .. 5.0, a rate not above 0 or an unknown
  * type. */
-TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
-                            double sampleRate);
+TOLV_SERVICE_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
+                                    double sampleRate);
 /* Normalises a record in place (DC below the pulse top unless AC is above DC, sync 1 or 2,
  * invert 0 or 1, the auxiliary fields bounded). Returns 0; -2 waveform NULL. */
-TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform);
+TOLV_SERVICE_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform);
 /* The finger model of the attached module for a DC level of channel 0 .. 2 and for an AC level
  * (their argument unchanged on modules without one). Levels outside the tables' ranges use the
  * tables' end entries. */
-TOLV_API double FingerDCValueConvert(int channel, double dc);
-TOLV_API double FingerACValueConvert(double ac);
+TOLV_SERVICE_API double FingerDCValueConvert(int channel, double dc);
+TOLV_SERVICE_API double FingerACValueConvert(double ac);
 /* AC range of an AC level on module 0x2112: 0 from 15, 1 from 1.5, else 2. */
-TOLV_API int GetACCalMode(double ac);
+TOLV_SERVICE_API int GetACCalMode(double ac);
 /* The PPG module's full model number, ModelHigh * 256 + ModelLow (0 without a module). */
-TOLV_API uint16_t GetPPGFullModelNumber(void);
+TOLV_SERVICE_API uint16_t GetPPGFullModelNumber(void);
 
 /* ------------------------------------------------------------------------------------------ */
 /* PPG module control (Linux builds only)                                                     */
@@ -1567,12 +1586,12 @@ TOLV_API uint16_t GetPPGFullModelNumber(void);
 
 /* Dynamic LED strength on (non-zero) or off. True when the module acknowledged; false without a
  * device. */
-TOLV_API bool EnableDynamicLEDStrength(int enable);
+TOLV_SERVICE_API bool EnableDynamicLEDStrength(int enable);
 /* Dynamic light state, sent only when it differs from the state last sent (1 at load): 0 (also
  * when nothing had to be sent); -1 no reply came (the state last sent stays). */
-TOLV_API int SetDynamicLight(int state);
+TOLV_SERVICE_API int SetDynamicLight(int state);
 /* Signal-strength detection, value 0 .. 255 as the module takes it. True when acknowledged. */
-TOLV_API bool EnableSignalStrengthDetection(int value);
+TOLV_SERVICE_API bool EnableSignalStrengthDetection(int value);
 
 /* The module's 18-byte sampling status record as it sent it. */
 typedef struct FGPA_SAMPLING_OUT {
@@ -1580,43 +1599,43 @@ typedef struct FGPA_SAMPLING_OUT {
 } FGPA_SAMPLING_OUT;
 /* Reads the sampling status into *status (must not be NULL). True when the whole reply came;
  * false (status untouched) otherwise or without a device. */
-TOLV_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status);
+TOLV_SERVICE_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status);
 
 /* Drive level of LED 1 .. 3, 0 .. 255. Returns 0; -1 led invalid; -2 level outside 0 .. 255;
  * -3 the command failed (or no device). */
-TOLV_API int SetPPGLedLevel(int led, int level);
+TOLV_SERVICE_API int SetPPGLedLevel(int led, int level);
 /* Sets LEDs 1, 2 and 3 to the module's factory drive levels (a level of 0 becomes 150 for an
  * LED whose output slot is used). Returns 0; -1 factory settings unreadable; -2 factory settings
  * invalid; -3 a write failed. */
-TOLV_API int ResetPPGLedLevel(void);
+TOLV_SERVICE_API int ResetPPGLedLevel(void);
 /* Trigger level of LED 1 .. 3, 0 .. 255. Returns 0; -1 not connected; -2 led invalid; -3 level
  * outside 0 .. 255; -4 the command failed. */
-TOLV_API int SetPPGTriggerLevel(int led, int level);
+TOLV_SERVICE_API int SetPPGTriggerLevel(int led, int level);
 /* Trigger level of LED 1 .. 3 (0 .. 255); -1 not connected; -2 led invalid; -3 read failed. */
-TOLV_API int GetPPGTriggerLevel(int led);
+TOLV_SERVICE_API int GetPPGTriggerLevel(int led);
 /* Sets the trigger level of every used LED to its factory value. Returns 0; -1 not connected;
  * -2 factory settings unreadable; -3 invalid; -4 a write failed. */
-TOLV_API int ResetPPGTriggerLevel(void);
+TOLV_SERVICE_API int ResetPPGTriggerLevel(void);
 /* Reads the 10-byte auto-trigger status into status (must not be NULL): byte 2 holds two flag
  * bits; bytes 6..7 and 8..9 two 16-bit values in host byte order (0 when both flags are set).
  * True when the reply came; false without a device or on a failed exchange. */
-TOLV_API bool GetAutoTriggerLevelStatus(unsigned char* status);
+TOLV_SERVICE_API bool GetAutoTriggerLevelStatus(unsigned char* status);
 /* Reads the six 12-bit photodiode status values (any pointer may be NULL). Returns 0; -1 not
  * connected; -2 playback or sampling runs; -3 the exchange failed; -4 not acknowledged or status
  * bits set. */
-TOLV_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int* value5,
-                         int* value6);
+TOLV_SERVICE_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int* value5,
+                                 int* value6);
 
 /* Generic module settings by identifier 0 .. 255. Reads store the value (one byte, or two bytes
  * little-endian) when value is not NULL; writes send one byte, one 16-bit value (little-endian)
  * or up to 60 bytes, 10 ms after taking the port, and wait 40 ms after the acknowledgement.
  * True when the module acknowledged; false without a device, for an identifier out of range or
  * (bytes) values NULL or a length outside 0 .. 60. */
-TOLV_API bool ReadCalibrationSetting(int id, unsigned char* value);
-TOLV_API bool ReadCalibrationSetting16(int id, uint16_t* value);
-TOLV_API bool WriteCalibrationSetting(int id, unsigned char value);
-TOLV_API bool WriteCalibrationSetting16(int id, uint16_t value);
-TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length);
+TOLV_SERVICE_API bool ReadCalibrationSetting(int id, unsigned char* value);
+TOLV_SERVICE_API bool ReadCalibrationSetting16(int id, uint16_t* value);
+TOLV_SERVICE_API bool WriteCalibrationSetting(int id, unsigned char value);
+TOLV_SERVICE_API bool WriteCalibrationSetting16(int id, uint16_t value);
+TOLV_SERVICE_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length);
 
 /* ------------------------------------------------------------------------------------------ */
 /* Firmware and MCU update (Linux builds only)                                                */
@@ -1682,8 +1701,8 @@ typedef int (*TOLV_BURN_PROGRESS_CALLBACK)(int stage, int value);
  * Returns 122880; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no memory;
  * -5 short read; -6 shorter than 122880 bytes or a wrong mark.
  */
-TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third,
-                              int* fourth);
+TOLV_SERVICE_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third,
+                                      int* fourth);
 
 /*
  * Burns the loaded firmware image into the simulator (storage channel 3, addresses 0 .. 102399
@@ -1696,7 +1715,7 @@ TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* th
  * -11, -12 (see above). Without a device, while playback or sampling runs, or without an image
  * it returns -3, -12 or -6 without calling the callback.
  */
-TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
+TOLV_SERVICE_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
 
 /*
  * Loads the image of the PPG module's microcontroller from the file at path (UTF-8): any length
@@ -1707,7 +1726,8 @@ TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback);
  * Returns the file size; -1 cannot be opened; -2 missing, size unreadable or path NULL; -4 no
  * memory; -5 short read; -6 too short, larger than 16 MiB or a wrong mark.
  */
-TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, int* fourth);
+TOLV_SERVICE_API int LoadMcuFile(const char* path, int* first, int* second, int* third,
+                                 int* fourth);
 
 /*
  * Burns the loaded microcontroller image into the PPG module 0x2112: enters the loader, erases
@@ -1721,7 +1741,7 @@ TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, 
  * Returns 0, or -1, -3, -4, -5, -6, -9, -11, -12 (see above); -3 (no device), -12 and -6 (no
  * image) are reported to the callback as stage 6 before anything is sent.
  */
-TOLV_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback);
+TOLV_SERVICE_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback);
 
 #ifdef __cplusplus
 }

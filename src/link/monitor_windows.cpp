@@ -33,17 +33,35 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 struct CAutoMonitor::State {
     CManualResetEvent active;
+    CManualResetEvent stop;   // set at unload: the window thread closes its window and ends
+    CManualResetEvent ended;  // set by the window thread as the last thing it does
     THREAD_HANDLE thread = 0;
-    HWND window = nullptr;
-    wchar_t className[128] = L"";
 };
 
 namespace {
+
+// Runs the window's messages until the stop event is set. The stop is an event rather than a
+// WM_QUIT so that it also reaches a thread whose window does not exist yet (or could not be
+// made, as on a system without a window station).
+void PumpMessagesUntilStopped(HANDLE stop) {
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const DWORD rc = MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT);
+        if (rc != WAIT_OBJECT_0 + 1) return;  // the stop, or a failed wait
+    }
+}
+
 void* WindowThread(void* argument) {
     auto* state = static_cast<CAutoMonitor::State*>(argument);
+    auto* stop = static_cast<HANDLE>(state->stop.NativeHandle());
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (int i = 0; i < 1000; ++i) {
-        std::swprintf(state->className, 128,
+    wchar_t className[128] = L"";
+    for (int i = 0; i < 1000 && state->stop.WaitTimeout(0) != 0; ++i) {
+        std::swprintf(className, 128,
                       L"MsgMonitorWnd-TOLVAN{CE90C33A-530C-48ED-AD9B-797244F10596}-%03d", i);
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
@@ -52,21 +70,26 @@ void* WindowThread(void* argument) {
         wc.hInstance = instance;
         wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpszClassName = state->className;
-        if (RegisterClassExW(&wc) == 0) continue;
-        state->window = CreateWindowExW(0, state->className, L"title", WS_OVERLAPPEDWINDOW,
-                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                        nullptr, nullptr, instance, nullptr);
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        UnregisterClassW(state->className, instance);
-        return nullptr;
+        wc.lpszClassName = className;
+        if (RegisterClassExW(&wc) == 0) continue;  // the name is taken: the next index
+        HWND window = CreateWindowExW(0, className, L"title", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                      instance, nullptr);
+        // Without a window no device-change broadcast arrives; the thread still waits for the
+        // stop, so that unloading finds it as always.
+        PumpMessagesUntilStopped(stop);
+        if (window != nullptr) DestroyWindow(window);
+        UnregisterClassW(className, instance);
+        break;
     }
+    state->ended.SetEvent();
     return nullptr;
 }
+
+// How long unloading waits for the window thread. Inside the loader's lock (FreeLibrary) the
+// thread cannot finish ending, so the wait is for its last step (the ended event), and bounded.
+constexpr unsigned kWindowThreadStopMs = 2000;
+
 }  // namespace
 
 void RegisterNotifyEvent(unsigned message, NotifyFunction function) {
@@ -87,8 +110,15 @@ CAutoMonitor::CAutoMonitor() : m_state(new State) {
 }
 
 CAutoMonitor::~CAutoMonitor() {
-    if (m_state->window != nullptr) PostMessageW(m_state->window, WM_QUIT, 0, 0);
-    JoinThread(m_state->thread);
+    if (m_state->thread == 0) return;
+    m_state->stop.SetEvent();
+    // The thread's handle is signalled when the thread is already gone (at process exit the
+    // system ends every other thread before the library's destructors run).
+    HANDLE handles[2] = {static_cast<HANDLE>(m_state->ended.NativeHandle()),
+                         reinterpret_cast<HANDLE>(m_state->thread)};
+    ::WaitForMultipleObjects(2, handles, FALSE, kWindowThreadStopMs);
+    CloseThread(m_state->thread);
+    // The state stays: a late call of the public members after unload finds it intact.
 }
 
 // While connected, every device-change broadcast wakes the connect thread.

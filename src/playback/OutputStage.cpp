@@ -250,7 +250,7 @@ bool SetDcDac(int code) {
 
 extern "C" {
 
-TOLV_API bool PlayFixedDCByDAC(unsigned code) {
+TOLV_SERVICE_API bool PlayFixedDCByDAC(unsigned code) {
     if (code > 65535) return false;
     TOLVSetOutputFunction(OUTPUT_OFF);
     SleepEx(20);
@@ -283,7 +283,7 @@ TOLV_API int TOLVSetOutputLead(int lead, bool on) {
     return 0;
 }
 
-TOLV_API int SetAllOutputLead(unsigned mask) {
+TOLV_SERVICE_API int SetAllOutputLead(unsigned mask) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (!SessionStarted()) return -1;
     mask &= 0x1FF;
@@ -300,7 +300,7 @@ TOLV_API bool TOLVGetOutputLead(int lead) {
     return (g_OutputLead & (1u << lead)) != 0;
 }
 
-TOLV_API unsigned GetAllOutputLead(void) {
+TOLV_SERVICE_API unsigned GetAllOutputLead(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     return g_OutputLead;
 }

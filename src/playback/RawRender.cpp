@@ -10,7 +10,8 @@
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"
 
-extern "C" TOLV_API int GetRawDataArrayEx(int function, double* out, int count, int sampleRate) {
+extern "C" TOLV_SERVICE_API int GetRawDataArrayEx(int function, double* out, int count,
+                                                  int sampleRate) {
     try {
         CAutoCriticalSection api(g_APICriticalSection);
         if (TOLVIsPlaying() || out == nullptr || count < 1 || sampleRate < 100 ||

@@ -303,7 +303,7 @@ unsigned short SecondRate(int c, int m) {
 
 extern "C" {
 
-TOLV_API int TOLVConfigureTransmissionRate(int mode) {
+TOLV_SERVICE_API int TOLVConfigureTransmissionRate(int mode) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (mode < 0) mode = 0;
     if (mode > 5) mode = 5;
@@ -314,7 +314,7 @@ TOLV_API int TOLVConfigureTransmissionRate(int mode) {
                : 0;
 }
 
-TOLV_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second) {
+TOLV_SERVICE_API bool TOLVGetTransmissionRate(int channel, unsigned* first, unsigned* second) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (channel < 1 || channel > 3 || first == nullptr || second == nullptr) return false;
     if (GetPPGFullModelNumber() != kPpgModelWithMcu) return false;

@@ -81,11 +81,11 @@ TOLV_API bool TOLVEnableDynamicLEDStrength(bool enable) {
     return EnableDynamicLEDStrength(enable ? 1 : 0);
 }
 
-TOLV_API bool EnableDynamicLEDStrength(int enable) {
+TOLV_SERVICE_API bool EnableDynamicLEDStrength(int enable) {
     return RunDeviceCommand(false, [&] { return DoEnableDynamicLEDStrength(enable); });
 }
 
-TOLV_API int SetDynamicLight(int state) {
+TOLV_SERVICE_API int SetDynamicLight(int state) {
     return NoThrow(-1, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (state == s_PPGDynamicLight) return 0;
@@ -97,7 +97,7 @@ TOLV_API int SetDynamicLight(int state) {
     });
 }
 
-TOLV_API bool EnableSignalStrengthDetection(int value) {
+TOLV_SERVICE_API bool EnableSignalStrengthDetection(int value) {
     if (!ValidByte(value)) return false;
     return RunDeviceCommand(false, [&] {
         return TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(value)),
@@ -105,7 +105,7 @@ TOLV_API bool EnableSignalStrengthDetection(int value) {
     });
 }
 
-TOLV_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status) {
+TOLV_SERVICE_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status) {
     if (status == nullptr) return false;
     return RunDeviceCommand(false, [&] {
         const auto record = Transact(BuildSamplingStatusRead(), ParseSamplingStatusReadReply);
@@ -115,13 +115,13 @@ TOLV_API bool ReadFGPASamplingStatus(FGPA_SAMPLING_OUT* status) {
     });
 }
 
-TOLV_API int SetPPGLedLevel(int led, int level) {
+TOLV_SERVICE_API int SetPPGLedLevel(int led, int level) {
     if (!ValidLed(led)) return -1;
     if (!ValidByte(level)) return -2;
     return WriteSettingShort(kSettingLedLevel[led - 1], static_cast<std::uint8_t>(level)) ? 0 : -3;
 }
 
-TOLV_API int ResetPPGLedLevel(void) {
+TOLV_SERVICE_API int ResetPPGLedLevel(void) {
     return NoThrow(-1, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         const int factory = EnsureFactorySettings();
@@ -137,7 +137,7 @@ TOLV_API int ResetPPGLedLevel(void) {
     });
 }
 
-TOLV_API int SetPPGTriggerLevel(int led, int level) {
+TOLV_SERVICE_API int SetPPGTriggerLevel(int led, int level) {
     if (!Connected()) return -1;
     if (!ValidLed(led)) return -2;
     if (!ValidByte(level)) return -3;
@@ -145,14 +145,14 @@ TOLV_API int SetPPGTriggerLevel(int led, int level) {
                                                                                               : -4;
 }
 
-TOLV_API int GetPPGTriggerLevel(int led) {
+TOLV_SERVICE_API int GetPPGTriggerLevel(int led) {
     if (!Connected()) return -1;
     if (!ValidLed(led)) return -2;
     const int level = _GetPPGMode(kSettingTriggerLevel[led - 1]);
     return level < 0 ? -3 : level;
 }
 
-TOLV_API int ResetPPGTriggerLevel(void) {
+TOLV_SERVICE_API int ResetPPGTriggerLevel(void) {
     return NoThrow(-1, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (!Connected()) return -1;
@@ -169,7 +169,7 @@ TOLV_API int ResetPPGTriggerLevel(void) {
     });
 }
 
-TOLV_API bool GetAutoTriggerLevelStatus(unsigned char* status) {
+TOLV_SERVICE_API bool GetAutoTriggerLevelStatus(unsigned char* status) {
     if (status == nullptr) return false;
     return RunDeviceCommand(false, [&] {
         const auto record = Transact(BuildAutoTriggerRead(), ParseAutoTriggerReadReply);
@@ -237,8 +237,8 @@ TOLV_API bool TOLVWriteLEDPulseGroupSetting(const LED_PULSE_GROUP* group) {
     });
 }
 
-TOLV_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int* value5,
-                         int* value6) {
+TOLV_SERVICE_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int* value5,
+                                 int* value6) {
     return NoThrow(-3, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (!Connected()) return -1;
@@ -257,7 +257,7 @@ TOLV_API int GetPDStatus(int* value1, int* value2, int* value3, int* value4, int
     });
 }
 
-TOLV_API bool ReadCalibrationSetting(int id, unsigned char* value) {
+TOLV_SERVICE_API bool ReadCalibrationSetting(int id, unsigned char* value) {
     if (!ValidByte(id)) return false;
     return RunDeviceCommand(false, [&] {
         const auto read =
@@ -268,7 +268,7 @@ TOLV_API bool ReadCalibrationSetting(int id, unsigned char* value) {
     });
 }
 
-TOLV_API bool ReadCalibrationSetting16(int id, uint16_t* value) {
+TOLV_SERVICE_API bool ReadCalibrationSetting16(int id, uint16_t* value) {
     if (!ValidByte(id)) return false;
     return RunDeviceCommand(false, [&] {
         const auto read =
@@ -298,17 +298,18 @@ bool WriteSetting(const Request& request) {
 
 extern "C" {
 
-TOLV_API bool WriteCalibrationSetting(int id, unsigned char value) {
+TOLV_SERVICE_API bool WriteCalibrationSetting(int id, unsigned char value) {
     if (!ValidByte(id)) return false;
     return WriteSetting(BuildSettingWrite8(static_cast<std::uint8_t>(id), value));
 }
 
-TOLV_API bool WriteCalibrationSetting16(int id, uint16_t value) {
+TOLV_SERVICE_API bool WriteCalibrationSetting16(int id, uint16_t value) {
     if (!ValidByte(id)) return false;
     return WriteSetting(BuildSettingWrite16(static_cast<std::uint8_t>(id), value));
 }
 
-TOLV_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values, int length) {
+TOLV_SERVICE_API bool WriteCalibrationSettingBytes(int id, const unsigned char* values,
+                                                   int length) {
     if (!ValidByte(id) || values == nullptr || length < 0) return false;
     const auto request = BuildSettingWriteBytes(static_cast<std::uint8_t>(id), values,
                                                 static_cast<std::size_t>(length));

@@ -179,13 +179,13 @@ void ResetPPGWaveforms() {
 
 extern "C" {
 
-TOLV_API int GetACCalMode(double ac) {
+TOLV_SERVICE_API int GetACCalMode(double ac) {
     if (ac + 0.00005 >= 15.0) return 0;
     if (ac + 0.00005 >= 1.5) return 1;
     return 2;
 }
 
-TOLV_API double FingerDCValueConvert(int channel, double dc) {
+TOLV_SERVICE_API double FingerDCValueConvert(int channel, double dc) {
     CAutoCriticalSection api(g_APICriticalSection);
     const std::uint16_t model = GetPPGFullModelNumber();
     if (model == kPPGModel2112) {
@@ -200,7 +200,7 @@ TOLV_API double FingerDCValueConvert(int channel, double dc) {
     return dc;
 }
 
-TOLV_API double FingerACValueConvert(double ac) {
+TOLV_SERVICE_API double FingerACValueConvert(double ac) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (GetPPGFullModelNumber() == kPPGModel2012 && s_fingerModel2012 != nullptr) {
         return s_fingerModel2012->ac[TableIndex(std::trunc(10.0 * ac), kFingerAcEntries)] / 10.0;
@@ -208,8 +208,8 @@ TOLV_API double FingerACValueConvert(double ac) {
     return ac;
 }
 
-TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
-                            double sampleRate) {
+TOLV_SERVICE_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, int* acMax,
+                                    double sampleRate) {
     return NoThrow(0, [&] {
         if (acMax != nullptr) *acMax = 0;
         if (waveform == nullptr || IsEmptyWaveform(waveform)) return 0;
@@ -282,7 +282,7 @@ TOLV_API int GenPPGWaveform(const PPG_WAVEFORM* waveform, int count, int* ac, in
     });
 }
 
-TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform) {
+TOLV_SERVICE_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform) {
     (void)channel;
     if (waveform == nullptr) return -2;
     CAutoCriticalSection api(g_APICriticalSection);
@@ -304,7 +304,7 @@ TOLV_API int AdjustPPGWaveform(int channel, PPG_WAVEFORM* waveform) {
     return 0;
 }
 
-TOLV_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform) {
+TOLV_SERVICE_API int SetPPGWaveform(int channel, const PPG_WAVEFORM* waveform) {
     return NoThrow(-7, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (IsPlayingOrSampling()) return -1;

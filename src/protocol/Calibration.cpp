@@ -322,7 +322,7 @@ DCCalibrationSource SetECGDCVariableCalibrationData() {
 bool _outputECGDCVariableCalibrationData(const char* path) {
     std::uint16_t table[kDcCalibrationWords];
     CopyLiveDCCalibrationTable(table);
-    std::FILE* file = OpenFileUtf8(path, "w");
+    std::FILE* file = OpenFileUtf8(path, "wb");
     if (file == nullptr) return false;
     bool written = true;
     for (std::uint16_t value : table) {
@@ -335,7 +335,7 @@ bool _outputECGDCVariableCalibrationData(const char* path) {
 
 extern "C" {
 
-TOLV_API int SetCalibrationDataPath(const char* directory) {
+TOLV_SERVICE_API int SetCalibrationDataPath(const char* directory) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (directory == nullptr || directory[0] == '\0') {
         s_calibrationPath[0] = '\0';
@@ -347,7 +347,7 @@ TOLV_API int SetCalibrationDataPath(const char* directory) {
     return 0;
 }
 
-TOLV_API bool ReadDCCalibrationData(void) {
+TOLV_SERVICE_API bool ReadDCCalibrationData(void) {
     return RunDeviceCommand(false, [] {
         std::uint16_t table[kDcCalibrationWords];
         if (!ReadDCVariableCalibrationData(table)) return false;
@@ -356,7 +356,7 @@ TOLV_API bool ReadDCCalibrationData(void) {
     });
 }
 
-TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
+TOLV_SERVICE_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
     if (values == nullptr || count != static_cast<long>(kDcCalibrationWords)) return false;
     std::uint16_t table[kDcCalibrationWords];
     for (std::size_t i = 0; i < kDcCalibrationWords; ++i) {
@@ -371,14 +371,14 @@ TOLV_API bool WriteDCCalibrationData(const unsigned int* values, long count) {
     });
 }
 
-TOLV_API bool ValidateDCCalibrationData(void) {
+TOLV_SERVICE_API bool ValidateDCCalibrationData(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     std::uint16_t table[kDcCalibrationWords];
     CopyLiveDCCalibrationTable(table);
     return IsValidDCCalibrationTable(table);
 }
 
-TOLV_API bool ClearDCCalibrationData(void) {
+TOLV_SERVICE_API bool ClearDCCalibrationData(void) {
     return RunDeviceCommand(false, [] {
         bool ok = ClearDCVariableCalibrationData();
         ok = ClearFlashCalibrationData() && ok;
@@ -390,18 +390,18 @@ TOLV_API bool ClearDCCalibrationData(void) {
     });
 }
 
-TOLV_API int SaveCalibrationData(const char* directory) {
+TOLV_SERVICE_API int SaveCalibrationData(const char* directory) {
     if (directory == nullptr) return -2;
     CAutoCriticalSection api(g_APICriticalSection);
     return NoThrow(-1, [&] { return DoSaveCalibrationData(directory); });
 }
 
-TOLV_API int LoadCalibrationData(void) {
+TOLV_SERVICE_API int LoadCalibrationData(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     return NoThrow(-1, [] { return DoLoadCalibrationData(SerialNumberText(g_ModelInfo)); });
 }
 
-TOLV_API const uint16_t* GetCalibrationCache(int* count) {
+TOLV_SERVICE_API const uint16_t* GetCalibrationCache(int* count) {
     CAutoCriticalSection api(g_APICriticalSection);
     if (count != nullptr) *count = 0;
     FreeCalibrationCache();
@@ -414,7 +414,7 @@ TOLV_API const uint16_t* GetCalibrationCache(int* count) {
     return g_CalibrationCache;
 }
 
-TOLV_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity) {
+TOLV_SERVICE_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity) {
     if (buffer == nullptr || capacity < static_cast<int>(kDcCalibrationWords)) return 0;
     CAutoCriticalSection api(g_APICriticalSection);
     if (s_calibrationPath[0] == '\0') return 0;
@@ -424,7 +424,7 @@ TOLV_API int GetCalibrationCacheEx(uint16_t* buffer, int capacity) {
     return static_cast<int>(kDcCalibrationWords);
 }
 
-TOLV_API int ClearCalibrationCache(void) {
+TOLV_SERVICE_API int ClearCalibrationCache(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     FreeCalibrationCache();
     return NoThrow(-1, [] {

@@ -135,7 +135,7 @@ int DoGetPPGDacLevel() {
     return Transact<kDacWidthQueryReplyLength>(BuildDacWidthQuery(), ParseDacWidthQueryReply);
 }
 
-extern "C" TOLV_API uint16_t GetPPGFullModelNumber(void) {
+extern "C" TOLV_SERVICE_API uint16_t GetPPGFullModelNumber(void) {
     return static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
 }
 

@@ -460,19 +460,21 @@ int LoadImage(int (*load)(const char*, ImageVersion*), const char* path, int* fi
 
 extern "C" {
 
-TOLV_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third, int* fourth) {
+TOLV_SERVICE_API int LoadFirmwareFile(const char* path, int* first, int* second, int* third,
+                                      int* fourth) {
     return LoadImage(DoLoadFirmwareFile, path, first, second, third, fourth);
 }
 
-TOLV_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback) {
+TOLV_SERVICE_API int BurnFirmware(TOLV_BURN_PROGRESS_CALLBACK callback) {
     return NoThrow(kFirmwareWriteFailed, [&] { return DoBurnFirmware(callback); });
 }
 
-TOLV_API int LoadMcuFile(const char* path, int* first, int* second, int* third, int* fourth) {
+TOLV_SERVICE_API int LoadMcuFile(const char* path, int* first, int* second, int* third,
+                                 int* fourth) {
     return LoadImage(DoLoadMcuFile, path, first, second, third, fourth);
 }
 
-TOLV_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback) {
+TOLV_SERVICE_API int BurnMcu(TOLV_BURN_PROGRESS_CALLBACK callback) {
     return NoThrow(kFirmwareWriteFailed, [&] { return DoBurnMcu(callback); });
 }
 

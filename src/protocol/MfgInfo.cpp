@@ -29,7 +29,7 @@ int TransferredBytes(int length) {
 
 extern "C" {
 
-TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
+TOLV_SERVICE_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
     return RunDeviceCommand(0, [&] {
         const int count = TransferredBytes(length);
@@ -37,7 +37,7 @@ TOLV_API int TOLVReadMfgInfo(uint8_t* buffer, int length) {
     });
 }
 
-TOLV_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length) {
+TOLV_SERVICE_API int TOLVWriteMfgInfo(const uint8_t* buffer, int length) {
     if (buffer == nullptr || length < 1) return -2;
     return RunDeviceCommand(0, [&] {
         const int count = TransferredBytes(length);

@@ -342,7 +342,7 @@ void ResetModuleTables() {
 
 extern "C" {
 
-TOLV_API int GetPPGDCTable(int table, uint16_t* buffer, int count) {
+TOLV_SERVICE_API int GetPPGDCTable(int table, uint16_t* buffer, int count) {
     CAutoCriticalSection api(g_APICriticalSection);
     return CopyPPGDCTable(table, buffer, count);
 }

@@ -125,7 +125,7 @@ int RecorderIndex() {
 
 int DoDumpRawData(const double* values, int count, const char* path) {
     if (count < 0 || (values == nullptr && count > 0)) return -2;
-    std::FILE* raw = OpenFileUtf8(path, "w+");
+    std::FILE* raw = OpenFileUtf8(path, "w+b");
     if (raw == nullptr) return -3;
     bool ok = true;
     for (int i = 0; i < count && ok; ++i) ok = std::fprintf(raw, "%.3f\n", values[i]) > 0;
@@ -135,7 +135,7 @@ int DoDumpRawData(const double* values, int count, const char* path) {
 
 extern "C" {
 
-TOLV_API void SetRawArray(int count, const double* samples, int sampleRate) {
+TOLV_SERVICE_API void SetRawArray(int count, const double* samples, int sampleRate) {
     NoThrow(0, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (count < 0 || (samples == nullptr && count > 0) || sampleRate <= 0) return 0;
@@ -145,7 +145,7 @@ TOLV_API void SetRawArray(int count, const double* samples, int sampleRate) {
     });
 }
 
-TOLV_API void ClearRawArray(void) {
+TOLV_SERVICE_API void ClearRawArray(void) {
     NoThrow(0, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         InstallEcgRecording(nullptr);
@@ -154,7 +154,7 @@ TOLV_API void ClearRawArray(void) {
     });
 }
 
-TOLV_API const double* GetFileArray(int* count, int* sampleRate) {
+TOLV_SERVICE_API const double* GetFileArray(int* count, int* sampleRate) {
     return NoThrow(static_cast<const double*>(nullptr), [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         EcgRecordingPtr recording = CurrentEcgRecording();
@@ -164,14 +164,14 @@ TOLV_API const double* GetFileArray(int* count, int* sampleRate) {
     });
 }
 
-TOLV_API int DumpRawData(const double* values, int count, const char* path) {
+TOLV_SERVICE_API int DumpRawData(const double* values, int count, const char* path) {
     return NoThrow(-6, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         return DoDumpRawData(values, count, path);
     });
 }
 
-TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length) {
+TOLV_SERVICE_API bool EnableRecordRaw(double* ac, double* dc, int length) {
     return NoThrow(false, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (s_recorder.enabled || length < 0) return false;
@@ -180,7 +180,7 @@ TOLV_API bool EnableRecordRaw(double* ac, double* dc, int length) {
     });
 }
 
-TOLV_API void DisableRecordRaw(void) {
+TOLV_SERVICE_API void DisableRecordRaw(void) {
     NoThrow(0, [] {
         CAutoCriticalSection api(g_APICriticalSection);
         s_recorder = OutputRecorder{};

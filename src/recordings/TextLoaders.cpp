@@ -298,7 +298,7 @@ TOLV_API int TOLVLoadECGtxt(const char* path, int channel) {
     }
 }
 
-TOLV_API int CheckECGTxtChannel(const char* path, char** names) {
+TOLV_SERVICE_API int CheckECGTxtChannel(const char* path, char** names) {
     try {
         CAutoCriticalSection api(g_APICriticalSection);
         return DoCheckECGTxtChannel(path, names);
@@ -307,7 +307,7 @@ TOLV_API int CheckECGTxtChannel(const char* path, char** names) {
     }
 }
 
-TOLV_API void ReleaseECGTxtChannelNames(char** names, int count) {
+TOLV_SERVICE_API void ReleaseECGTxtChannelNames(char** names, int count) {
     NoThrow(0, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (names == nullptr) return 0;
@@ -319,7 +319,7 @@ TOLV_API void ReleaseECGTxtChannelNames(char** names, int count) {
     });
 }
 
-TOLV_API int LoadECGBin(const char* path) {
+TOLV_SERVICE_API int LoadECGBin(const char* path) {
     try {
         CAutoCriticalSection api(g_APICriticalSection);
         return DoLoadECGBin(path);
@@ -328,7 +328,7 @@ TOLV_API int LoadECGBin(const char* path) {
     }
 }
 
-TOLV_API int LoadECGAHA(const char* path, int channel) {
+TOLV_SERVICE_API int LoadECGAHA(const char* path, int channel) {
     try {
         CAutoCriticalSection api(g_APICriticalSection);
         return DoLoadECGAHA(path, channel);

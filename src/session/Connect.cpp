@@ -21,6 +21,28 @@ namespace {
 // Connect thread bookkeeping, guarded by the API lock (the thread handle) or atomic.
 std::atomic<int> g_bStopConnectDeviceThread{0};
 THREAD_HANDLE g_hConnectDeviceThread = 0;
+// Set by the connect thread, under the API lock, as it ends; cleared when one is started.
+CManualResetEvent s_ConnectThreadEnded;
+
+// How long TOLVFree waits for the connect thread to end. Windows bounds the wait; a thread
+// that outlasts it (a search pass over many ports, a listener that takes its time) finishes by
+// itself, and the next TOLVInit, TOLVConnect or TOLVFree takes it up again.
+#if defined(_WIN32)
+constexpr unsigned kConnectThreadEndBoundMs = 3000;
+#else
+constexpr unsigned kConnectThreadEndBoundMs = kInfiniteWait;
+#endif
+std::atomic<unsigned> s_ConnectThreadEndBoundMs{kConnectThreadEndBoundMs};
+
+// True when the stop flag is set; the thread is then marked as ended. The test and the mark
+// are one step under the API lock, so DoInit either sees an ended thread or clears the flag in
+// time for the thread to go on.
+bool ConnectThreadEnds() {
+    CAutoCriticalSection api(g_APICriticalSection);
+    if (g_bStopConnectDeviceThread == 0) return false;
+    s_ConnectThreadEnded.SetEvent();
+    return true;
+}
 
 void NotifyListener(bool state) {
     g_bConnected = state ? 1 : 0;
@@ -39,7 +61,7 @@ void Teardown() {
 
 void* ConnectDeviceThread(void*) {
     RaiseThreadPriority();
-    while (g_bStopConnectDeviceThread == 0) {
+    while (!ConnectThreadEnds()) {
         if (DeviceConnect(g_nPortNumber, 1) != 1) {
             SearchPause(10);
             continue;
@@ -87,7 +109,15 @@ bool DoInit(ConnectedCallback callback) {
     CAutoCriticalSection api(g_APICriticalSection);
     g_hReconnectEvent.ResetEvent();
     g_bStopConnectDeviceThread = 0;
-    if (g_hConnectDeviceThread != 0) return true;
+    if (g_hConnectDeviceThread != 0) {
+        // Still running (also one that TOLVFree stopped waiting for): it goes on searching.
+        if (s_ConnectThreadEnded.WaitTimeout(0) != 0) return true;
+        // It ended after TOLVFree stopped waiting for it: release it and start anew.
+        JoinThread(g_hConnectDeviceThread);
+        CloseThread(g_hConnectDeviceThread);
+        g_hConnectDeviceThread = 0;
+    }
+    s_ConnectThreadEnded.ResetEvent();
     THREAD_HANDLE thread = 0;
     if (!CreateThread(&thread, ConnectDeviceThread, nullptr)) {
         SetLastErrorText("could not start the connect thread");
@@ -154,7 +184,8 @@ void DoFree() {
         thread = g_hConnectDeviceThread;
     }
     StopPollingThread();
-    if (thread != 0) {
+    const unsigned bound = s_ConnectThreadEndBoundMs;
+    if (thread != 0 && (bound == kInfiniteWait || s_ConnectThreadEnded.WaitTimeout(bound) == 0)) {
         JoinThread(thread);
         CloseThread(thread);
         CAutoCriticalSection api(g_APICriticalSection);
@@ -162,4 +193,8 @@ void DoFree() {
         InterruptDeviceSearch(false);  // later searches (firmware update, next session) pause
     }
     TOLVReset();
+}
+
+void SetConnectThreadEndBound(unsigned ms) {
+    s_ConnectThreadEndBoundMs = ms == 0 ? kConnectThreadEndBoundMs : ms;
 }

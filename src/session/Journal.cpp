@@ -31,7 +31,7 @@ std::size_t CharacterBoundary(const char* text, std::size_t n) {
 
 extern "C" {
 
-TOLV_API int EnableSaveLog(const char* path) {
+TOLV_SERVICE_API int EnableSaveLog(const char* path) {
     std::lock_guard<std::mutex> lock(s_LogMutex);
     if (path == nullptr || std::strlen(path) >= kPathCapacity) {
         s_SaveLog = false;
@@ -42,7 +42,7 @@ TOLV_API int EnableSaveLog(const char* path) {
     return 0;
 }
 
-TOLV_API void DisableSaveLog(void) {
+TOLV_SERVICE_API void DisableSaveLog(void) {
     {
         std::lock_guard<std::mutex> lock(s_LogMutex);
         if (!s_SaveLog) return;
@@ -53,7 +53,7 @@ TOLV_API void DisableSaveLog(void) {
     s_LogFilePath[0] = '\0';
 }
 
-TOLV_API const char* GetSaveLogPath(void) {
+TOLV_SERVICE_API const char* GetSaveLogPath(void) {
     return s_LogFilePath;
 }
 
@@ -67,7 +67,8 @@ void _outputLog(const char* format, ...) {
         if (!s_SaveLog) return;
         path = s_LogFilePath;
     }
-    std::FILE* file = OpenFileUtf8(path.c_str(), "a+");
+    // Binary: every entry ends in "\n" alone, on Windows too.
+    std::FILE* file = OpenFileUtf8(path.c_str(), "a+b");
     if (file == nullptr) return;
     char small[512];
     std::vector<char> large;

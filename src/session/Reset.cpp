@@ -108,7 +108,7 @@ TOLV_API void TOLVResetAllLeadOff(void) {
     }
 }
 
-TOLV_API void TOLVResetEx(void) {
+TOLV_SERVICE_API void TOLVResetEx(void) {
     try {
         DoReset(false);
     } catch (...) {

@@ -34,7 +34,11 @@ void ConnectedPostProcessing();
 // A firmware update that restarts the device and finds it again keeps the connection; the
 // connect-time steps for the restarted device run inside the update (session/LoaderRestart).
 bool ConnectionStands();
-// Ends the session: output off, connect and poll threads stopped, settings reset.
+// Ends the session: output off, connect and poll threads stopped, settings reset. The wait for
+// the connect thread is bounded on Windows (3000 ms) and not elsewhere.
 void DoFree();
+// Tests: the bound of DoFree's wait for the connect thread (kInfiniteWait: none); 0 restores
+// the platform's own.
+void SetConnectThreadEndBound(unsigned ms);
 // TOLVConnect's body: scan or open port, then wait up to timeoutMs for the connect.
 bool ConnectWithTimeout(int port, unsigned timeoutMs);

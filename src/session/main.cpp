@@ -74,12 +74,12 @@ TOLV_API bool TOLVIsPPGConnected(void) {
     return g_bConnected != 0 && _IsPPGConnected();
 }
 
-TOLV_API int64_t TOLVGetDeviceHandle(void) {
+TOLV_SERVICE_API int64_t TOLVGetDeviceHandle(void) {
     CAutoCriticalSection api(g_APICriticalSection);
     return g_hDevice;
 }
 
-TOLV_API void TOLVSetDeviceHandle(int64_t handle) {
+TOLV_SERVICE_API void TOLVSetDeviceHandle(int64_t handle) {
     NoThrow(0, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         {
@@ -121,12 +121,12 @@ TOLV_API bool TOLVGetPPGHWInformation(HW_INFORMATION* info) {
     return true;
 }
 
-TOLV_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info) {
+TOLV_SERVICE_API bool TOLVSetDeviceInformation(const MODEL_INFORMATION* info) {
     if (info == nullptr) return false;
     return RunDeviceCommand(false, [&] { return SetModelInfo(info); });
 }
 
-TOLV_API bool TOLVSetHWInformation(int major, int minor) {
+TOLV_SERVICE_API bool TOLVSetHWInformation(int major, int minor) {
     if (major < 0 || major > 255 || minor < 0 || minor > 255) return false;
     return RunDeviceCommand(false, [&] { return SetHWInfo(major, minor); });
 }
@@ -160,33 +160,33 @@ TOLV_API const char* TOLVGetHWVersion(void) {
     return text;
 }
 
-TOLV_API const char* TOLVGetDeviceID(void) {
+TOLV_SERVICE_API const char* TOLVGetDeviceID(void) {
     static char text[128];
     CAutoCriticalSection api(g_APICriticalSection);
     return NoThrow<const char*>(
         text, [] { return Keep(text, sizeof text, DeviceIdText(g_ModelInfo, g_HWInfo)); });
 }
 
-TOLV_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature) {
+TOLV_SERVICE_API void TOLVGetDeviceFeature(DEVICE_FEATURE* feature) {
     if (feature == nullptr) return;
     CAutoCriticalSection api(g_APICriticalSection);
     *feature = g_DeviceFeature;
 }
 
-TOLV_API int TOLVGetUSBBusVoltage(void) {
+TOLV_SERVICE_API int TOLVGetUSBBusVoltage(void) {
     return RunDeviceCommand(0, [] {
         return static_cast<int>(Transact(BuildBusVoltageRead(), ParseBusVoltageReadReply));
     });
 }
 
-TOLV_API bool TOLVEnableFPGASampling(int enable) {
+TOLV_SERVICE_API bool TOLVEnableFPGASampling(int enable) {
     return RunDeviceCommand(false, [&] {
         return TransactOk(BuildSignalStrengthEnable(static_cast<std::uint8_t>(enable)),
                           CheckSignalStrengthEnableReply);
     });
 }
 
-TOLV_API bool TOLVGetFPGAReport(double* report) {
+TOLV_SERVICE_API bool TOLVGetFPGAReport(double* report) {
     if (report == nullptr) return false;
     return RunDeviceCommand(false, [&] {
         auto record = Transact(BuildSamplingStatusRead(), ParseSamplingStatusReadReply);

@@ -301,7 +301,7 @@ std::vector<R_MARK> IEC247RWaves(int n) {
 
 extern "C" {
 
-TOLV_API int TOLVEnableGroundTruth(int enable) {
+TOLV_SERVICE_API int TOLVEnableGroundTruth(int enable) {
     return NoThrow(-4, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (enable != 0 && enable != 1) return -2;
@@ -322,11 +322,11 @@ TOLV_API int TOLVEnableGroundTruth(int enable) {
     });
 }
 
-TOLV_API int TOLVIsGroundTruthEnabled(void) {
+TOLV_SERVICE_API int TOLVIsGroundTruthEnabled(void) {
     return GroundTruthOn() ? 1 : 0;
 }
 
-TOLV_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity) {
+TOLV_SERVICE_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity) {
     return NoThrow(-2, [&] {
         CAutoCriticalSection api(g_APICriticalSection);
         if (events == nullptr || capacity < 1) return -2;
@@ -339,7 +339,7 @@ TOLV_API int TOLVReadGroundTruth(TOLV_TRUTH_EVENT* events, int capacity) {
     });
 }
 
-TOLV_API unsigned TOLVGetGroundTruthLost(void) {
+TOLV_SERVICE_API unsigned TOLVGetGroundTruthLost(void) {
     return s_lost.load(std::memory_order_relaxed);
 }
 

@@ -221,11 +221,11 @@ TOLV_API void TOLVRegisterSyncMainFunctionCB(TOLV_SYNC_MAIN_FUNCTION_CALLBACK ca
     g_SyncMainFuncCB = callback;
 }
 
-TOLV_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback) {
+TOLV_SERVICE_API void RegisterStandardWaveformCB(TOLV_STANDARD_STOP_CALLBACK callback) {
     g_StandardStopCB = callback;
 }
 
-TOLV_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback) {
+TOLV_SERVICE_API void RegisterBaselineResetCB(TOLV_BASELINE_RESET_CALLBACK callback) {
     g_BaselineResetCB = callback;
 }
 

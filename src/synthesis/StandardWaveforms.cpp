@@ -283,7 +283,7 @@ int ToInt16(int v) {
 
 int DumpStandardWaveform(const char* path, int rate, int count, const char* name,
                          const std::int32_t* microvolts) {
-    std::FILE* file = OpenFileUtf8(path, "w+");
+    std::FILE* file = OpenFileUtf8(path, "w+b");
     if (file == nullptr) return -3;
     bool ok = std::fprintf(file, "%d\n%d\n1\n%s\n", rate, count, name) >= 0;
     for (int i = 0; ok && i < count; ++i) {
@@ -340,21 +340,21 @@ TOLV_API int TOLVGetANE20000Lead(void) {
 
 // --- Exported table access and dumps (Linux builds) ----------------------------------------------
 
-TOLV_API const int32_t* GetSpecialWave227Array(int n, unsigned* count, unsigned* rate) {
+TOLV_SERVICE_API const int32_t* GetSpecialWave227Array(int n, unsigned* count, unsigned* rate) {
     return NoThrow<const int32_t*>(nullptr, [&] {
         return SlotOf(ReferenceTable::IEC227, n, kIEC227Count, kIEC227Slot,
                       static_cast<unsigned>(IEC227SampleCount(n)), kIEC227Rate, count, rate);
     });
 }
 
-TOLV_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned* rate) {
+TOLV_SERVICE_API const int32_t* GetSpecialWave251Array(int n, unsigned* count, unsigned* rate) {
     return NoThrow<const int32_t*>(nullptr, [&] {
         return SlotOf(ReferenceTable::IEC251, n, kIEC251Count, kCTSLength, kCTSLength, kCTSRate,
                       count, rate);
     });
 }
 
-TOLV_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsigned* rate) {
+TOLV_SERVICE_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsigned* rate) {
     if (count != nullptr) *count = 0;
     if (rate != nullptr) *rate = 0;
     if (n >= static_cast<unsigned>(kIEC247Count)) return nullptr;
@@ -365,27 +365,27 @@ TOLV_API const double* GetSpecialWave247Array(unsigned n, unsigned* count, unsig
     return pattern;
 }
 
-TOLV_API double GetRRAvg(int n) {
+TOLV_SERVICE_API double GetRRAvg(int n) {
     return InRange(n, kIEC247Count) ? rravg[n] : 0.0;
 }
 
-TOLV_API double GetRRDev(int n) {
+TOLV_SERVICE_API double GetRRDev(int n) {
     return InRange(n, kIEC247Count) ? rrdev[n] : 0.0;
 }
 
-TOLV_API double GetHRVFreq(int n) {
+TOLV_SERVICE_API double GetHRVFreq(int n) {
     return InRange(n, kIEC247Count) ? hrvfreq[n] : 0.0;
 }
 
-TOLV_API int DumpIEC227Waveform(unsigned n, const char* path) {
+TOLV_SERVICE_API int DumpIEC227Waveform(unsigned n, const char* path) {
     return DumpTableWaveform(n, kIEC227Count, GetSpecialWave227Array, s227NameArray, path);
 }
 
-TOLV_API int DumpIEC251Waveform(unsigned n, const char* path) {
+TOLV_SERVICE_API int DumpIEC251Waveform(unsigned n, const char* path) {
     return DumpTableWaveform(n, kIEC251Count, GetSpecialWave251Array, s225NameArray, path);
 }
 
-TOLV_API int DumpIEC247Waveform(unsigned n, const char* path) {
+TOLV_SERVICE_API int DumpIEC247Waveform(unsigned n, const char* path) {
     return NoThrow(-6, [&] {
         if (n >= static_cast<unsigned>(kIEC247Count)) return -2;
         unsigned count = 0;

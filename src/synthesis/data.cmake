@@ -21,20 +21,39 @@ target_sources(tolvan_obj PRIVATE
   ${_tolvan_syn}/ReferenceRecords.cpp
   ${_tolvan_syn}/StandardWaveforms.cpp)
 
-# The generator links the WFDB reader and the platform's text and file utilities only.
-if(TOLVAN_PLATFORM STREQUAL "windows")
-  set(_tolvan_file_variant file_windows.cpp)
+# The generator runs on the build machine. A native build makes it from the sources below (it
+# links the WFDB reader and the platform's text and file utilities only); a cross build takes a
+# generator built for the build machine beforehand (scripts/cross.sh), named by
+# TOLVAN_HOST_DATA_GENERATOR.
+set(TOLVAN_HOST_DATA_GENERATOR "" CACHE FILEPATH
+    "Data generator built for the build machine (required when cross-compiling)")
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TOLVAN_HOST_DATA_GENERATOR)
+    message(FATAL_ERROR "A cross build needs -DTOLVAN_HOST_DATA_GENERATOR=<generator built for "
+                        "the build machine> (scripts/cross.sh builds one)")
+  endif()
+  add_executable(tolvan_data_generator IMPORTED GLOBAL)
+  set_target_properties(tolvan_data_generator PROPERTIES
+    IMPORTED_LOCATION ${TOLVAN_HOST_DATA_GENERATOR})
+  set(_tolvan_generator_command ${TOLVAN_HOST_DATA_GENERATOR})
+  set(_tolvan_generator_depends ${TOLVAN_HOST_DATA_GENERATOR})
 else()
-  set(_tolvan_file_variant file_posix.cpp)
+  if(TOLVAN_PLATFORM STREQUAL "windows")
+    set(_tolvan_file_variant file_windows.cpp)
+  else()
+    set(_tolvan_file_variant file_posix.cpp)
+  endif()
+  add_executable(tolvan_data_generator
+    ${PROJECT_SOURCE_DIR}/tools/data-generator/main.cpp
+    ${_tolvan_syn}/ReferenceRecords.cpp
+    ${PROJECT_SOURCE_DIR}/src/recordings/Wfdb.cpp
+    ${PROJECT_SOURCE_DIR}/src/recordings/FileReading.cpp
+    ${PROJECT_SOURCE_DIR}/src/platform/Text.cpp
+    ${PROJECT_SOURCE_DIR}/src/platform/${_tolvan_file_variant})
+  target_include_directories(tolvan_data_generator PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  set(_tolvan_generator_command tolvan_data_generator)
+  set(_tolvan_generator_depends tolvan_data_generator)
 endif()
-add_executable(tolvan_data_generator
-  ${PROJECT_SOURCE_DIR}/tools/data-generator/main.cpp
-  ${_tolvan_syn}/ReferenceRecords.cpp
-  ${PROJECT_SOURCE_DIR}/src/recordings/Wfdb.cpp
-  ${PROJECT_SOURCE_DIR}/src/recordings/FileReading.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/Text.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/${_tolvan_file_variant})
-target_include_directories(tolvan_data_generator PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 set(_tolvan_data_inputs "")
 if(TOLVAN_DATA_DIR)
@@ -49,8 +68,8 @@ file(CONFIGURE OUTPUT ${_tolvan_data_stamp} CONTENT "${TOLVAN_DATA_DIR}\n")
 set(TOLVAN_TABLES_BLOB ${CMAKE_BINARY_DIR}/generated/tolvan_tables.bin)
 add_custom_command(OUTPUT ${TOLVAN_TABLES_BLOB}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
-  COMMAND tolvan_data_generator "${TOLVAN_DATA_DIR}" ${TOLVAN_TABLES_BLOB}
-  DEPENDS tolvan_data_generator ${_tolvan_data_stamp} ${_tolvan_data_inputs}
+  COMMAND ${_tolvan_generator_command} "${TOLVAN_DATA_DIR}" ${TOLVAN_TABLES_BLOB}
+  DEPENDS ${_tolvan_generator_depends} ${_tolvan_data_stamp} ${_tolvan_data_inputs}
   COMMENT "Converting the reference records into the constant tables"
   VERBATIM)
 add_custom_target(tolvan_tables DEPENDS ${TOLVAN_TABLES_BLOB})

@@ -135,15 +135,20 @@ class FileTest : public ::testing::Test {
 TEST_F(FileTest, WriteThenReadRoundTripsEveryByte) {
     std::vector<unsigned char> bytes(70000);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
-    const std::string path = Path("d\xC3\xA9j\xC3\xA0.bin");  // UTF-8 name
-    ASSERT_TRUE(WriteFileBinaryData(path.c_str(), bytes.data(), bytes.size()));
-    EXPECT_EQ(GetFileSizeUtf8(path.c_str()), 70000);
-    unsigned char* data = nullptr;
-    unsigned int size = 0;
-    ASSERT_TRUE(ReadFileBinaryData(path.c_str(), &data, &size));
-    ASSERT_EQ(size, bytes.size());
-    EXPECT_EQ(std::memcmp(data, bytes.data(), size), 0);
-    delete[] data;
+    // UTF-8 names: Latin letters, and letters outside every single-byte code page (Windows
+    // converts the path to UTF-16 rather than through the local code page).
+    for (const char* name :
+         {"d\xC3\xA9j\xC3\xA0.bin", "\xE5\xBF\x83\xE7\x94\xB5\xE5\x9B\xBE.bin"}) {
+        const std::string path = Path(name);
+        ASSERT_TRUE(WriteFileBinaryData(path.c_str(), bytes.data(), bytes.size())) << name;
+        EXPECT_EQ(GetFileSizeUtf8(path.c_str()), 70000);
+        unsigned char* data = nullptr;
+        unsigned int size = 0;
+        ASSERT_TRUE(ReadFileBinaryData(path.c_str(), &data, &size));
+        ASSERT_EQ(size, bytes.size());
+        EXPECT_EQ(std::memcmp(data, bytes.data(), size), 0);
+        delete[] data;
+    }
 }
 
 TEST_F(FileTest, EmptyFileReadsAsZeroBytes) {

@@ -1,7 +1,6 @@
 // The reset to defaults (journal entries, values, leads) and the offline renderer, in a session
 // without a device.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cmath>
 #include <fstream>
@@ -11,6 +10,7 @@
 
 #include "ppg/PpgChannels.h"
 #include "session/Defaults.h"
+#include "support/PortableEnv.h"
 #include "synthesis/Noise.h"
 #include "synthesis/WaveformState.h"
 #include "tolvan.h"

@@ -14,6 +14,7 @@
 
 #include "link/Device.h"
 #include "protocol/DeviceInformation.h"
+#include "session/Session.h"
 #include "support/DeviceFixture.h"
 #include "tolvan.h"
 #include "vdev/SerialClient.h"
@@ -271,6 +272,43 @@ TEST_F(ConnectTest, InitWithCallbackIsToldOfConnectAndFreeTellsItFalse) {
     EXPECT_STREQ(TOLVGetFWVersion(), "0.0.00.00");
     MODEL_INFORMATION model;
     EXPECT_FALSE(TOLVGetDeviceInformation(&model));
+}
+
+// The listener's disconnect call blocks until the test releases it (or 10 s pass).
+CManualResetEvent s_releaseListener;
+std::atomic<bool> s_listenerBlocked{false};
+void BlockingCallback(bool connected) {
+    ++(connected ? s_trueCalls : s_falseCalls);
+    if (connected) return;
+    s_listenerBlocked = true;
+    s_releaseListener.WaitTimeout(10000);
+    s_listenerBlocked = false;
+}
+
+// The bounded wait of the Windows build, with a short bound: TOLVFree returns while the connect
+// thread is still in its teardown, and a new session takes that thread up again (one thread).
+TEST_F(ConnectTest, FreeStopsWaitingAtTheBoundAndTheLateThreadServesTheNextSession) {
+    StartDevice();
+    s_releaseListener.ResetEvent();
+    SetConnectThreadEndBound(50);
+    struct Restore {
+        ~Restore() {
+            s_releaseListener.SetEvent();
+            SetConnectThreadEndBound(0);
+        }
+    } restore;
+    ASSERT_TRUE(TOLVInit(BlockingCallback));
+    ASSERT_TRUE(Eventually([] { return TOLVIsConnected(); }));
+    TOLVFree();
+    EXPECT_TRUE(s_listenerBlocked) << "TOLVFree waited for the listener";
+    EXPECT_EQ(s_falseCalls.load(), 1);
+    ASSERT_TRUE(TOLVInit(BlockingCallback));
+    s_releaseListener.SetEvent();
+    EXPECT_TRUE(Eventually([] { return s_trueCalls.load() == 2 && TOLVIsConnected(); }));
+    SetConnectThreadEndBound(kInfiniteWait);
+    TOLVFree();
+    EXPECT_EQ(s_falseCalls.load(), 2);
+    EXPECT_FALSE(TOLVIsConnected());
 }
 
 TEST_F(ConnectTest, InitWithoutCallbackStillConnects) {

@@ -46,7 +46,7 @@ TEST_F(JournalTest, DisableEndsTheRunWithABlankLineOnceAndClearsThePath) {
 }
 
 TEST_F(JournalTest, ExistingFileIsAppendedToNeverTruncated) {
-    std::ofstream(m_path) << "earlier run\n";
+    std::ofstream(m_path, std::ios::binary) << "earlier run\n";
     ASSERT_EQ(EnableSaveLog(m_path.c_str()), 0);
     _outputLog("TOLVSetOutputFunction(%d);", 1);
     EXPECT_EQ(Contents(), "earlier run\nTOLVSetOutputFunction(1);\n");

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include "support/PortableEnv.h"
 #include "tolvan.h"
 
 template <typename Base = ::testing::Test>

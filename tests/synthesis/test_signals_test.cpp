@@ -3,7 +3,6 @@
 // builder; the reset back to defaults; and the scans played end to end without a device (the
 // simulation timer drives the packets and the callbacks).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +23,7 @@
 #include "playback/Stream.h"
 #include "recordings/Recording.h"
 #include "session/Session.h"
+#include "support/PortableEnv.h"
 #include "synthesis/ConverterCodes.h"
 #include "synthesis/Synthesizer.h"
 #include "synthesis/TestSignals.h"

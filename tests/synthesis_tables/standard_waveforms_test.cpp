@@ -1,7 +1,6 @@
 // The standard test waveforms: names and lengths, the 2-47 generator and reference beat, the
 // table lookups, the selectors with their journal lines, the accessors and the dumps.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PortableEnv.h"
 #include "synthesis/ReferenceData.h"
 #include "synthesis/StandardWaveforms.h"
 #include "synthesis/WaveformState.h"

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,13 +34,16 @@ class Tool {
             dup2(out[1], STDERR_FILENO);
             close(out[0]);
             close(out[1]);
+            // A cross build starts the tool under the target's emulator (words of the launcher).
+            std::vector<std::string> command;
+            std::istringstream launcher(TOLVAN_VDEV_LAUNCHER);
+            for (std::string word; launcher >> word;) command.push_back(word);
+            command.push_back(TOLVAN_VDEV_TOOL);
+            command.insert(command.end(), args.begin(), args.end());
             std::vector<char*> argv;
-            std::string tool = TOLVAN_VDEV_TOOL;
-            argv.push_back(tool.data());
-            std::vector<std::string> copy = args;
-            for (auto& a : copy) argv.push_back(a.data());
+            for (auto& word : command) argv.push_back(word.data());
             argv.push_back(nullptr);
-            execv(tool.c_str(), argv.data());
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);

@@ -1,4 +1,5 @@
-// A private scratch directory for one test (header only, POSIX).
+// A private scratch directory for one test (header only; POSIX, and Windows for the tests that
+// the Windows build runs).
 //
 //   vdev::TempDir dir;
 //   ASSERT_FALSE(dir.path().empty());
@@ -7,13 +8,19 @@
 //
 // The directory is made with mkdtemp under $TMPDIR (or /tmp) and removed on destruction with
 // everything in it: files, symbolic links (removed, never followed) and subdirectories at any
-// depth.
+// depth. On Windows it is made under the user's temporary folder with std::filesystem.
 #pragma once
 
+#if defined(_WIN32)
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#else
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -21,6 +28,46 @@
 #include <vector>
 
 namespace vdev {
+
+#if defined(_WIN32)
+class TempDir {
+  public:
+    TempDir() {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::path base = fs::temp_directory_path(error);
+        if (error) return;
+        auto seed = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005ull + 1) {
+            const fs::path candidate =
+                base / ("tolvan-test-" + std::to_string(seed % 1000000007ull));
+            if (fs::create_directory(candidate, error) && !error) {
+                m_path = candidate.generic_string();
+                return;
+            }
+        }
+    }
+    ~TempDir() {
+        std::error_code error;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, error);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string Join(const std::string& name) const { return m_path + "/" + name; }
+    bool MakeDirectories(const std::string& relative) const {
+        if (m_path.empty()) return false;
+        std::error_code error;
+        std::filesystem::create_directories(Join(relative), error);
+        return std::filesystem::is_directory(Join(relative), error);
+    }
+
+  private:
+    std::string m_path;
+};
+#else
 
 class TempDir {
   public:
@@ -87,5 +134,6 @@ class TempDir {
 
     std::string m_path;
 };
+#endif
 
 }  // namespace vdev
