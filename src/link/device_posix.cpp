@@ -15,6 +15,7 @@
 
 #include "link/Device.h"
 #include "link/DevicePlatform.h"
+#include "link/Monitor.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 
@@ -38,6 +39,8 @@ PathState& Paths() {
     static auto* state = new PathState;
     return *state;
 }
+
+std::atomic<bool> s_bHungUp{false};
 
 int Descriptor() {
     return static_cast<int>(g_hDevice);
@@ -87,6 +90,7 @@ int DoFindDevice(int n) {
     {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = fd;
+        s_bHungUp = false;
     }
     if (LockDeviceFile(n) != 1 || !TakePortLock(fd)) {
         DeviceClose();
@@ -117,6 +121,14 @@ void DeviceClose() {
 
 bool DeviceIsConnected() {
     return g_hDevice != -1;
+}
+
+void NoteDeviceHangUp() {
+    if (!s_bHungUp.exchange(true)) ReconnectDevice();
+}
+
+bool DeviceHungUp() {
+    return s_bHungUp;
 }
 
 bool DeviceCheckPath(const char* path) {
@@ -151,9 +163,13 @@ int DeviceReadData(void* buffer, int length) {
                 if (errno == EAGAIN) SleepEx(10);
                 continue;
             }
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) NoteDeviceHangUp();
             return count;
         }
-        if (n == 0) return count;  // end of file: the other side is gone
+        if (n == 0) {  // readable yet end of file: the other side is gone
+            NoteDeviceHangUp();
+            return count;
+        }
         count += static_cast<int>(n);
     }
     return length;
