@@ -103,11 +103,28 @@ def wfdb_record_files():
     yield b"\x01" + b"m/2 1 360 40\n~ 20\nr 20\n" + b"\x00"
 
 
+def reply_files():
+    # For each parser selector: an acknowledged 64-byte reply (0xFF at every byte a family
+    # tests), a short one and one with the acknowledge byte cleared; counts of 16 and 48.
+    for selector in range(32):
+        for count in (16, 48):
+            sel = bytes([(selector & 0x1F) | ((count << 2) & 0xE0)])
+            full = bytearray(range(64))
+            for i in (1, 2, 3, 4):
+                full[i] = 0xFF
+            full[0] = 0xAD
+            yield sel + bytes(full)
+            yield sel + bytes(full[:12])
+            full[3] = full[4] = 0
+            yield sel + bytes(full)
+
+
 def main():
     out = sys.argv[1]
     for target, gen in [("text", text_files), ("bin", bin_files), ("aha_txt", aha_txt_files),
                         ("aha_ecg", aha_ecg_files), ("edf", edf_files), ("wfdb", wfdb_files),
-                        ("edf_ex", edf_ex_files), ("wfdb_record", wfdb_record_files)]:
+                        ("edf_ex", edf_ex_files), ("wfdb_record", wfdb_record_files),
+                        ("replies", reply_files)]:
         for i, data in enumerate(gen()):
             put(out, target, "seed%d" % i, data)
 

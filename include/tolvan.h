@@ -169,14 +169,15 @@ TOLV_API const char* TOLVGetSDKVersion(void);
 
 /* Called on the connect thread, with no library lock held, with true after every connect and
  * false after every disconnect. It must return quickly and must not call TOLVFree or
- * TOLVConnect. */
+ * TOLVConnect (TOLVInit from it only replaces the callback). */
 typedef void (*TOLV_CONNECTED_CALLBACK)(bool connected);
 
 /*
  * Starts a session that searches every serial port for the simulator (again after each
  * disconnect) and tells callback of each connect and disconnect. callback may be NULL (then
  * nobody is told; setters still work once a device is open). Calling it while a session runs
- * replaces the callback and starts no second search.
+ * replaces the callback and starts no second search; a call while another thread ends the
+ * session (TOLVFree) waits for that end and then starts a new session.
  * Returns true when the search runs, false when its thread could not be created.
  */
 TOLV_API bool TOLVInit(TOLV_CONNECTED_CALLBACK callback);

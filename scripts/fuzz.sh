@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets of the recording loaders with clang (libFuzzer, AddressSanitizer,
+# Builds the fuzz targets of the recording loaders and the device reply parsers with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) and runs each for a bounded time on a generated seed corpus.
 #   scripts/fuzz.sh [seconds per target, default 60]
 # Exits non-zero when a target finds a crash, a leak, undefined behaviour or a timeout; the
@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=build-fuzz
-targets=(text bin aha_txt aha_ecg edf edf_ex wfdb wfdb_record)
+targets=(text bin aha_txt aha_ecg edf edf_ex wfdb wfdb_record replies)
 
 mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||

@@ -41,8 +41,13 @@ std::uint64_t DeviceConnection();
 // DeviceClose, but only while the open port is still the one of `connection` (the hot-plug
 // monitor's verdict on an earlier port must not close a port opened since).
 void DeviceCloseConnection(std::uint64_t connection);
-// Whether the node of the open port is still listed.
+// Whether the node of the open port is still listed and the port has not hung up.
 bool DeviceIsAlive();
+// A read or write found the port hung up (end of file or an I/O error: the device went away,
+// even if a node of the same name is back by now). Wakes the connect thread through the
+// reconnect event; DeviceIsAlive is false until the next port is opened.
+void NoteDeviceHangUp();
+bool DeviceHungUp();
 // True when the stored device path is not empty and equals path exactly.
 bool DeviceCheckPath(const char* path);
 // The node path of the identified port ("" when none).

@@ -48,6 +48,7 @@ int DeviceWriteData(const void* buffer, int length, int /*drain: no effect on Li
                 SleepEx(10);
                 continue;
             }
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) NoteDeviceHangUp();
             return count;
         }
         count += static_cast<int>(n);
@@ -56,6 +57,7 @@ int DeviceWriteData(const void* buffer, int length, int /*drain: no effect on Li
 }
 
 bool DeviceIsAlive() {
+    if (DeviceHungUp()) return false;
     const std::string pattern = DeviceNodeGlob();
     glob_t listing{};
     if (glob(pattern.c_str(), 0, nullptr, &listing) != 0) {

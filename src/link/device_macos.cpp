@@ -87,6 +87,7 @@ int DeviceWriteData(const void* buffer, int length, int drain) {
                 SleepEx(10);
                 continue;
             }
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) NoteDeviceHangUp();
             return count;
         }
         count += static_cast<int>(n);
@@ -97,6 +98,7 @@ int DeviceWriteData(const void* buffer, int length, int drain) {
 }
 
 bool DeviceIsAlive() {
+    if (DeviceHungUp()) return false;
     return ForEachNode([](const char* node) {
         char line[512];
         std::snprintf(line, sizeof line, "%s", node);

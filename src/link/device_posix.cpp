@@ -16,6 +16,7 @@
 
 #include "link/Device.h"
 #include "link/DevicePlatform.h"
+#include "link/Monitor.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/LastError.h"
@@ -78,6 +79,7 @@ void NoteOpenFailure(const std::string& path, int error) {
 
 // Ports opened by the search; written under g_AccessCriticalSection.
 std::atomic<std::uint64_t> s_connection{0};
+std::atomic<bool> s_bHungUp{false};
 
 int Descriptor() {
     return static_cast<int>(g_hDevice);
@@ -136,6 +138,7 @@ int DoFindDevice(int n) {
         CAutoCriticalSection access(g_AccessCriticalSection);
         g_hDevice = fd;
         ++s_connection;
+        s_bHungUp = false;
     }
     if (LockDeviceFile(n) != 1) {
         DeviceClose();
@@ -181,6 +184,14 @@ std::uint64_t DeviceConnection() {
 void DeviceCloseConnection(std::uint64_t connection) {
     CAutoCriticalSection access(g_AccessCriticalSection);
     if (s_connection == connection) DeviceClose();
+}
+
+void NoteDeviceHangUp() {
+    if (!s_bHungUp.exchange(true)) ReconnectDevice();
+}
+
+bool DeviceHungUp() {
+    return s_bHungUp;
 }
 
 bool DeviceCheckPath(const char* path) {
@@ -261,9 +272,13 @@ int ReadBudgeted(void* buffer, int length, int wakeFd) {
                 if (errno == EAGAIN) SleepEx(10);
                 continue;
             }
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) NoteDeviceHangUp();
             return count;
         }
-        if (n == 0) return count;  // end of file: the other side is gone
+        if (n == 0) {  // readable yet end of file: the other side is gone
+            NoteDeviceHangUp();
+            return count;
+        }
         count += static_cast<int>(n);
     }
     return length;

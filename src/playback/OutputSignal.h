@@ -8,6 +8,8 @@
 // setter at a start.
 #pragma once
 
+#include <atomic>
+
 // Output-signal callback: (graph time in s, output voltage in mV before attenuation).
 using GraphCallback = void (*)(double time, double millivolts);
 
@@ -16,5 +18,6 @@ extern GraphCallback g_GraphCB;
 extern GraphCallback g_PacingGraphCB;
 // Decimation setting: a divider d of 8 or more calls back at every (d / 4)th sample.
 extern int s_freqDivider;
-// Decimation counter: the callback runs when it is 0.
-extern int g_UICounter;
+// Decimation counter: the callback runs when it is 0. Counted by the packet builder, reset by
+// TOLVSetOutputFunction on the caller's thread: atomic (relaxed; no lock on the sample path).
+extern std::atomic<int> g_UICounter;

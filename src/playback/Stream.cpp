@@ -264,7 +264,11 @@ void _SendStopPacket() {
 
 bool UpdateMCUTransmissionRate(unsigned short channel1First, unsigned short channel1Second,
                                unsigned short channel2First, unsigned short channel2Second) {
-    if (GetPPGFullModelNumber() != kPpgModelWithMcu) return true;
+    {
+        // The connect thread clears the module record under the API lock when the device goes.
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (GetPPGFullModelNumber() != kPpgModelWithMcu) return true;
+    }
     const std::uint8_t ids[4] = {kSettingRateA1, kSettingRateA2, kSettingRateB1, kSettingRateB2};
     const unsigned short values[4] = {channel1First, channel2First, channel1Second, channel2Second};
     CDeviceCommand command;

@@ -1,5 +1,6 @@
 // The connect thread: search, connect, notify, wait for a hot-plug change, tear down.
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "link/Device.h"
@@ -17,6 +18,9 @@ std::atomic<ConnectedCallback> g_ConnectedCallback{nullptr};
 CAutoResetEvent g_hConnectedEvent;
 
 namespace {
+
+// Serialises the starts and ends of sessions; taken before the API lock.
+std::mutex s_SessionLifecycle;
 
 // Connect thread bookkeeping, guarded by the API lock (the thread handle) or atomic.
 std::atomic<int> g_bStopConnectDeviceThread{0};
@@ -106,6 +110,15 @@ bool SessionStarted() {
 
 bool DoInit(ConnectedCallback callback) {
     g_ConnectedCallback = callback;
+    {
+        // From the connection callback: the session runs (or is being freed); only the callback
+        // changes.
+        CAutoCriticalSection api(g_APICriticalSection);
+        if (g_hConnectDeviceThread != 0 && IsCurrentThread(g_hConnectDeviceThread)) return true;
+    }
+    // A start waits for a free in progress to end: otherwise it could clear the stop request of
+    // the connect thread that the free is waiting for, and both would wait for ever.
+    std::lock_guard<std::mutex> lifecycle(s_SessionLifecycle);
     CAutoCriticalSection api(g_APICriticalSection);
     g_hReconnectEvent.ResetEvent();
     g_bStopConnectDeviceThread = 0;
@@ -171,6 +184,8 @@ bool ConnectWithTimeout(int port, unsigned timeoutMs) {
 }
 
 void DoFree() {
+    // One start or free at a time (several threads may free at once).
+    std::lock_guard<std::mutex> lifecycle(s_SessionLifecycle);
     // Output off first: this stops playback and waits for the play thread.
     RunSessionHooks(SessionPoint::kSessionEnding);
     THREAD_HANDLE thread = 0;

@@ -227,6 +227,13 @@ bool VirtualDevice::Impl::ApplyFaults(const Bytes& request, Reply* reply, Clock:
                 if (rule.index < reply->bytes.size()) reply->bytes[rule.index] = rule.value;
                 *note += " [fault: corrupted byte]";
                 break;
+            case FaultRule::Kind::kGarbage:
+                for (std::size_t i = 0; i < reply->bytes.size(); ++i) {
+                    const auto b = static_cast<std::uint8_t>(0x35 + 73 * i);
+                    reply->bytes[i] = b == 0xFF ? 0x5A : b;
+                }
+                *note += " [fault: garbage]";
+                break;
         }
         return true;
     }

@@ -215,6 +215,7 @@ struct FaultRule {
         kUnacknowledged,  // the family's acknowledge byte is 0x00 instead of 0xFF
         kDelay,           // the reply is sent delayMs later
         kCorruptByte,     // reply byte `index` is replaced by `value`
+        kGarbage,         // every reply byte is replaced by line noise (never 0xFF), same length
     };
     Kind kind = Kind::kNoReply;
     int firstByte = -1;  // only replies to requests with this first byte; -1 = every reply
