@@ -6,7 +6,9 @@ cannot type is an error (HeaderError), never skipped.
 """
 
 import ctypes
+import platform
 import re
+import sys
 
 _SCALARS = {
     "void": None,
@@ -92,6 +94,11 @@ class Header:
         for name, value in re.findall(r"^[ \t]*#define[ \t]+(TOLV_\w+)[ \t]+\(?(-?\d+)\)?[ \t]*$",
                                       code, flags=re.M):
             self.constants[name] = int(value)
+        # The one platform condition of the header: the record layout of Linux i386.
+        i386 = platform.machine() in ("i386", "i486", "i586", "i686") and sys.platform != "win32"
+        code = re.sub(r"^[ \t]*#if defined\(__i386__\)[^\n]*\n(.*?)^[ \t]*#else[^\n]*\n(.*?)"
+                      r"^[ \t]*#endif[^\n]*$", lambda m: m.group(1 if i386 else 2), code,
+                      flags=re.S | re.M)
         code = re.sub(r"^[ \t]*#(?:[^\n]*\\\n)*[^\n]*", " ", code, flags=re.M)
         self.types = dict(_SCALARS)
         self.structures = {}
@@ -101,8 +108,9 @@ class Header:
         self._read_types(code)
         self.functions = {}
         comments = self._comments(source)
-        declarations = re.findall(r"\bTOLV_API\b([^;]*);", code)
-        if code.count("TOLV_API") != len(declarations):
+        # TOLV_SERVICE_API marks the service functions that only the Linux builds export.
+        declarations = re.findall(r"\bTOLV_(?:SERVICE_)?API\b([^;]*);", code)
+        if len(re.findall(r"\bTOLV_(?:SERVICE_)?API\b", code)) != len(declarations):
             raise HeaderError(f"{path}: TOLV_API outside a declaration")
         for declaration in declarations:
             function = self._function(" ".join(declaration.split()))
@@ -114,7 +122,7 @@ class Header:
         # The comment block before each declaration (declarations right after one another share
         # the block before the first of them).
         comments, last = {}, ""
-        for match in re.finditer(r"/\*(.*?)\*/|^TOLV_API\b[^;(]*?(\w+)\s*\(", source, flags=re.S | re.M):
+        for match in re.finditer(r"/\*(.*?)\*/|^TOLV_(?:SERVICE_)?API\b[^;(]*?(\w+)\s*\(", source, flags=re.S | re.M):
             if match.group(1) is not None:
                 last = re.sub(r"^\s*\*", " ", match.group(1), flags=re.M)
             else:
