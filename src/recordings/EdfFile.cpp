@@ -308,31 +308,46 @@ int EdfFile::readFile(const char* path) {
     return 0;
 }
 
-int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long long)>& reserve,
-                                     const std::function<void(const float*, std::size_t)>& sink) {
+int EdfFile::signalExtent(int signal, SignalExtent& extent) const {
     if (!m_file || signal < 0 || signal >= static_cast<int>(m_header.signals.size())) return -1;
     const EdfSignal& chosen = m_header.signals[static_cast<std::size_t>(signal)];
     if (chosen.IsAnnotation()) return -1;
     if (chosen.digitalMaximum == chosen.digitalMinimum) return -2;
 
-    const long long dataStart =
+    extent.dataStart =
         static_cast<long long>(m_header.numberOfSignals + 1) * EdfHeader::kSignalHeaderSize;
-    const long long recordBytes = m_header.RecordBytes();
-    long long signalOffset = 0;
-    for (int i = 0; i < signal; ++i) signalOffset += 2LL * m_header.signals[i].samplesPerRecord;
-    const long long perRecord = chosen.samplesPerRecord;
+    extent.recordBytes = m_header.RecordBytes();
+    extent.signalOffset = 0;
+    for (int i = 0; i < signal; ++i) {
+        extent.signalOffset += 2LL * m_header.signals[i].samplesPerRecord;
+    }
+    extent.perRecord = chosen.samplesPerRecord;
 
     // Records really present, and the chosen signal's samples in a last, partial record.
-    const long long dataBytes = std::max(0LL, m_fileSize - dataStart);
-    const long long fullRecords =
-        std::min<long long>(m_header.numberOfDataRecords, dataBytes / recordBytes);
-    long long tailSamples = 0;
-    if (fullRecords < m_header.numberOfDataRecords) {
-        long long rest = dataBytes - fullRecords * recordBytes - signalOffset;
-        tailSamples = std::clamp(rest / 2, 0LL, perRecord);
+    const long long dataBytes = std::max(0LL, m_fileSize - extent.dataStart);
+    extent.fullRecords =
+        std::min<long long>(m_header.numberOfDataRecords, dataBytes / extent.recordBytes);
+    extent.tailSamples = 0;
+    if (extent.fullRecords < m_header.numberOfDataRecords) {
+        const long long rest =
+            dataBytes - extent.fullRecords * extent.recordBytes - extent.signalOffset;
+        extent.tailSamples = std::clamp(rest / 2, 0LL, extent.perRecord);
     }
-    const long long count = fullRecords * perRecord + tailSamples;
-    if (count > INT_MAX) return -2;
+    extent.count = extent.fullRecords * extent.perRecord + extent.tailSamples;
+    return extent.count > INT_MAX ? -2 : 0;
+}
+
+int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long long)>& reserve,
+                                     const std::function<void(const float*, std::size_t)>& sink) {
+    SignalExtent extent;
+    if (int rc = signalExtent(signal, extent); rc != 0) return rc;
+    const EdfSignal& chosen = m_header.signals[static_cast<std::size_t>(signal)];
+    const long long dataStart = extent.dataStart;
+    const long long recordBytes = extent.recordBytes;
+    const long long signalOffset = extent.signalOffset;
+    const long long perRecord = extent.perRecord;
+    const long long fullRecords = extent.fullRecords;
+    const long long count = extent.count;
     reserve(count);
     if (!SeekFile(m_file.get(), dataStart + signalOffset)) return 0;
 
@@ -360,29 +375,16 @@ int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long l
 
 int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVector& values) {
     values.clear();
-    if (!m_file || signal < 0 || signal >= static_cast<int>(m_header.signals.size())) return -1;
+    SignalExtent extent;
+    if (int rc = signalExtent(signal, extent); rc != 0) return rc;
     const EdfSignal& chosen = m_header.signals[static_cast<std::size_t>(signal)];
-    if (chosen.IsAnnotation()) return -1;
-    if (chosen.digitalMaximum == chosen.digitalMinimum) return -2;
-
-    const long long dataStart =
-        static_cast<long long>(m_header.numberOfSignals + 1) * EdfHeader::kSignalHeaderSize;
-    const long long recordBytes = m_header.RecordBytes();
-    long long signalOffset = 0;
-    for (int i = 0; i < signal; ++i) signalOffset += 2LL * m_header.signals[i].samplesPerRecord;
-    const long long perRecord = chosen.samplesPerRecord;
-
-    // Records really present, and the chosen signal's samples in a last, partial record.
-    const long long dataBytes = std::max(0LL, m_fileSize - dataStart);
-    const long long fullRecords =
-        std::min<long long>(m_header.numberOfDataRecords, dataBytes / recordBytes);
-    long long tailSamples = 0;
-    if (fullRecords < m_header.numberOfDataRecords) {
-        long long rest = dataBytes - fullRecords * recordBytes - signalOffset;
-        tailSamples = std::clamp(rest / 2, 0LL, perRecord);
-    }
-    const long long count = fullRecords * perRecord + tailSamples;
-    if (count > INT_MAX) return -2;
+    const long long dataStart = extent.dataStart;
+    const long long recordBytes = extent.recordBytes;
+    const long long signalOffset = extent.signalOffset;
+    const long long perRecord = extent.perRecord;
+    const long long fullRecords = extent.fullRecords;
+    const long long tailSamples = extent.tailSamples;
+    const long long count = extent.count;
     values.resize(static_cast<std::size_t>(count));
     if (count == 0 || !SeekFile(m_file.get(), dataStart)) {
         values.clear();

@@ -146,6 +146,20 @@ class EdfFile {
     const EdfHeader& Header() const { return m_header; }
 
   private:
+    // Where a signal's samples lie in the file, and how many of them are really present.
+    struct SignalExtent {
+        long long dataStart = 0;     // offset of the first data record
+        long long recordBytes = 0;   // bytes of one data record
+        long long signalOffset = 0;  // the signal's offset within a record
+        long long perRecord = 0;     // the signal's samples per record
+        long long fullRecords = 0;   // whole records present
+        long long tailSamples = 0;   // the signal's samples in a last, partial record
+        long long count = 0;         // samples present in all
+    };
+    // 0 with the extent filled; -1 no such signal (or an annotation signal, or no file); -2 a
+    // signal without a digital range, or more samples than an int counts.
+    int signalExtent(int signal, SignalExtent& extent) const;
+
     EdfHeader m_header;
     FileHandle m_file;
     long long m_fileSize = 0;
