@@ -50,20 +50,6 @@ bool RecordOnset(const unsigned char* tal, std::size_t size, double* onset) {
     return Number(std::string(reinterpret_cast<const char*>(tal), end), onset);
 }
 
-std::vector<double> Resample(const std::vector<double>& values, double rate, double target) {
-    const double span = static_cast<double>(values.size() - 1) / rate;
-    const auto count = static_cast<std::size_t>(std::floor(span * target + 1e-9)) + 1;
-    std::vector<double> out(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = static_cast<double>(i) * rate / target;
-        const auto k = static_cast<std::size_t>(x);
-        const double frac = x - static_cast<double>(k);
-        out[i] =
-            k + 1 < values.size() ? values[k] + frac * (values[k + 1] - values[k]) : values.back();
-    }
-    return out;
-}
-
 int DoLoadEdfEx(const char* path, int channel, int flags) {
     if ((flags & ~(TOLV_EDF_RESAMPLE | TOLV_EDF_GAPS | TOLV_EDF_FREE_TEXT)) != 0) return -6;
     long long size = 0;

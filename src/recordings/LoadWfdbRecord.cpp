@@ -15,21 +15,6 @@ namespace {
 constexpr int kMinRate = 100;
 constexpr int kMaxRate = 40000;
 
-// Linear interpolation of values at `rate` onto the whole rate `target`, over the same span.
-std::vector<double> Resample(const std::vector<double>& values, double rate, double target) {
-    const double span = static_cast<double>(values.size() - 1) / rate;
-    const auto count = static_cast<std::size_t>(std::floor(span * target + 1e-9)) + 1;
-    std::vector<double> out(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = static_cast<double>(i) * rate / target;
-        const auto k = static_cast<std::size_t>(x);
-        const double frac = x - static_cast<double>(k);
-        out[i] =
-            k + 1 < values.size() ? values[k] + frac * (values[k + 1] - values[k]) : values.back();
-    }
-    return out;
-}
-
 int DoLoadWfdbRecord(const char* headerPath, int channel, int flags) {
     if ((flags & ~TOLV_WFDB_RESAMPLE) != 0) return -6;
     if (headerPath == nullptr) return -1;

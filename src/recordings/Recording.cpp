@@ -189,3 +189,17 @@ TOLV_SERVICE_API void DisableRecordRaw(void) {
 }
 
 }  // extern "C"
+
+std::vector<double> Resample(const std::vector<double>& values, double rate, double target) {
+    const double span = static_cast<double>(values.size() - 1) / rate;
+    const auto count = static_cast<std::size_t>(std::floor(span * target + 1e-9)) + 1;
+    std::vector<double> out(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = static_cast<double>(i) * rate / target;
+        const auto k = static_cast<std::size_t>(x);
+        const double frac = x - static_cast<double>(k);
+        out[i] =
+            k + 1 < values.size() ? values[k] + frac * (values[k + 1] - values[k]) : values.back();
+    }
+    return out;
+}

@@ -2,6 +2,8 @@
 // exported function returns; none takes the API lock (the exported functions do).
 #pragma once
 
+#include <vector>
+
 // Text recording (TOLVLoadECGtxt): the number of samples loaded, or -1 .. -7.
 int DoLoadECGtxt(const char* path, int channel);
 // Channel count and names of a text recording (CheckECGTxtChannel); names may be null.
@@ -18,3 +20,6 @@ int DoLoadECGedf(const char* path, int channel);
 int DoLoadECGdat(const char* headerPath, const char* signalPath, int channel);
 // Values as text (DumpRawData).
 int DoDumpRawData(const double* values, int count, const char* path);
+// Linear interpolation of values (at least one) at `rate` onto the whole rate `target`, over the
+// same span (the extension loaders' resampling of a non-whole rate).
+std::vector<double> Resample(const std::vector<double>& values, double rate, double target);
