@@ -32,21 +32,6 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string Field(const std::string& text, std::size_t width) {
-    std::string out = text.substr(0, width);
-    out.resize(width, ' ');
-    return out;
-}
-
-std::string Number(double value, std::size_t width) {
-    char text[32];
-    for (int decimals = 6; decimals >= 0; --decimals) {
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-        if (std::strlen(text) <= width) break;
-    }
-    return Field(text, width);
-}
-
 // Onset of an EDF+ annotation in seconds, as short as it can be written exactly enough.
 std::string Onset(double seconds) {
     char text[40];
@@ -259,24 +244,8 @@ bool WriteEdfPlus(const std::string& path, const Trace& trace,
     for (const std::string& t : tals) annotationBytes = std::max(annotationBytes, t.size());
     const std::size_t annotationSamples = (annotationBytes + 1) / 2;
 
-    double low = *std::min_element(trace.millivolts.begin(), trace.millivolts.end());
-    double high = *std::max_element(trace.millivolts.begin(), trace.millivolts.end());
-    if (high - low < 1e-3) {
-        low -= 0.5;
-        high += 0.5;
-    }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char date[16], time[16], start[32];
-    std::strftime(date, sizeof date, "%d.%m.%y", &local);
-    std::strftime(time, sizeof time, "%H.%M.%S", &local);
-    std::strftime(start, sizeof start, "%d-%b-%Y", &local);
-    for (char* c = start; *c != '\0'; ++c)
-        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    std::string header = Field("0", 8) + Field("X X X X", 80) +
-                         Field(std::string("Startdate ") + start + " X X tolvan", 80) +
-                         Field(date, 8) + Field(time, 8) + Field("768", 8) + Field("EDF+C", 44) +
+    double low = 0, high = 0;
+    std::string header = EdfHeaderStart(trace, &low, &high) + Field("768", 8) + Field("EDF+C", 44) +
                          Field(std::to_string(records), 8) + Field("1", 8) + Field("2", 4);
     const std::string label = trace.label.empty() ? "ECG" : trace.label;
     header += Field(label, 16) + Field("EDF Annotations", 16);

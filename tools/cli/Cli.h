@@ -57,6 +57,13 @@ struct Trace {
 };
 bool WriteCsv(const std::string& path, const Trace& trace, std::string* error);
 bool WriteEdf(const std::string& path, const Trace& trace, std::string* error);
+// EDF header pieces: a field padded with spaces to its width (cut when longer), a number that
+// fits its width.
+std::string Field(const std::string& text, std::size_t width);
+std::string Number(double value, std::size_t width);
+// The physical range of the trace (widened when flat) and the header's first five fields:
+// version, patient, recording with today's start date, start date and start time.
+std::string EdfHeaderStart(const Trace& trace, double* low, double* high);
 // Reads a CSV written by render/play (time_s, mV), by tolvan-vdev --csv (sample, ac_mV; rate
 // given) or an EDF file (signal `channel`).
 bool ReadTrace(const std::string& path, double vdevRate, int channel, Trace* trace,

@@ -15,7 +15,6 @@
 #include "Cli.h"
 
 namespace cli {
-namespace {
 
 // An EDF header field: text left-aligned, padded with spaces, cut to the width.
 std::string Field(const std::string& text, std::size_t width) {
@@ -32,6 +31,29 @@ std::string Number(double value, std::size_t width) {
     }
     return Field(text, width);
 }
+
+std::string EdfHeaderStart(const Trace& trace, double* low, double* high) {
+    *low = *std::min_element(trace.millivolts.begin(), trace.millivolts.end());
+    *high = *std::max_element(trace.millivolts.begin(), trace.millivolts.end());
+    if (*high - *low < 1e-3) {
+        *low -= 0.5;
+        *high += 0.5;
+    }
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char date[16], time[16], start[32];
+    std::strftime(date, sizeof date, "%d.%m.%y", &local);
+    std::strftime(time, sizeof time, "%H.%M.%S", &local);
+    std::strftime(start, sizeof start, "%d-%b-%Y", &local);
+    for (char* c = start; *c != '\0'; ++c)
+        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    return Field("0", 8) + Field("X X X X", 80) +
+           Field(std::string("Startdate ") + start + " X X tolvan", 80) + Field(date, 8) +
+           Field(time, 8);
+}
+
+namespace {
 
 std::vector<std::string> SplitCsv(const std::string& line) {
     std::vector<std::string> cells;
@@ -167,24 +189,8 @@ bool WriteEdf(const std::string& path, const Trace& trace, std::string* error) {
         return false;
     }
     const std::size_t records = (trace.millivolts.size() + rate - 1) / rate;
-    double low = *std::min_element(trace.millivolts.begin(), trace.millivolts.end());
-    double high = *std::max_element(trace.millivolts.begin(), trace.millivolts.end());
-    if (high - low < 1e-3) {
-        low -= 0.5;
-        high += 0.5;
-    }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char date[16], time[16], start[32];
-    std::strftime(date, sizeof date, "%d.%m.%y", &local);
-    std::strftime(time, sizeof time, "%H.%M.%S", &local);
-    std::strftime(start, sizeof start, "%d-%b-%Y", &local);
-    for (char* c = start; *c != '\0'; ++c)
-        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    std::string header = Field("0", 8) + Field("X X X X", 80) +
-                         Field(std::string("Startdate ") + start + " X X tolvan", 80) +
-                         Field(date, 8) + Field(time, 8) + Field("512", 8) + Field("", 44) +
+    double low = 0, high = 0;
+    std::string header = EdfHeaderStart(trace, &low, &high) + Field("512", 8) + Field("", 44) +
                          Field(std::to_string(records), 8) + Field("1", 8) + Field("1", 4);
     header += Field(trace.label, 16) + Field("", 80) + Field("mV", 8) + Number(low, 8) +
               Number(high, 8) + Field("-32768", 8) + Field("32767", 8) + Field("", 80) +
