@@ -56,16 +56,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DO
 
 # The Python package, with the header and the version it reads at import and the path of the
 # library installed beside it.
-set(_tolvan_python_default "${CMAKE_INSTALL_LIBDIR}/python3/dist-packages")
-if(EXISTS /usr/bin/python3 AND NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  execute_process(COMMAND /usr/bin/python3 -c "import sys; print('%d.%d' % sys.version_info[:2])"
-    OUTPUT_VARIABLE _tolvan_py_version OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(_tolvan_py_version)
-    set(_tolvan_python_default "${CMAKE_INSTALL_LIBDIR}/python${_tolvan_py_version}/dist-packages")
-  endif()
-endif()
-set(TOLVAN_PYTHON_INSTALL_DIR "${_tolvan_python_default}" CACHE STRING
-  "Directory (relative to the prefix, or absolute) of the installed Python package")
+include(${CMAKE_CURRENT_LIST_DIR}/PythonInstallDir.cmake)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/tolvan DESTINATION ${TOLVAN_PYTHON_INSTALL_DIR}
   PATTERN __pycache__ EXCLUDE PATTERN tolvan.h EXCLUDE PATTERN VERSION EXCLUDE
   PATTERN _installed.py EXCLUDE)
