@@ -34,19 +34,6 @@ static_assert(sizeof(ModuleSnapshot) == 8, "one machine word");
 std::atomic<ModuleSnapshot> s_module{ModuleSnapshot{0, 0, 0, {3, 3, 3}, 0}};
 static_assert(std::atomic<ModuleSnapshot>::is_always_lock_free, "lock-free snapshot");
 
-void PublishModuleRecord() {
-    ModuleSnapshot snapshot{};
-    snapshot.model =
-        static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
-    snapshot.letter1 = g_PPGModelInfo.Letter1;
-    snapshot.letter2 = g_PPGModelInfo.Letter2;
-    for (int i = 0; i < 3; ++i) {
-        const int e = g_PPGModelInfo.OutputChannel[i];
-        snapshot.outputChannel[i] = static_cast<std::uint8_t>(e >= 0 && e <= 2 ? e : 3);
-    }
-    s_module.store(snapshot, std::memory_order_release);
-}
-
 ModuleSnapshot ModuleRecord() {
     return s_module.load(std::memory_order_acquire);
 }
@@ -105,6 +92,19 @@ void FillModelFromImage(MODEL_INFORMATION* info, const std::uint8_t* image) {
 }
 
 }  // namespace
+
+void PublishModuleRecord() {
+    ModuleSnapshot snapshot{};
+    snapshot.model =
+        static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
+    snapshot.letter1 = g_PPGModelInfo.Letter1;
+    snapshot.letter2 = g_PPGModelInfo.Letter2;
+    for (int i = 0; i < 3; ++i) {
+        const int e = g_PPGModelInfo.OutputChannel[i];
+        snapshot.outputChannel[i] = static_cast<std::uint8_t>(e >= 0 && e <= 2 ? e : 3);
+    }
+    s_module.store(snapshot, std::memory_order_release);
+}
 
 DEVICE_FEATURE DeviceFeatureForModel(std::uint16_t fullModelNumber) {
     for (const ModelRow& row : kModelTable) {

@@ -23,6 +23,9 @@ extern int g_nPPGACDacLevel;
 // Photodiode ratio blocks of the PPG module, loaded with its sampling calibration.
 extern float g_FPGA_PDRatio[3][8];
 
+// Publishes g_PPGModelInfo to the lock-free readers below; every writer of that record calls it
+// right after writing.
+void PublishModuleRecord();
 // Reloads every record from the device on the open port. Called by the identification only.
 void UpdateDeviceInformation();
 // Zeroes the simulator's and the module's records (at a disconnect).
