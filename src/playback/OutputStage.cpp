@@ -164,7 +164,8 @@ RelayConfiguration ComputeRelayConfiguration(bool active) {
         if (externalResp) {
             if (respiration) mode |= 0x20;
         } else if (_IsPPGConnected()) {
-            for (int e : g_PPGModelInfo.OutputChannel) {
+            for (int slot = 0; slot < 3; ++slot) {
+                const int e = PPGOutputChannel(slot);
                 if (e < 0 || e > 2 || !g_bPPGOutputEnabled[e]) continue;
                 mode |= e <= 1 ? 0x04 : 0x08;
             }

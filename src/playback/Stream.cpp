@@ -116,7 +116,7 @@ struct PpgSlots {
 
 PpgSlots ListPpgSlots(std::uint8_t mode) {
     PpgSlots slots;
-    if ((mode & 0x04) != 0) slots.channel[slots.count++] = g_PPGModelInfo.OutputChannel[0];
+    if ((mode & 0x04) != 0) slots.channel[slots.count++] = PPGOutputChannel(0);
     if ((mode & 0x08) != 0) slots.channel[slots.count++] = 2;
     if ((mode & 0x10) != 0) slots.channel[slots.count++] = 0;
     for (int k = 0; k < kPPGChannels; ++k) {

@@ -56,7 +56,7 @@ bool DoEnableDynamicLEDStrength(int enable) {
 }
 
 bool PPGLedSlotUsed(int led) {
-    return ValidLed(led) && g_PPGModelInfo.OutputChannel[led - 1] != 3;
+    return ValidLed(led) && PPGOutputChannel(led - 1) != 3;
 }
 
 int _SetPPGMode(int id, int value) {

@@ -1,5 +1,6 @@
 #include "protocol/DeviceInformation.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,23 @@ int g_nPPGACDacLevel = 4095;
 float g_FPGA_PDRatio[3][8] = {};
 
 namespace {
+
+// What the per-packet code needs of g_PPGModelInfo, in one lock-free word. Republished by every
+// writer of the record, right after it writes.
+struct ModuleSnapshot {
+    std::uint16_t model;
+    char letter1;
+    char letter2;
+    std::uint8_t outputChannel[3];
+    std::uint8_t unused;
+};
+static_assert(sizeof(ModuleSnapshot) == 8, "one machine word");
+std::atomic<ModuleSnapshot> s_module{ModuleSnapshot{0, 0, 0, {3, 3, 3}, 0}};
+static_assert(std::atomic<ModuleSnapshot>::is_always_lock_free, "lock-free snapshot");
+
+ModuleSnapshot ModuleRecord() {
+    return s_module.load(std::memory_order_acquire);
+}
 
 struct ModelRow {
     std::uint16_t model;
@@ -74,6 +92,19 @@ void FillModelFromImage(MODEL_INFORMATION* info, const std::uint8_t* image) {
 }
 
 }  // namespace
+
+void PublishModuleRecord() {
+    ModuleSnapshot snapshot{};
+    snapshot.model =
+        static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
+    snapshot.letter1 = g_PPGModelInfo.Letter1;
+    snapshot.letter2 = g_PPGModelInfo.Letter2;
+    for (int i = 0; i < 3; ++i) {
+        const int e = g_PPGModelInfo.OutputChannel[i];
+        snapshot.outputChannel[i] = static_cast<std::uint8_t>(e >= 0 && e <= 2 ? e : 3);
+    }
+    s_module.store(snapshot, std::memory_order_release);
+}
 
 DEVICE_FEATURE DeviceFeatureForModel(std::uint16_t fullModelNumber) {
     for (const ModelRow& row : kModelTable) {
@@ -136,15 +167,21 @@ int DoGetPPGDacLevel() {
 }
 
 extern "C" TOLV_SERVICE_API uint16_t GetPPGFullModelNumber(void) {
-    return static_cast<std::uint16_t>(g_PPGModelInfo.ModelHigh * 256 + g_PPGModelInfo.ModelLow);
+    return ModuleRecord().model;
 }
 
 bool _IsPPGConnected() {
-    return g_PPGModelInfo.Letter1 == 'A' && g_PPGModelInfo.Letter2 == 'P';
+    const ModuleSnapshot module = ModuleRecord();
+    return module.letter1 == 'A' && module.letter2 == 'P';
 }
 
 bool ExtRespIsAvailable() {
-    return g_PPGModelInfo.Letter1 == 'E' && g_PPGModelInfo.Letter2 == 'R';
+    const ModuleSnapshot module = ModuleRecord();
+    return module.letter1 == 'E' && module.letter2 == 'R';
+}
+
+int PPGOutputChannel(int slot) {
+    return slot >= 0 && slot < 3 ? ModuleRecord().outputChannel[slot] : 3;
 }
 
 int GetFWMainVer() {
@@ -161,12 +198,14 @@ void ClearDeviceInformation() {
     CAutoCriticalSection api(g_APICriticalSection);
     g_ModelInfo = MODEL_INFORMATION{};
     g_PPGModelInfo = MODEL_INFORMATION{};
+    PublishModuleRecord();
     g_HWInfo = HW_INFORMATION{};
 }
 
 void UpdateDeviceInformation() {
     g_ModelInfo = MODEL_INFORMATION{};
     g_PPGModelInfo = MODEL_INFORMATION{};
+    PublishModuleRecord();
     g_HWInfo = HW_INFORMATION{};
     // The module's hardware record is zeroed too, so that a module seen on an earlier device
     // does not outlive it.
@@ -201,6 +240,7 @@ void UpdateDeviceInformation() {
         return;
     }
     FillModelFromImage(&g_PPGModelInfo, module);
+    PublishModuleRecord();
     g_PPGHWInfo.HardwareMajor = module[8];
     g_PPGHWInfo.HardwareMinor = module[9];
 
@@ -209,6 +249,7 @@ void UpdateDeviceInformation() {
     if (!version.ok()) return;
     for (int i = 0; i < 4; ++i) g_PPGHWInfo.FirmwareVersion[i] = version.value.parts[i];
     UpdatePPGLedTypeByModelNumber(&g_PPGModelInfo);
+    PublishModuleRecord();
     UpdateDeviceFeatureByPPGModule(&g_PPGModelInfo);
     const int bits = DoGetPPGDacLevel();
     g_nPPGDCDacLevel = g_nPPGACDacLevel = (1 << bits) - 1;

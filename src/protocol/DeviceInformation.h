@@ -2,7 +2,9 @@
 //
 // The records are loaded by the identification of a port (connect thread, under the API and
 // interrupt locks), zeroed at every disconnect (under the API lock) and read by API calls under
-// the API lock.
+// the API lock. The play thread and the timer tick never read the records: what they need of the
+// module record (model, letters, output channels) is republished into one atomic word each time
+// that record changes, and read through the functions below.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,9 @@ extern int g_nPPGACDacLevel;
 // Photodiode ratio blocks of the PPG module, loaded with its sampling calibration.
 extern float g_FPGA_PDRatio[3][8];
 
+// Publishes g_PPGModelInfo to the lock-free readers below; every writer of that record calls it
+// right after writing.
+void PublishModuleRecord();
 // Reloads every record from the device on the open port. Called by the identification only.
 void UpdateDeviceInformation();
 // Zeroes the simulator's and the module's records (at a disconnect).
@@ -35,9 +40,13 @@ DEVICE_FEATURE DeviceFeatureForModel(std::uint16_t fullModelNumber);
 // Bits of the PPG DAC: 16 or 12.
 int DoGetPPGDacLevel();
 // GetPPGFullModelNumber() is declared in tolvan.h (a service function of the Linux builds).
+// It, _IsPPGConnected, ExtRespIsAvailable and PPGOutputChannel read the published copy of the
+// module record and are safe on any thread without a lock.
 bool _IsPPGConnected();
 // The accessory on the module port is the external respiration module (letters 'E' 'R').
 bool ExtRespIsAvailable();
+// The output channel (0..2, 3 = none) of LED slot 0..2 of the module record.
+int PPGOutputChannel(int slot);
 int GetFWMainVer();
 int GetPPGFwMainVer();
 std::string GetPPGFwVersion();

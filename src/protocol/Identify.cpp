@@ -28,8 +28,7 @@ void DrainLink() {
 // without stopping it) keeps sending reports into the port, and nothing here can know, so the
 // stop is sent unconditionally; the reply (none without a module) is read and ignored.
 void StopModuleSampling() {
-    CDeviceCommand command;
-    if (command.Ready()) Transact(BuildConverterSelect(kConverterStop));
+    Transact(BuildConverterSelect(kConverterStop));
 }
 
 // The port search identifies every port it opens through this function.
@@ -40,10 +39,15 @@ struct IdentificationRegistrar {
 }  // namespace
 
 bool IsTargetDevice() {
-    StopModuleSampling();
-    DrainLink();
+    // The whole identification is one command. The port counts as open from the moment it is
+    // opened, so an application thread may already send commands; one that slipped in between
+    // the steps would have its reply drained here, or its reply (arriving late, after the drain)
+    // taken for the identification's, which then refuses the simulator and leaves its own reply
+    // in flight for the next search pass.
     CDeviceCommand command;
     if (!command.Ready()) return false;
+    StopModuleSampling();
+    DrainLink();
     auto identify =
         Transact<kIdentifyReplyLength>(BuildIdentify(), ParseIdentifyReply, kIdentifyWaitMs);
     if (!identify.ok()) return false;

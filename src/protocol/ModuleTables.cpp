@@ -25,7 +25,7 @@ constexpr std::size_t kPpgDcTableMaxWords = kPpgDcTableBytes / 2;
 
 // The attached module is the external respiration module (letters 'E' 'R').
 bool RespirationModuleAttached() {
-    return g_PPGModelInfo.Letter1 == 'E' && g_PPGModelInfo.Letter2 == 'R';
+    return ExtRespIsAvailable();
 }
 
 // Microcontroller factory settings in force (module 0x2112), guarded as the file head says.

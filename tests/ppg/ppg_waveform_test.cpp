@@ -31,6 +31,7 @@ class PpgTest : public ::testing::Test {
         TOLVDisableRespireAlgorithm();
         TOLVSetPPGFingerModel(nullptr, nullptr, nullptr);
         g_PPGModelInfo = MODEL_INFORMATION{};
+        PublishModuleRecord();
         g_DeviceFeature = DEVICE_FEATURE{};
         g_bACAboveDC = false;
         for (auto& mode : g_ACCalMode) mode = 0;
@@ -40,6 +41,7 @@ class PpgTest : public ::testing::Test {
     static void SetModule(int model) {
         g_PPGModelInfo.ModelHigh = static_cast<std::uint8_t>(model >> 8);
         g_PPGModelInfo.ModelLow = static_cast<std::uint8_t>(model & 0xFF);
+        PublishModuleRecord();
         g_DeviceFeature = model != 0 ? DeviceFeatureForModel(static_cast<std::uint16_t>(model))
                                      : DEVICE_FEATURE{};
     }

@@ -115,6 +115,27 @@ TEST_F(ApiRaceTest, FreeFromSeveralThreadsWhilePlayingAndConnecting) {
     EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
 }
 
+// An application thread that sends commands while a port is being identified: nothing of its
+// gets between the identification's requests (its reply would be drained, or taken for the
+// identification's), and the connection comes up working.
+TEST_F(ApiRaceTest, CommandsDuringIdentificationStayOutOfIt) {
+    auto& device = StartDevice();
+    std::atomic<bool> stop{false};
+    std::thread commands([&stop] {
+        while (!stop) TOLVGetUSBBusVoltage();
+    });
+    const bool connected = TOLVConnect(0, 5000);
+    stop = true;
+    commands.join();
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(TOLVGetUSBBusVoltage(), 50);
+    const auto requests = device.Requests();
+    std::size_t first = 0;
+    while (first < requests.size() && requests[first].bytes[0] != 0xAD) ++first;
+    ASSERT_LT(first + 1, requests.size());
+    EXPECT_EQ(requests[first + 1].bytes[0], 0x55) << "a command got into the identification";
+}
+
 struct LoopCase {
     const char* name;
     bool device;

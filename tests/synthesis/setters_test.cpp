@@ -196,10 +196,12 @@ TEST_F(Setters, EffectiveSampleRateFollowsTheModuleAndThePpgOutputs) {
     EXPECT_EQ(TOLVGetSampleRate(), 10000);
     g_PPGModelInfo.Letter1 = 'E';
     g_PPGModelInfo.Letter2 = 'R';
+    PublishModuleRecord();
     EXPECT_EQ(TOLVGetSampleRate(), 5000);
     g_bPPGOutputEnabled[2] = false;
     EXPECT_EQ(TOLVGetSampleRate(), 5000);
     g_PPGModelInfo = MODEL_INFORMATION{};
+    PublishModuleRecord();
     EXPECT_EQ(TOLVGetSampleRate(), 12345);
 }
 
