@@ -157,7 +157,17 @@ std::vector<Operation> Operations() {
         {"ModuleRead", ppg, 0xB0, {}, TOLVGetLEDAmbientLightMode, 0, {-2, -3}, 80 + exchange},
         {"ModuleWrite", ppg, 0xB0, {}, DynamicLed, 1, {0}, 80 + exchange},
         // A short selection reply is completed by the module's first report: it did select.
-        {"Sampling", ppg, 0xAD, {}, Sampling, 0, {-4}, 2 * (80 + exchange), {Fault::kShortReply}},
+        // -1 (not connected): an unplug during the selection can be seen before the start's
+        // next step.
+        {"Sampling",
+         ppg,
+         0xAD,
+         {},
+         Sampling,
+         0,
+         {-4, -1},
+         2 * (80 + exchange),
+         {Fault::kShortReply}},
         // Firmware and MCU loader rows (StorageWrite of image chunks, LoaderMode, McuWrite,
         // McuRead, Restart) go here once the loader lands on this branch.
     };
