@@ -5,9 +5,10 @@ format definitions (signal(5), the WFDB Programmer's Guide), the case names what
 is then an expected failure (or a skip when biosig refuses the record), and our samples are
 still checked against the codes written:
   - several signals in one file in a format other than 212: biosig steps through the file with a
-    frame too wide (6 bytes for two 16-bit signals instead of 4), and samples per frame above 1
-    likewise: signal(5) interleaves the signals sample by sample, a frame holding each signal's
-    samples once per frame;
+    frame too wide (6 bytes for two 16-bit signals instead of 4); samples per frame above 1: its
+    frames overlap (2 bytes a frame for one 16-bit signal of 4 samples per frame, not 8).
+    signal(5) interleaves the signals sample by sample, each frame holding every signal's
+    samples per frame once;
   - skew: ignored by biosig; signal(5) takes sample n of the signal from frame n + skew;
   - the baseline in parentheses after the gain ("100(10)"): ignored by biosig; signal(5) gives
     physical = (code - baseline) / gain, the baseline defaulting to the ADC zero;
