@@ -54,19 +54,19 @@ def wave(fmt, count, phase):
     return (top * np.sin(np.arange(count) / 9.0 + phase)).astype(int) // (1 + phase % 2)
 
 
-def signal_line(file, fmt, gain, zero, initial, name, spec=""):
-    return f"{file} {fmt}{spec} {gain} 12 {zero} {initial} 0 0 {name}\n"
+def signal_line(file, fmt, gain, zero, initial, name, suffix=""):
+    return f"{file} {fmt}{suffix} {gain} 12 {zero} {initial} 0 0 {name}\n"
 
 
-def one_file(tmp_path, fmt, signals, spec="", zero=0, gain="100"):
-    """A record of `signals` signals in one file; the second carries `spec` after its format.
+def one_file(tmp_path, fmt, signals, suffix="", zero=0, gain="100"):
+    """A record of `signals` signals in one file; the second carries `suffix` after its format.
     Returns the header and the codes of that signal (or of the only one)."""
     codes = [wave(fmt, N, s) for s in range(signals)]
     (tmp_path / "r.dat").write_bytes(encode(fmt, list(zip(*codes))))
     init = lambda c: int(c[0]) if fmt == 8 else 0
     text = f"r {signals} 250 {N}\n"
     for s, c in enumerate(codes):
-        text += signal_line("r.dat", fmt, gain, zero, init(c), f"s{s}", spec if s == 1 else "")
+        text += signal_line("r.dat", fmt, gain, zero, init(c), f"s{s}", suffix if s == 1 else "")
     (tmp_path / "r.hea").write_text(text)
     return tmp_path / "r.hea", codes[min(1, signals - 1)]
 
