@@ -101,6 +101,20 @@ def wfdb_record_files():
     yield b"\x81" + hea + b"\x00" + packed
     yield b"\x02" + b"r 1 360 20\n@ 8 200 8 0 5 0 0 ECG\n" + b"\x00" + bytes(range(20))
     yield b"\x01" + b"m/2 1 360 40\n~ 20\nr 20\n" + b"\x00"
+    # samples per frame, skew and offset; format 8 with several samples per frame
+    yield (b"\x03" + b"r 3 125 5\n@ 16+2 200 16 0 0 0 0 a\n@ 16x4:2+2 100 16 0 0 0 0 b\n"
+           b"@ 16x2:1+2 50(3) 16 0 0 0 0 c\n" + b"\x00" + b"\x00\x00" +
+           struct.pack("<35h", *sine(35, 900)))
+    yield b"\x01" + b"r 2 62.5 6\n@ 8x3 200 8 0 5 0 0 a\n@ 8 200 8 0 -5 0 0 b\n" + b"\x00" + bytes(
+        (v & 0xFF) for v in sine(24, 20))
+    # multi-segment records whose segment (the header after 0x01) has two samples per frame
+    segment = b"\x01$ 2 250 10\n@ 212x2 100 12 0 0 0 0 ECG\n@ 212 100 12 0 0 0 0 x\n"
+    packed = b""
+    for i in range(0, 30, 2):
+        a, b = (v & 0xFFF for v in sine(30, 700)[i:i + 2])
+        packed += bytes([a & 0xFF, ((a >> 8) & 0x0F) | ((b >> 4) & 0xF0), b & 0xFF])
+    yield b"\x01" + b"m/3 2 250 25\n~ 5\n$ 10\n$ 10\n" + segment + b"\x00" + packed
+    yield b"\x02" + b"m/4 2 250 25\n$ 0\n$ 10\n~ 5\n$ 10\n" + segment + b"\x00" + packed
 
 
 def reply_files():

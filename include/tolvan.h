@@ -1045,13 +1045,24 @@ TOLV_API int TOLVLoadECGdat(const char* headerPath, const char* signalPath, int 
  * signal is found in each segment by its description, 0 mV where a segment lacks it). The
  * signal files are looked for beside the header under the names it gives. Samples are
  * (code - baseline) / gain as for TOLVLoadECGdat. TOLVLoadECGdat itself is unchanged.
+ * Format fields "FMTxN:SKEW+OFFSET" (each part optional):
+ *   xN    N samples of the signal per frame (1 .. 1024): the signal plays at N times the
+ *         record's frame rate, which must then be whole (or is resampled, see flags); the
+ *         record's sample count and a segment's length count frames. In a multi-segment record
+ *         N comes from the layout segment ("0xN"), else from the first segment that holds the
+ *         signal, and every segment holding it must have the same N.
+ *   :SKEW the signal's sample n is taken from frame n + SKEW (0 .. 50 million): the record
+ *         spans its sample count of frames from there, and frames the file lacks are not
+ *         played (a skewed signal is SKEW frames shorter when the file holds no more).
+ * Samples of a signal file's other signals are skipped whatever their samples per frame.
  *   flags: 0, or TOLV_WFDB_RESAMPLE: a rate that is not a whole number (e.g. 128.5) is resampled
  *          linearly to the nearest whole rate over the same span; without it such a record is
  *          refused with -5 and the current recording stays.
  * Returns the number of samples loaded, or -1 the header cannot be read or is not a record
  * header this reader understands (also a segment's, or segments of more than 50 million
- * samples in all); -2 a signal file cannot be opened, or
- * names a format not listed, samples per frame or skew; -3 channel outside the record's
+ * samples in all); -2 a signal file cannot be opened, a signal line names a format not listed,
+ * samples per frame outside 1 .. 1024, a negative or larger skew, or (multi-segment) a samples
+ * per frame other than the signal's in another segment; -3 channel outside the record's
  * signals; -4 no sample or out of memory; -5 the rate (after resampling) is outside
  * 100 .. 40000 Hz (the samples stay loaded), or not whole without TOLV_WFDB_RESAMPLE; -6 flags
  * holds another bit.

@@ -39,8 +39,12 @@ run "normal" build -LE python -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # The Python package (pytest) against the library and the virtual device of the normal build.
 echo "=== python: pytest"
+# The biosig cross-check runs when the build has its biosig_dump (biosig installed).
+biosig_dump=""
+[ -x build/tests/biosig_dump ] && biosig_dump="$PWD/build/tests/biosig_dump"
 if TOLVAN_LIBRARY="$PWD/build/libtolvan.so" TOLVAN_VDEV="$PWD/build/tools/virtual-device/tolvan-vdev" \
-    PYTHONPATH="$PWD/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python \
+    TOLVAN_BIOSIG_DUMP="$biosig_dump" PYTHONPATH="$PWD/python" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python \
     2>&1 | tee build/pytest.log; then
   summary+=("python: $(tail -1 build/pytest.log)")
 else

@@ -17,11 +17,16 @@ constexpr int kMaxNesting = 1;  // a segment is a single-segment record
 // (a gap of 10^16 samples, say) is refused instead of filled.
 constexpr std::size_t kMaxSamples = 50000000;
 constexpr double kDefaultGain = 200.0;
+// Samples of one signal in a frame: enough for any real record (a few at most), small enough
+// that a frame of every signal stays a modest stride.
+constexpr int kMaxSamplesPerFrame = 1024;
 
 struct SIGNAL_LINE {
     std::string file;
     int format = 0;
     long long offset = 0;  // bytes to skip at the start of the file
+    int perFrame = 1;      // samples of this signal in each frame
+    long long skew = 0;    // frames by which this signal lags the record's time
     double gain = kDefaultGain;
     int baseline = 0;
     int initial = 0;
@@ -55,7 +60,8 @@ bool ParseInt(const std::string& text, long long* value) {
     return true;
 }
 
-// "fmt[xN][:skew][+offset]": only one sample per frame and no skew are read.
+// "fmt[xN][:skew][+offset]". The samples per frame, skew and offset are read even for a format
+// this reader does not decode (a layout segment's "0"), so that a record can name them there.
 bool ParseFormat(const std::string& text, SIGNAL_LINE* sig) {
     std::string f = text;
     const std::size_t plus = f.find('+');
@@ -63,16 +69,24 @@ bool ParseFormat(const std::string& text, SIGNAL_LINE* sig) {
         if (!ParseInt(f.substr(plus + 1), &sig->offset) || sig->offset < 0) return false;
         f = f.substr(0, plus);
     }
-    const std::size_t x = f.find_first_of("x:");
+    const std::size_t colon = f.find(':');
+    if (colon != std::string::npos) {
+        if (!ParseInt(f.substr(colon + 1), &sig->skew) || sig->skew < 0 ||
+            sig->skew > static_cast<long long>(kMaxSamples))
+            return false;
+        f = f.substr(0, colon);
+    }
+    const std::size_t x = f.find('x');
     if (x != std::string::npos) {
-        const std::string extra = f.substr(x);
-        if (extra != "x1" && extra != ":0" && extra != "x1:0") return false;
+        long long n = 0;
+        if (!ParseInt(f.substr(x + 1), &n) || n < 1 || n > kMaxSamplesPerFrame) return false;
+        sig->perFrame = static_cast<int>(n);
         f = f.substr(0, x);
     }
     long long format = 0;
-    if (!ParseInt(f, &format) || !WfdbFormatSupported(static_cast<int>(format))) return false;
+    if (!ParseInt(f, &format) || format < 0 || format > 1000) return false;
     sig->format = static_cast<int>(format);
-    return true;
+    return WfdbFormatSupported(sig->format);
 }
 
 // "gain[(baseline)][/units]"
@@ -161,21 +175,26 @@ int SignExtend(int v, int bits) {
     return (v & (sign - 1)) - (v & sign);
 }
 
-// One signal of a single-segment record: every signal file of the record is a group of the
-// signals that name it, in the order of their lines.
-int ReadSingle(const std::string& dir, const HEADER& h, int channel, std::vector<double>& out) {
+// One signal of a single-segment record: every signal file of the record holds frames of the
+// signals that name it, in the order of their lines, each signal with its samples per frame.
+// Appends the signal's samples (sample n of a skewed signal comes from frame n + skew; frames
+// past the end are not there) and gives its samples per frame.
+int ReadSingle(const std::string& dir, const HEADER& h, int channel, std::vector<double>& out,
+               int* perFrame) {
     if (channel < 0 || channel >= h.signals) return -3;
     const SIGNAL_LINE& sig = h.signalLines[static_cast<std::size_t>(channel)];
     if (!sig.ok || sig.file == "~" || sig.file.find('/') != std::string::npos) return -2;
-    int signals = 0, index = 0;
-    std::vector<int> initial;
+    *perFrame = sig.perFrame;
+    std::size_t width = 0, slot = 0;  // samples per frame of the file; the signal's first one
+    std::vector<int> initial, slots;
     for (int s = 0; s < h.signals; ++s) {
         const SIGNAL_LINE& other = h.signalLines[static_cast<std::size_t>(s)];
         if (other.file != sig.file) continue;
-        if (other.format != sig.format || other.offset != sig.offset) return -2;
-        if (s == channel) index = signals;
+        if (!other.ok || other.format != sig.format || other.offset != sig.offset) return -2;
+        if (s == channel) slot = width;
         initial.push_back(other.initial);
-        ++signals;
+        slots.push_back(other.perFrame);
+        width += static_cast<std::size_t>(other.perFrame);
     }
     long long size = 0;
     FileHandle file = OpenRegularFileForReading((dir + sig.file).c_str(), &size);
@@ -183,67 +202,91 @@ int ReadSingle(const std::string& dir, const HEADER& h, int channel, std::vector
     std::vector<unsigned char> bytes(static_cast<std::size_t>(size - sig.offset));
     if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
         return -2;
-    std::size_t want = bytes.size() * 8;  // more than any format holds
-    if (h.samples >= 0)
-        want = static_cast<std::size_t>(h.samples) * static_cast<std::size_t>(signals);
+    // No format holds more than 8 samples in a byte: the frames the bytes can hold, and of them
+    // those the record spans, the skewed signal reaching `skew` frames further.
+    const std::size_t skew = static_cast<std::size_t>(sig.skew);
+    std::size_t frames = bytes.size() * 8 / width + 1;
+    if (h.samples >= 0 && static_cast<unsigned long long>(h.samples) + skew < frames)
+        frames = static_cast<std::size_t>(h.samples) + skew;
     std::vector<int> stream;
-    DecodeWfdbStream(sig.format, bytes.data(), bytes.size(), signals, initial, want, stream);
-    const std::size_t frames = std::min(stream.size() / static_cast<std::size_t>(signals),
-                                        kMaxSamples - std::min(kMaxSamples, out.size()));
-    out.reserve(out.size() + frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-        const int code =
-            stream[f * static_cast<std::size_t>(signals) + static_cast<std::size_t>(index)];
-        out.push_back((code - sig.baseline) / sig.gain);
-    }
+    DecodeWfdbStream(sig.format, bytes.data(), bytes.size(), static_cast<int>(initial.size()),
+                     initial, frames * width, stream, slots);
+    frames = stream.size() / width;
+    const std::size_t k = static_cast<std::size_t>(sig.perFrame);
+    const std::size_t room = (kMaxSamples - std::min(kMaxSamples, out.size())) / k;
+    const std::size_t kept = std::min(frames > skew ? frames - skew : 0, room);
+    out.reserve(out.size() + kept * k);
+    for (std::size_t f = skew; f < skew + kept; ++f)
+        for (std::size_t i = 0; i < k; ++i)
+            out.push_back((stream[f * width + slot + i] - sig.baseline) / sig.gain);
     return 0;
 }
 
 int ReadRecord(const std::string& path, int channel, WFDB_SIGNAL& out, int depth) {
     HEADER h;
     if (!ReadHeader(path, &h)) return -1;
-    out.rate = h.rate;
     const std::string dir = Directory(path);
-    if (h.segments == 0) return ReadSingle(dir, h, channel, out.values);
+    int perFrame = 1;
+    if (h.segments == 0) {
+        const int rc = ReadSingle(dir, h, channel, out.values, &perFrame);
+        out.rate = h.rate * perFrame;
+        return rc;
+    }
     if (depth >= kMaxNesting) return -1;
     if (channel < 0 || channel >= h.signals) return -3;
     // A layout segment (0 samples, first) names the signals; each segment then gives the signal
-    // of the same description, or 0 mV when it has none.
+    // of the same description, or 0 mV when it has none. The signal's samples per frame come
+    // from the layout ("0x4"), else from the first segment that holds it; every segment that
+    // holds it must agree. Until they are known, the samples so far (gaps) count one a frame.
     std::string wanted;
     std::size_t first = 0;
+    int known = 0;
     if (!h.segmentList.empty() && h.segmentList[0].second == 0 && h.segmentList[0].first != "~") {
         HEADER layout;
         if (!ReadHeader(dir + h.segmentList[0].first + ".hea", &layout) || layout.segments != 0 ||
             channel >= layout.signals)
             return -1;
-        wanted = layout.signalLines[static_cast<std::size_t>(channel)].description;
+        const SIGNAL_LINE& line = layout.signalLines[static_cast<std::size_t>(channel)];
+        wanted = line.description;
+        known = line.perFrame > 1 ? line.perFrame : 0;
         first = 1;
     }
     for (std::size_t s = first; s < h.segmentList.size(); ++s) {
-        const auto& [name, samples] = h.segmentList[s];
-        if (static_cast<unsigned long long>(samples) > kMaxSamples - out.values.size()) return -1;
-        if (name == "~" || name.find('/') != std::string::npos) {
-            if (name != "~") return -1;
-            out.values.resize(out.values.size() + static_cast<std::size_t>(samples), 0.0);
-            continue;
-        }
+        const auto& [name, frames] = h.segmentList[s];
         HEADER seg;
-        const std::string segPath = dir + name + ".hea";
-        if (!ReadHeader(segPath, &seg) || seg.segments != 0) return -1;
-        int c = channel;
-        if (!wanted.empty()) {
-            c = -1;
-            for (int k = 0; k < seg.signals; ++k)
-                if (seg.signalLines[static_cast<std::size_t>(k)].description == wanted) c = k;
+        int c = -1;
+        if (name != "~") {
+            if (name.find('/') != std::string::npos) return -1;
+            if (!ReadHeader(dir + name + ".hea", &seg) || seg.segments != 0) return -1;
+            c = channel;
+            if (!wanted.empty()) {
+                c = -1;
+                for (int n = 0; n < seg.signals; ++n)
+                    if (seg.signalLines[static_cast<std::size_t>(n)].description == wanted) c = n;
+            }
         }
+        if (c >= 0 && c < seg.signals) {
+            const int k = seg.signalLines[static_cast<std::size_t>(c)].perFrame;
+            if (known == 0) {
+                // The gaps so far were counted one sample a frame: they are k times as long.
+                if (out.values.size() > kMaxSamples / static_cast<std::size_t>(k)) return -1;
+                out.values.assign(out.values.size() * static_cast<std::size_t>(k), 0.0);
+                known = k;
+            } else if (k != known) {
+                return -2;
+            }
+        }
+        const std::size_t k = static_cast<std::size_t>(std::max(known, 1));
         const std::size_t before = out.values.size();
+        if (static_cast<unsigned long long>(frames) > (kMaxSamples - before) / k) return -1;
         if (c >= 0) {
-            const int rc = ReadSingle(dir, seg, c, out.values);
+            const int rc = ReadSingle(dir, seg, c, out.values, &perFrame);
             if (rc != 0) return rc;
         }
         // Every segment lasts as long as the master header says.
-        out.values.resize(before + static_cast<std::size_t>(samples), 0.0);
+        out.values.resize(before + static_cast<std::size_t>(frames) * k, 0.0);
     }
+    out.rate = h.rate * std::max(known, 1);
     return 0;
 }
 
@@ -267,17 +310,24 @@ bool WfdbFormatSupported(int format) {
 
 std::size_t DecodeWfdbStream(int format, const unsigned char* b, std::size_t size, int signals,
                              const std::vector<int>& initial, std::size_t count,
-                             std::vector<int>& out) {
+                             std::vector<int>& out, const std::vector<int>& perFrame) {
     out.clear();
     if (b == nullptr || signals < 1) return 0;
     auto word = [&](std::size_t i) { return b[i] | (b[i + 1] << 8); };
     switch (format) {
         case 8: {
+            // Each sample is the difference from its signal's previous sample: every slot of a
+            // frame adds to the level of the signal that owns it.
             std::vector<int> level(static_cast<std::size_t>(signals), 0);
             for (std::size_t s = 0; s < level.size() && s < initial.size(); ++s)
                 level[s] = initial[s];
+            std::vector<std::size_t> owner;
+            for (std::size_t s = 0; s < level.size(); ++s) {
+                const int k = s < perFrame.size() ? perFrame[s] : 1;
+                owner.insert(owner.end(), static_cast<std::size_t>(std::max(k, 1)), s);
+            }
             for (std::size_t i = 0; i < size && out.size() < count; ++i) {
-                int& v = level[i % level.size()];
+                int& v = level[owner[i % owner.size()]];
                 v += static_cast<signed char>(b[i]);
                 out.push_back(v);
             }

@@ -17,17 +17,18 @@ def lib():
     return tolvan.load(os.environ.get("TOLVAN_LIBRARY"))
 
 
-def encode(fmt, frames):
-    """frames: list of tuples of ADC codes (one per signal in the file)."""
+def encode(fmt, frames, spf=None):
+    """frames: list of tuples of ADC codes, the samples of each frame in order; spf: the samples
+    per frame of each signal (default one each)."""
     stream = [int(v) for frame in frames for v in frame]
     out = bytearray()
     if fmt == 8:
-        last = list(frames[0])  # the initial values are the first frame's codes
+        owner = [s for s, k in enumerate(spf or [1] * len(frames[0])) for _ in range(k)]
+        last = {}  # each signal's previous sample; its first one is the header's initial value
         for frame in frames:
-            for s, v in enumerate(frame):
-                out.append((v - last[s]) & 0xFF)
-                last[s] = v
-        # the first frame's differences are 0: its values come from the header
+            for slot, v in enumerate(frame):
+                out.append((v - last.get(owner[slot], v)) & 0xFF)
+                last[owner[slot]] = v
     elif fmt in (16, 61, 160):
         for v in stream:
             w = (v + 32768) & 0xFFFF if fmt == 160 else v & 0xFFFF
@@ -84,6 +85,74 @@ def test_every_format_two_signals_in_one_file_one_in_another(lib, tmp_path, fmt)
         np.testing.assert_allclose(values, (codes - base) / gain, atol=1e-12)
 
 
+def spf_record(tmp_path, fmt, n, samples, extra=0):
+    """A file of three signals, 1, 4 and 2 samples per frame, skews 0, 2 and 1, five bytes of
+    offset, `extra` frames beyond the header's sample count. Returns the codes of each signal
+    over the frames written."""
+    top, total = RANGES[fmt], n + extra
+    a = (top * np.sin(np.arange(total) / 9.0)).astype(int)
+    b = (top * np.cos(np.arange(4 * total) / 17.0)).astype(int) // 2
+    c = (-top * np.sin(np.arange(2 * total) / 11.0)).astype(int)
+    frames = [(a[f], *b[4 * f:4 * f + 4], *c[2 * f:2 * f + 2]) for f in range(total)]
+    (tmp_path / "s.dat").write_bytes(b"\x05" * 5 + encode(fmt, frames, [1, 4, 2]))
+    init = lambda v: int(v[0]) if fmt == 8 else 0
+    (tmp_path / "s.hea").write_text(
+        f"s 3 125 {samples}\n"
+        f"s.dat {fmt}+5 100 12 0 {init(a)} 0 0 a\n"
+        f"s.dat {fmt}x4:2+5 50(3) 12 0 {init(b)} 0 0 b\n"
+        f"s.dat {fmt}x2:1+5 20 12 7 {init(c)} 0 0 c\n")
+    return a, b, c
+
+
+@pytest.mark.parametrize("fmt", sorted(RANGES))
+def test_samples_per_frame_and_skew(lib, tmp_path, fmt):
+    n = 61
+    a, b, c = spf_record(tmp_path, fmt, n, n)
+    # A skewed signal starts `skew` frames in; the frames the file lacks are not played.
+    for channel, want, rate in ((0, a / 100, 125), (1, (b[8:] - 3) / 50, 500),
+                                (2, (c[2:] - 7) / 20, 250)):
+        assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "s.hea"), channel, 0) == len(want)
+        values, got_rate = recording(lib)
+        assert got_rate == rate
+        np.testing.assert_allclose(values, want, atol=1e-12)
+    # Frames written beyond the record's span serve the skewed signals.
+    a, b, c = spf_record(tmp_path, fmt, n, n - 2, extra=2)
+    assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "s.hea"), 1, 0) == 4 * (n - 2)
+    np.testing.assert_allclose(recording(lib)[0], (b[8:4 * n] - 3) / 50, atol=1e-12)
+    assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "s.hea"), 0, 0) == n - 2
+
+
+def test_samples_per_frame_of_a_non_whole_frame_rate(lib, tmp_path):
+    (tmp_path / "h.dat").write_bytes(encode(16, [(1, 2)] * 100))
+    (tmp_path / "h.hea").write_text("h 1 62.25 100\nh.dat 16x2 1 16 0 0 0 0 x\n")
+    assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "h.hea"), 0, 0) == -5  # 124.5 Hz
+    count = lib.TOLVLoadECGWfdbRecord(str(tmp_path / "h.hea"), 0, tolvan.TOLV_WFDB_RESAMPLE)
+    assert recording(lib)[1] in (124, 125) and 195 < count < 205
+
+
+@pytest.mark.parametrize("layout", [False, True])
+def test_multi_segment_record_with_samples_per_frame(lib, tmp_path, layout):
+    # The signal's samples per frame come from the layout, else from its first segment: the gap
+    # before that segment counts two samples a frame either way.
+    seg1, seg2 = np.arange(40) - 20, 30 - np.arange(60)
+    (tmp_path / "s1.dat").write_bytes(encode(16, [(*seg1[2 * f:2 * f + 2], 7) for f in range(20)]))
+    (tmp_path / "s1.hea").write_text("s1 2 250 20\ns1.dat 16x2 100 16 0 0 0 0 ECG\n"
+                                     "s1.dat 16 1 16 0 0 0 0 x\n")
+    (tmp_path / "s2.dat").write_bytes(encode(212, [tuple(seg2[2 * f:2 * f + 2]) for f in range(30)]))
+    (tmp_path / "s2.hea").write_text("s2 1 250 30\ns2.dat 212x2 100 12 0 0 0 0 ECG\n")
+    (tmp_path / "s3.hea").write_text("s3 1 250 30\ns2.dat 16 100 12 0 0 0 0 ECG\n")
+    (tmp_path / "lay.hea").write_text("lay 2 250 0\n~ 0x2 100 16 0 0 0 0 ECG\n~ 0 1 16 0 0 0 0 x\n")
+    head = "m/4 2 250 60\nlay 0\n" if layout else "m/3 2 250 60\n"
+    (tmp_path / "m.hea").write_text(head + "~ 10\ns1 20\ns2 30\n")
+    assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "m.hea"), 0, 0) == 120
+    values, rate = recording(lib)
+    assert rate == 500
+    np.testing.assert_allclose(values, np.concatenate([np.zeros(20), seg1 / 100, seg2 / 100]))
+    # A segment that gives the signal another number of samples per frame is refused.
+    (tmp_path / "m.hea").write_text(head + "~ 10\ns1 20\ns3 30\n")
+    assert lib.TOLVLoadECGWfdbRecord(str(tmp_path / "m.hea"), 0, 0) == -2
+
+
 def test_multi_segment_record_with_a_gap_and_a_layout(lib, tmp_path):
     seg1, seg2 = np.arange(200) - 100, 50 - np.arange(300)
     (tmp_path / "s1.dat").write_bytes(encode(16, [(v, 7) for v in seg1]))
@@ -123,7 +192,10 @@ def test_a_non_integer_rate_is_resampled_only_when_asked(lib, tmp_path):
 @pytest.mark.parametrize("header,channel,flags,code", [
     ("missing.hea", 0, 0, -1),
     ("r 1 500 10\nr.dat 99 200 12 0 0 0 0 x\n", 0, 0, -2),
-    ("r 1 500 10\nr.dat 16x2 200 12 0 0 0 0 x\n", 0, 0, -2),
+    ("r 1 500 10\nr.dat 16x0 200 12 0 0 0 0 x\n", 0, 0, -2),
+    ("r 1 500 10\nr.dat 16x1025 200 12 0 0 0 0 x\n", 0, 0, -2),
+    ("r 1 500 10\nr.dat 16:-1 200 12 0 0 0 0 x\n", 0, 0, -2),
+    ("r 1 500 10\nr.dat 16x2:1x 200 12 0 0 0 0 x\n", 0, 0, -2),
     ("r 1 500 10\nnone.dat 16 200 12 0 0 0 0 x\n", 0, 0, -2),
     ("r 1 500 10\nr.dat 16 200 12 0 0 0 0 x\n", 1, 0, -3),
     ("r 1 500 0\nr.dat 16 200 12 0 0 0 0 x\n", 0, 0, -4),

@@ -1,9 +1,11 @@
 // TOLVLoadECGedfEx against files written by EDFlib (an EDF+ file, and its plain-EDF twin with
 // free-text fields and without the annotation signal, as older writers make them; a record of
-// two seconds with a rate of 128.5 Hz) and an EDF+D file with a gap written here byte by byte.
+// two seconds with a rate of 128.5 Hz) and an EDF+D file with a gap written here byte by byte;
+// the same files against biosig's decode when biosig is installed.
 #include <edflib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -115,6 +117,90 @@ void WriteEdfPlusD(const std::string& path, const std::vector<double>& onsets) {
     ASSERT_NE(f, nullptr);
     std::fwrite(h.data(), 1, h.size(), f);
     std::fclose(f);
+}
+
+// biosig's decode of one channel (tests/support/biosig_dump): its rate and samples in the file's
+// physical unit; `read` false when biosig refuses the file or is not installed.
+struct PeerSignal {
+    bool read = false;
+    double rate = 0.0;
+    std::vector<double> values;
+};
+
+PeerSignal Biosig(const std::string& path, int channel) {
+    PeerSignal out;
+#if defined(TOLVAN_BIOSIG_DUMP)
+    const std::string command =
+        std::string("'") + TOLVAN_BIOSIG_DUMP + "' '" + path + "' " + std::to_string(channel);
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    double v = 0.0;
+    if (std::fscanf(pipe, "%lf", &out.rate) == 1)
+        while (std::fscanf(pipe, "%lf", &v) == 1) out.values.push_back(v);
+    out.read = pclose(pipe) == 0 && out.rate > 0.0;
+#else
+    (void)path;
+    (void)channel;
+#endif
+    return out;
+}
+
+#if defined(TOLVAN_BIOSIG_DUMP)
+#define SKIP_WITHOUT_BIOSIG()
+#else
+#define SKIP_WITHOUT_BIOSIG() GTEST_SKIP() << "biosig not found when configured (libbiosig-dev)"
+#endif
+
+// Each sample within half an ADC step (`step`, mV) of biosig's, read in `unit` mV.
+void ExpectNear(const std::vector<double>& ours, const PeerSignal& theirs, double unit,
+                double step) {
+    ASSERT_EQ(ours.size(), theirs.values.size());
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        ASSERT_NEAR(ours[i], theirs.values[i] * unit, step / 2) << i;
+}
+
+// A plain EDF with free-text fields, an EDF+D file with a gap and a rate of 128.5 Hz, as biosig
+// reads them. biosig plays an EDF+D file's records one after the other, as we do without
+// TOLV_EDF_GAPS; with it, our records stand at their onsets with 0 mV between them.
+TEST(EdfEx, BiosigDecodesTheVariantsAsWeDo) {
+    SKIP_WITHOUT_BIOSIG();
+    ScratchDir dir;
+    const std::string plain = dir.Join("plain.edf"), plus = dir.Join("plus.edf");
+    ASSERT_TRUE(WriteEdflib(plus, EDFLIB_FILETYPE_EDFPLUS, 250, 4, 100000));
+    WritePlainTwin(plus, plain);
+    PeerSignal peer = Biosig(plain, 0);
+    ASSERT_TRUE(peer.read);
+    EXPECT_EQ(peer.rate, 250.0);
+    ASSERT_EQ(TOLVLoadECGedfEx(plain.c_str(), 0, TOLV_EDF_FREE_TEXT), 1000);
+    ExpectNear(Loaded(), peer, 1.0, 10.0 / 65535);
+
+    const std::string gaps = dir.Join("d.edf");
+    WriteEdfPlusD(gaps, {0.0, 1.0, 3.5});  // a gap of 1.5 s (300 samples) after 400 samples
+    peer = Biosig(gaps, 0);
+    ASSERT_TRUE(peer.read);
+    EXPECT_EQ(peer.rate, 200.0);
+    ASSERT_EQ(TOLVLoadECGedfEx(gaps.c_str(), 0, 0), 600);
+    ExpectNear(Loaded(), peer, 0.001, 0.001);  // the file is in µV
+    ASSERT_EQ(TOLVLoadECGedfEx(gaps.c_str(), 0, TOLV_EDF_GAPS), 900);
+    std::vector<double> played = Loaded();
+    played.erase(played.begin() + 400, played.begin() + 700);
+    ExpectNear(played, peer, 0.001, 0.001);
+
+    const std::string odd = dir.Join("r.edf");
+    ASSERT_TRUE(WriteEdflib(odd, EDFLIB_FILETYPE_EDFPLUS, 257, 5, 200000));  // 128.5 Hz
+    peer = Biosig(odd, 0);
+    ASSERT_TRUE(peer.read);
+    ASSERT_EQ(peer.rate, 128.5);
+    const int n = TOLVLoadECGedfEx(odd.c_str(), 0, TOLV_EDF_RESAMPLE);
+    ASSERT_GT(n, 0);
+    // Our sample i lies at i / 129 s: biosig's samples interpolated there.
+    const std::vector<double> v = Loaded();
+    for (int i = 0; i < n; ++i) {
+        const double x = i * 128.5 / LoadedRate();
+        const std::size_t k = std::min(static_cast<std::size_t>(x), peer.values.size() - 2);
+        const double want = peer.values[k] + (x - k) * (peer.values[k + 1] - peer.values[k]);
+        ASSERT_NEAR(v[static_cast<std::size_t>(i)], want, 10.0 / 65535 / 2) << i;
+    }
 }
 
 TEST(EdfEx, PlainEdfWithFreeTextLoadsLikeItsEdfPlusTwin) {
