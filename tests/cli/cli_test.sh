@@ -93,8 +93,10 @@ check 2 "--format is 16 or 212" render ecg --format 17 -o x.hea
 
 # Against a virtual simulator started for the run: what it decoded from the stream.
 check 0 "played sine for 2.0 s: [0-9]+ samples, -0.500 .. 0.500 mV" \
-    play sine --amplitude 1 --frequency 5 --seconds 2 --vdev --vdev-csv dev.csv
+    play sine --amplitude 1 --frequency 5 --seconds 2 --vdev --vdev-csv dev.csv --vdev-csv dev.edf
 check 0 "plotted [0-9]+ samples of dev.csv" plot dev.csv -o dev.svg
+check 0 "played dev.edf for 1.[0-9] s: [0-9]+ samples, -0.50[0-9] .. 0.50[0-9] mV" \
+    play dev.edf --offline --seconds 1
 # A play's ground truth. The virtual simulator's decoded record of the run (and its CSV) gets
 # the truth merged with the pacing markers it saw on the wire; -o keeps the callback's samples.
 # 5.5 s at 60/min, paced from the second beat: 6 beats, 5 pulses, 3 samples repeated by the
