@@ -112,7 +112,7 @@ listing=$(edfplus off) || { echo "FAILED: EDFlib refused off.edf"; failures=$((f
 verify off.hea off.csv "N=1,/=2" $listing
 check 2 "--annotations wants -o FILE" play ecg --offline --annotations
 
-# Recordings the specified loaders refuse, through the extension loaders: an EDF+D file of
+# Recordings the two record loaders refuse, through the extension loaders: an EDF+D file of
 # half-second records with a gap of 1.5 s, a multi-segment WFDB record (format 311, a gap, 16).
 # at FILE SECONDS WANT: the CSV's value at that time is WANT mV (within 0.01).
 at() {
