@@ -5,6 +5,12 @@ and that every beat annotation of the .atr sits on the highest sample of its bea
 usage: check_wfdb.py RECORD(.hea) CSV LABELS [EDFPLUS_LISTING]
   LABELS  the beat annotations expected per label, e.g. N=1,/=9
   EDFPLUS_LISTING  what edfplus_annotations printed for the EDF+ twin: its beats must match
+or:    check_wfdb.py --device DEVICE(.hea) VDEV_CSV HOST(.hea) LABELS
+  the record tolvan-vdev decoded in a play whose ground truth was merged into it, the CSV it
+  wrote in the same run and the record of the callback's samples that tolvan play wrote: the
+  samples equal the CSV's ac_mV and (within the two records' resolutions) the host's, every beat
+  lies on its beat's highest sample within one sample, every ^ on a sample whose pacing marker
+  is set.
 Prints one line and exits 0 when all holds, 1 otherwise.
 """
 
@@ -65,7 +71,55 @@ def read_atr(path):
     return anns
 
 
+def read_record(hea):
+    rate, count, dat, fmt, gain, first, checksum = read_header(hea)
+    adc = read_dat(hea[:-4] + ".dat", fmt, count)
+    assert adc[0] == first, "first value"
+    total = sum(adc) & 0xFFFF
+    assert (total - 65536 if total >= 32768 else total) == checksum, "checksum"
+    return rate, gain, [a / gain for a in adc], read_atr(hea[:-4] + ".atr")
+
+
+def beat_counts(anns):
+    got = {}
+    for _, label, _ in anns:
+        if label in ("N", "/", "^"):
+            got[label] = got.get(label, 0) + 1
+    return ",".join("%s=%d" % (k, got[k]) for k in sorted(got))
+
+
+def device(hea, vdev_csv, host_hea, labels):
+    rate, gain, mv, anns = read_record(hea)
+    with open(vdev_csv) as f:
+        columns = next(f).strip().split(",")
+        rows = [l.split(",") for l in f]
+    ac = [float(r[columns.index("ac_mV")]) for r in rows]
+    pacing = [r[columns.index("pacing")] == "1" for r in rows]
+    assert len(ac) == len(mv), "%d samples, the CSV %d" % (len(mv), len(ac))
+    worst = max(abs(a - b) for a, b in zip(ac, mv))
+    assert worst <= 0.5 / gain + 1e-5, "record and CSV differ by %g mV" % worst
+    host_rate, host_gain, host, _ = read_record(host_hea)
+    assert host_rate == rate and 0 < len(host) <= len(mv), "host record %g/s, %d samples" % (
+        host_rate, len(host))
+    worst = max(abs(a - b) for a, b in zip(host, mv))
+    assert worst <= 1.0 / gain + 0.5 / host_gain + 1e-9, "device and host differ by %g mV" % worst
+    assert beat_counts(anns) == labels, "annotations %s, want %s" % (beat_counts(anns), labels)
+    w = int(0.1 * rate)
+    for s, label, _ in anns:
+        if label in ("N", "/"):
+            seg = mv[max(0, s - w): s + w + 1]
+            peak = max(0, s - w) + seg.index(max(seg))
+            assert abs(peak - s) <= 1, "beat at %d, its peak at %d" % (s, peak)
+        elif label == "^":
+            assert pacing[s], "^ at %d without a pacing marker" % s
+    print("device record ok: %d samples at %g/s equal the CSV and the host's %d, %s"
+          % (len(mv), rate, len(host), labels))
+
+
 def main():
+    if sys.argv[1] == "--device":
+        device(*sys.argv[2:6])
+        return
     hea, csv, labels = sys.argv[1:4]
     want = {k: int(v) for k, v in (p.split("=") for p in labels.split(","))}
     rate, count, dat, fmt, gain, first, checksum = read_header(hea)

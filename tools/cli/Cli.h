@@ -1,8 +1,12 @@
 // The tolvan command-line tool: shared declarations of its commands.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "records/RecordFiles.h"
+#include "tolvan.h"
 
 namespace cli {
 
@@ -20,8 +24,13 @@ struct Connection {
     int port = -1;
     unsigned timeoutMs = 5000;
     std::string vdevPreset;  // non-empty: start tolvan-vdev with this preset on a private node
-    std::string vdevCsv;     // with a virtual simulator: its decoded output goes to this CSV
-    bool offline = false;    // no device: playback runs on the library's timer
+    // With a virtual simulator: the files its decoded output goes to (CSV, .hea, .edf), with
+    // the pacing markers it sees when vdevAnnotations, and the annotations of vdevMerge (a file
+    // the command writes before it disconnects) merged in.
+    std::vector<std::string> vdevCsv;
+    bool vdevAnnotations = false;
+    std::string vdevMerge;
+    bool offline = false;  // no device: playback runs on the library's timer
 };
 
 // Starts the virtual simulator when asked, then connects (showing progress on a terminal).
@@ -36,8 +45,12 @@ void StartOffline();
 // The output function a name or number stands for, with the standard waveform it selects.
 struct Selection {
     int function = -1;
-    int wave = -1;      // 2-27 index, CAL index or 2-47 pattern, for functions 8, 9, 16
-    std::string file;   // recording, for function 13
+    int wave = -1;     // 2-27 index, CAL index or 2-47 pattern, for functions 8, 9, 16
+    std::string file;  // recording, for function 13
+    // A .edf or .hea recording that TOLVLoadECGedf / TOLVLoadECGdat refuses is loaded again
+    // with TOLVLoadECGedfEx / TOLVLoadECGWfdbRecord and these flags.
+    int edfFlags = 0;   // TOLV_EDF_*
+    int wfdbFlags = 0;  // TOLV_WFDB_*
     std::string label;  // for messages
 };
 // Parses FUNCTION of play/render: a name (sine, ecg, aami3a, cal20000, pattern2, ...), an
@@ -46,7 +59,7 @@ bool ParseFunction(const std::string& text, Selection* selection, std::string* e
 // The names, for --help.
 std::string FunctionNamesHelp();
 // Applies the selection (loads the recording, selects the standard waveform). 0 or the failing
-// call's code; *what names the call.
+// call's code; *what names the call. A retry with an extension loader is printed.
 int ApplySelection(const Selection& selection, int channel, std::string* what);
 
 // Files: samples with their rate.
@@ -55,40 +68,26 @@ struct Trace {
     double rate = 0;
     std::string label;
 };
-bool WriteCsv(const std::string& path, const Trace& trace, std::string* error);
-bool WriteEdf(const std::string& path, const Trace& trace, std::string* error);
-// EDF header pieces: a field padded with spaces to its width (cut when longer), a number that
-// fits its width.
-std::string Field(const std::string& text, std::size_t width);
-std::string Number(double value, std::size_t width);
-// The physical range of the trace (widened when flat) and the header's first five fields:
-// version, patient, recording with today's start date, start date and start time.
-std::string EdfHeaderStart(const Trace& trace, double* low, double* high);
 // Reads a CSV written by render/play (time_s, mV), by tolvan-vdev --csv (sample, ac_mV; rate
 // given) or an EDF file (signal `channel`).
 bool ReadTrace(const std::string& path, double vdevRate, int channel, Trace* trace,
                std::string* error);
 bool EndsWith(const std::string& text, const std::string& suffix);
 
-// Ground truth of a render, at the sample nearest to each event.
-struct Annotation {
-    double time = 0;  // play time, s
-    long sample = 0;
-    int code = 0;      // MIT annotation code; 0 for an event that the .atr does not carry
-    std::string text;  // EDF+ and CSV text (N, /, ^, pacing pulse, apnoea start, ...)
-};
-// Takes the library's queued ground truth: R waves as N (or / when a pacing pulse came within
-// 0.3 s before), pacing pulses (^ when no beat follows within 0.3 s), apnoea as notes; events
-// outside the samples are dropped. Sorted by time.
-std::vector<Annotation> CollectAnnotations(double rate, std::size_t samples);
-// NAME.hea + NAME.dat (format 16 or 212, one signal in mV) and, with annotations, NAME.atr.
-bool WriteWfdb(const std::string& path, const Trace& trace, int format,
-               const std::vector<Annotation>* annotations, std::string* error);
-// EDF+C with the signal and an annotation signal.
-bool WriteEdfPlus(const std::string& path, const Trace& trace,
-                  const std::vector<Annotation>& annotations, std::string* error);
-bool WriteAnnotationCsv(const std::string& path, const std::vector<Annotation>& annotations,
-                        std::string* error);
+// Ground truth: the library's events as annotations (see records::Annotation).
+using records::Annotation;
+// Labels ground-truth events: R waves as N (or / when a pacing pulse came within 0.3 s before;
+// Q for beats found by the detector in a recorded table), pacing pulses (^ when no beat follows
+// within 0.3 s, else "pacing pulse", which the .atr does not carry), apnoea as notes, PPG foot
+// and peak as texts. sampleOf gives an event's sample (negative: left out). Sorted by time.
+std::vector<Annotation> LabelTruth(const std::vector<TOLV_TRUTH_EVENT>& events,
+                                   const std::function<long(double)>& sampleOf);
+// Moves every queued ground-truth event of the library to the end of *events.
+void DrainTruth(std::vector<TOLV_TRUTH_EVENT>* events);
+// Writes a whole trace: FILE.hea (WFDB, format 16 or 212, the gain fitted to the signal),
+// FILE.edf (EDF; EDF+ with annotations) or CSV, with the annotations when given.
+bool WriteTrace(const std::string& path, const Trace& trace, int format,
+                const std::vector<Annotation>* annotations, std::string* error);
 
 // Plots: SVG, or PNG without any library.
 bool WriteSvg(const std::string& path, const Trace& trace, int width, int height,

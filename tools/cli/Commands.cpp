@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +29,10 @@ const char kConnectionHelp[] =
     "  -t, --timeout MS     how long to look for the simulator (default 5000)\n"
     "      --vdev[=PRESET]  start a virtual simulator (tolvan-vdev) for this run and use it;\n"
     "                       PRESET: current (default), old, ppg2012, ppg2112, resp\n"
-    "      --vdev-csv FILE  with --vdev: the virtual simulator writes every sample it outputs\n"
-    "                       to FILE (CSV)\n"
+    "      --vdev-csv FILE  with --vdev: the virtual simulator writes every sample it decodes\n"
+    "                       to FILE (repeatable): FILE.hea a WFDB record and FILE.edf EDF of\n"
+    "                       the ECG AC path at the device's rate, anything else CSV (see\n"
+    "                       tolvan-vdev --help)\n"
     "  -h, --help           show this text\n";
 
 enum LongOnly {
@@ -47,7 +51,10 @@ enum LongOnly {
     kCsv,
     kWave,
     kAnnotations,
-    kFormat
+    kFormat,
+    kResample,
+    kGaps,
+    kFreeText
 };
 
 // Parses a number; false (with a message) when the text is not one or out of range.
@@ -80,7 +87,7 @@ int ConnectionOption(int opt, Connection* c) {
             c->vdevPreset = optarg != nullptr ? optarg : "current";
             return kOk;
         case kVdevCsv:
-            c->vdevCsv = optarg;
+            c->vdevCsv.push_back(optarg);
             return kOk;
         default:
             return -1;
@@ -100,19 +107,87 @@ int Usage(const char* command) {
 }
 
 // Samples seen by the output-signal callback. The callback runs inside the library's sample
-// builder: arithmetic and a store into room reserved beforehand only.
+// builder: arithmetic and a store into a ring reserved beforehand only. The play loop takes the
+// samples out of the ring (one producer, one consumer); samples that find it full are counted.
+struct Seen {
+    double time;
+    double millivolts;
+};
 std::atomic<long> s_count{0};
 double s_min = 0, s_max = 0;
-std::vector<double> s_kept;
+std::vector<Seen> s_ring;  // a power of two long, or empty when nothing is kept
+std::atomic<std::size_t> s_head{0}, s_tail{0};
+std::atomic<long> s_overrun{0};
 std::atomic<bool> s_stop{false};
 
-void OnSample(double, double millivolts) {
+void OnSample(double time, double millivolts) {
     const long n = s_count.load(std::memory_order_relaxed);
     if (n == 0 || millivolts < s_min) s_min = millivolts;
     if (n == 0 || millivolts > s_max) s_max = millivolts;
-    if (s_kept.size() < s_kept.capacity()) s_kept.push_back(millivolts);
+    if (!s_ring.empty()) {
+        const std::size_t head = s_head.load(std::memory_order_relaxed);
+        if (head - s_tail.load(std::memory_order_acquire) < s_ring.size()) {
+            s_ring[head & (s_ring.size() - 1)] = Seen{time, millivolts};
+            s_head.store(head + 1, std::memory_order_release);
+        } else {
+            s_overrun.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
     s_count.store(n + 1, std::memory_order_relaxed);
 }
+
+// The play time of each sample the callback saw, kept as the samples where the time does not
+// follow on from the one before (the first; a sample the packet builder repeats to keep its
+// clock in step with the simulator's, one in about 33,334, where the time stands still), so
+// that an event's play time gives the sample it shows at. The sample rate is measured too: it
+// is the rate of the stream (the PPG or respiration module's rate when they play), which
+// TOLVGetSampleRate does not give.
+class Timeline {
+  public:
+    void Add(double time) {
+        if (m_count == 1 && time > m_last) {
+            m_rate = std::round(1.0 / (time - m_last));
+        } else if (m_count == 0 ||
+                   (m_rate > 0 && std::fabs(time - (m_last + 1.0 / m_rate)) > 0.25 / m_rate)) {
+            m_anchors.push_back({m_count, time});
+        }
+        m_last = time;
+        ++m_count;
+    }
+    long Count() const { return m_count; }
+    double Rate() const { return m_rate; }
+    long Repeats() const { return static_cast<long>(m_anchors.size()) - 1; }
+    // The sample at which an event at this play time shows: the nearest sample (the first of
+    // two with one time); -1 outside the samples seen.
+    long SampleOf(double time) const {
+        if (m_anchors.empty() || m_rate <= 0) return -1;
+        const double dt = 1.0 / m_rate;
+        std::size_t a = 0;
+        while (a + 1 < m_anchors.size() && m_anchors[a + 1].time <= time + 0.5 * dt) ++a;
+        const Anchor& at = m_anchors[a];
+        const long end = a + 1 < m_anchors.size() ? m_anchors[a + 1].sample : m_count;
+        long sample = at.sample + std::lround((time - at.time) * m_rate);
+        sample = std::clamp(sample, at.sample, end - 1);
+        if (sample == at.sample && a > 0) {
+            // The sample before the anchor may be as near (a repeated time): take the first.
+            const Anchor& before = m_anchors[a - 1];
+            const double previous = before.time + (at.sample - 1 - before.sample) * dt;
+            if (std::fabs(time - previous) <= std::fabs(time - at.time)) --sample;
+        }
+        if (time < -0.5 * dt || sample >= m_count) return -1;
+        return sample;
+    }
+
+  private:
+    struct Anchor {
+        long sample;
+        double time;
+    };
+    std::vector<Anchor> m_anchors;
+    long m_count = 0;
+    double m_last = 0;
+    double m_rate = 0;
+};
 
 void OnInterrupt(int) {
     s_stop = true;
@@ -126,6 +201,8 @@ struct Settings {
     int channel = 0;
     std::vector<int> leads;
     bool loop = true;
+    int edfFlags = 0;   // extension loaders: TOLV_EDF_*
+    int wfdbFlags = 0;  // TOLV_WFDB_*
 };
 
 // Returns kOk or kFailed (with the refused call printed).
@@ -222,6 +299,16 @@ int SettingOption(int opt, Settings* s) {
         case kNoLoop:
             s->loop = false;
             return kOk;
+        case kResample:
+            s->edfFlags |= TOLV_EDF_RESAMPLE;
+            s->wfdbFlags |= TOLV_WFDB_RESAMPLE;
+            return kOk;
+        case kGaps:
+            s->edfFlags |= TOLV_EDF_GAPS;
+            return kOk;
+        case kFreeText:
+            s->edfFlags |= TOLV_EDF_FREE_TEXT;
+            return kOk;
         default:
             return -1;
     }
@@ -235,8 +322,10 @@ int SettingOption(int opt, Settings* s) {
         {"channel", required_argument, nullptr, kChannel},                                         \
         {"lead", required_argument, nullptr, 'l'}, {"pace", required_argument, nullptr, kPace},    \
         {"pace-rate", required_argument, nullptr, kPaceRate},                                      \
-        {"pace-width", required_argument, nullptr, kPaceWidth}, {                                  \
-        "no-loop", no_argument, nullptr, kNoLoop                                                   \
+        {"pace-width", required_argument, nullptr, kPaceWidth},                                    \
+        {"no-loop", no_argument, nullptr, kNoLoop}, {"resample", no_argument, nullptr, kResample}, \
+        {"gaps", no_argument, nullptr, kGaps}, {                                                   \
+        "free-text", no_argument, nullptr, kFreeText                                               \
     }
 
 const char kSettingHelp[] =
@@ -252,7 +341,127 @@ const char kSettingHelp[] =
     "      --channel N      channel (column, signal) of a recording file (default 0)\n"
     "      --pace MV        pacing pulse amplitude, mV (0 = off), with --pace-rate PPM and\n"
     "                       --pace-width MS\n"
-    "      --no-loop        standard waveforms and recordings stop after playing once\n";
+    "      --no-loop        standard waveforms and recordings stop after playing once\n"
+    "Recordings: a .edf or .hea file that TOLVLoadECGedf / TOLVLoadECGdat refuses is loaded\n"
+    "again with TOLVLoadECGedfEx / TOLVLoadECGWfdbRecord (a line says so), which read further\n"
+    "variants: WFDB formats 8, 16, 61, 80, 160, 212, 310, 311, several signal files and\n"
+    "multi-segment records; EDF with fractional record durations or unknown record counts.\n"
+    "These options apply to that second loader:\n"
+    "      --resample       a sample rate that is not a whole number is resampled to the\n"
+    "                       nearest whole rate (TOLV_EDF_RESAMPLE, TOLV_WFDB_RESAMPLE)\n"
+    "      --gaps           an EDF+D file plays its gaps as 0 mV (TOLV_EDF_GAPS)\n"
+    "      --free-text      EDF patient and recording fields may be free text\n"
+    "                       (TOLV_EDF_FREE_TEXT)\n";
+
+}  // namespace
+
+namespace {
+
+void PrintAnnotationCounts(const std::vector<Annotation>& annotations) {
+    std::size_t beats = 0, pulses = 0;
+    for (const Annotation& a : annotations) {
+        beats += a.code == records::kNormal || a.code == records::kPaced ||
+                 a.code == records::kUnknownBeat;
+        pulses += a.text == "^" || a.text == "pacing pulse";
+    }
+    std::printf("annotations: %zu beats, %zu pacing pulses, %zu in all\n", beats, pulses,
+                annotations.size());
+}
+
+// The rate and sample count of a WFDB record's header; false when it cannot be read.
+bool ReadRecordLine(const std::string& path, double* rate, long* count) {
+    std::FILE* in = std::fopen(path.c_str(), "r");
+    if (in == nullptr) return false;
+    char name[256];
+    int signals = 0;
+    const bool ok = std::fscanf(in, "%255s %d %lf %ld", name, &signals, rate, count) == 4;
+    std::fclose(in);
+    return ok;
+}
+
+// The files a play writes: the callback's samples, as they come out of the ring, with the
+// library's ground truth placed on them when finished.
+class PlayFiles {
+  public:
+    bool Open(const std::vector<std::string>& paths, const std::string& label, bool annotate) {
+        for (const std::string& path : paths) {
+            records::WriterOptions options;
+            options.rate = TOLVGetSampleRate();  // until the samples tell the stream's rate
+            options.label = label;
+            options.annotations = annotate;
+            options.comment = std::string("played by tolvan ") + TOLVGetSDKVersion() +
+                              ": the output-signal callback's samples";
+            auto writer = std::make_unique<records::SignalWriter>();
+            std::string error;
+            if (!writer->Open(path, options, &error)) {
+                std::fprintf(stderr, "tolvan: %s\n", error.c_str());
+                return false;
+            }
+            m_writers.push_back(std::move(writer));
+            m_paths.push_back(path);
+        }
+        return true;
+    }
+
+    // Takes what the ring holds.
+    void Drain() {
+        const std::size_t head = s_head.load(std::memory_order_acquire);
+        std::size_t tail = s_tail.load(std::memory_order_relaxed);
+        for (; tail != head; ++tail) Take(s_ring[tail & (s_ring.size() - 1)]);
+        s_tail.store(tail, std::memory_order_release);
+    }
+
+    const Timeline& Samples() const { return m_timeline; }
+
+    // Completes the files; false (with the reason printed) when one could not be written.
+    bool Finish(const std::vector<Annotation>& annotations) {
+        if (m_timeline.Count() == 1) {
+            for (auto& writer : m_writers) {
+                std::string error;
+                writer->SetRate(TOLVGetSampleRate(), &error);
+                writer->Append(m_first);
+            }
+        }
+        bool ok = true;
+        for (std::size_t i = 0; i < m_writers.size(); ++i) {
+            std::string error;
+            if (!m_writers[i]->Finish(annotations, &error)) {
+                std::fprintf(stderr, "tolvan: %s\n", error.c_str());
+                ok = false;
+                continue;
+            }
+            std::printf("wrote %s: %zu samples at %g samples/s\n", m_paths[i].c_str(),
+                        m_writers[i]->Count(), m_timeline.Rate());
+            if (m_writers[i]->Clipped() > 0) {
+                std::printf("%s: %zu samples beyond +-32.767 mV clipped\n", m_paths[i].c_str(),
+                            m_writers[i]->Clipped());
+            }
+        }
+        return ok;
+    }
+
+  private:
+    void Take(const Seen& seen) {
+        m_timeline.Add(seen.time);
+        if (m_timeline.Count() == 1) {
+            m_first = seen.millivolts;  // written once the second sample gives the rate
+            return;
+        }
+        for (auto& writer : m_writers) {
+            if (m_timeline.Count() == 2) {
+                std::string error;
+                writer->SetRate(m_timeline.Rate(), &error);
+                writer->Append(m_first);
+            }
+            writer->Append(seen.millivolts);
+        }
+    }
+
+    std::vector<std::unique_ptr<records::SignalWriter>> m_writers;
+    std::vector<std::string> m_paths;
+    Timeline m_timeline;
+    double m_first = 0;
+};
 
 }  // namespace
 
@@ -262,13 +471,16 @@ int PlayCommand(int argc, char** argv) {
                                      {"seconds", required_argument, nullptr, 's'},
                                      {"offline", no_argument, nullptr, kOffline},
                                      {"csv", required_argument, nullptr, kCsv},
+                                     {"output", required_argument, nullptr, 'o'},
+                                     {"annotations", no_argument, nullptr, kAnnotations},
                                      {nullptr, 0, nullptr, 0}};
     Connection connection;
     Settings settings;
     double seconds = 10;
     bool offline = false;
-    std::string csv;
-    for (int opt; (opt = getopt_long(argc, argv, "hp:t:a:f:l:s:", options, nullptr)) != -1;) {
+    bool annotate = false;
+    std::vector<std::string> files;
+    for (int opt; (opt = getopt_long(argc, argv, "hp:t:a:f:l:s:o:", options, nullptr)) != -1;) {
         if (opt == 'h') {
             std::printf(
                 "Usage: tolvan play FUNCTION [options]\n\n"
@@ -278,8 +490,22 @@ int PlayCommand(int argc, char** argv) {
                 ".hea/.dat, .txt, .bin, .ecg), or one of these names:\n%s\n%s"
                 "  -s, --seconds S      how long to play (default 10; 0 = until Ctrl-C)\n"
                 "      --offline        no device: play on the library's timer\n"
-                "      --csv FILE       write the callback's samples (time_s,mV) to FILE\n\n%s\n"
-                "Example: tolvan play ecg --bpm 80 --amplitude 1.5 --seconds 30 --port 0\n",
+                "  -o, --output FILE    write the callback's samples, every sample at the "
+                "stream's\n"
+                "                       rate (measured from the callback's times): .hea a WFDB\n"
+                "                       record (format 16, 1 uV), .edf EDF, anything else CSV\n"
+                "                       (time_s,mV); repeatable; written as the samples come\n"
+                "      --csv FILE       the same as -o\n"
+                "      --annotations    also the library's ground truth, as render writes it\n"
+                "                       (see tolvan render --help): FILE.atr, EDF+ or\n"
+                "                       FILE.annotations.csv. With --vdev and --vdev-csv the\n"
+                "                       virtual simulator's own files get it too, merged with\n"
+                "                       the pacing markers it decoded. Sample 0 is play time 0\n"
+                "                       and sample n the nth sample streamed: the times follow\n"
+                "                       the stream, including the samples the packet builder\n"
+                "                       repeats to keep in step with the simulator's clock\n\n%s\n"
+                "Example: tolvan play ecg --bpm 80 --amplitude 1.5 --seconds 30 --port 0\n"
+                "         tolvan play ecg --pace 2 --vdev --vdev-csv dev.hea --annotations\n",
                 FunctionNamesHelp().c_str(), kSettingHelp, kConnectionHelp);
             return kOk;
         }
@@ -295,7 +521,12 @@ int PlayCommand(int argc, char** argv) {
                     rc = kOk;
                     break;
                 case kCsv:
-                    csv = optarg;
+                case 'o':
+                    files.push_back(optarg);
+                    rc = kOk;
+                    break;
+                case kAnnotations:
+                    annotate = true;
                     rc = kOk;
                     break;
                 default:
@@ -308,11 +539,32 @@ int PlayCommand(int argc, char** argv) {
         std::fprintf(stderr, "tolvan play: give one FUNCTION (see tolvan play --help)\n");
         return kUsage;
     }
+    const bool vdevFiles = !connection.vdevPreset.empty() && !connection.vdevCsv.empty();
+    if (annotate && files.empty() && !vdevFiles) {
+        std::fprintf(stderr,
+                     "tolvan play: --annotations wants -o FILE or --vdev with --vdev-csv FILE\n");
+        return kUsage;
+    }
     Selection selection;
     std::string error;
     if (!ParseFunction(argv[optind], &selection, &error)) {
         std::fprintf(stderr, "tolvan play: %s\n", error.c_str());
         return kUsage;
+    }
+    selection.edfFlags = settings.edfFlags;
+    selection.wfdbFlags = settings.wfdbFlags;
+    if (annotate && vdevFiles) {
+        // The virtual simulator reads the truth from this file when it stops.
+        char merge[] = "/tmp/tolvan-truth-XXXXXX";
+        const int fd = mkstemp(merge);
+        if (fd < 0) {
+            std::fprintf(stderr, "tolvan: cannot create a temporary file\n");
+            return kFileError;
+        }
+        close(fd);
+        unlink(merge);  // written again before the simulator stops
+        connection.vdevAnnotations = true;
+        connection.vdevMerge = merge;
     }
     if (offline) {
         StartOffline();
@@ -325,10 +577,16 @@ int PlayCommand(int argc, char** argv) {
         Disconnect();
         return rc;
     }
-    if (!csv.empty()) {
-        const double rate = TOLVGetSampleRate();
-        s_kept.reserve(
-            static_cast<std::size_t>(std::min(seconds > 0 ? seconds : 600.0, 3600.0) * rate) + 1);
+    PlayFiles out;
+    if (!out.Open(files, selection.label, annotate)) {
+        Disconnect();
+        return kFileError;
+    }
+    if (!files.empty() || annotate) s_ring.assign(std::size_t{1} << 19, Seen{0, 0});
+    if (annotate && TOLVEnableGroundTruth(1) != 0) {
+        Disconnect();
+        std::fprintf(stderr, "tolvan: the ground truth could not be switched on\n");
+        return kFailed;
     }
     signal(SIGINT, OnInterrupt);
     signal(SIGTERM, OnInterrupt);
@@ -339,12 +597,16 @@ int PlayCommand(int argc, char** argv) {
         Disconnect();
         return kFailed;
     }
+    // The ground truth's queue holds 16384 events: taken at every turn of the loop.
+    std::vector<TOLV_TRUTH_EVENT> events;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
     double elapsed = 0;
     while (!s_stop && (seconds == 0 || elapsed < seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        out.Drain();
+        if (annotate) DrainTruth(&events);
         if (!TOLVIsPlaying()) break;  // a waveform that does not loop has ended
         if (terminal) {
             std::fprintf(
@@ -356,18 +618,57 @@ int PlayCommand(int argc, char** argv) {
     }
     TOLVSetOutputFunction(OUTPUT_OFF);
     TOLVRegisterOutputSignalCallback(nullptr, 1);
+    out.Drain();
     if (terminal) std::fprintf(stderr, "\r\033[K");
     std::printf("played %s for %.1f s: %ld samples, %.3f .. %.3f mV\n", selection.label.c_str(),
                 elapsed, s_count.load(), s_min, s_max);
     int status = s_count > 0 ? kOk : kFailed;
-    if (!csv.empty()) {
-        Trace trace{s_kept, static_cast<double>(TOLVGetSampleRate()), selection.label};
-        if (!WriteCsv(csv, trace, &error)) {
+    if (s_overrun > 0) {
+        std::fprintf(stderr,
+                     "tolvan: %ld samples came faster than they were written: the files "
+                     "miss them\n",
+                     s_overrun.load());
+        status = kFileError;
+    }
+    std::vector<Annotation> annotations;
+    if (annotate) {
+        TOLVEnableGroundTruth(0);
+        DrainTruth(&events);
+        if (TOLVGetGroundTruthLost() != 0) {
+            std::fprintf(stderr, "tolvan: %u ground-truth events were lost\n",
+                         TOLVGetGroundTruthLost());
+        }
+        const Timeline& samples = out.Samples();
+        annotations = LabelTruth(events, [&samples](double t) { return samples.SampleOf(t); });
+        std::printf("stream: %g samples/s from play time 0, %ld samples repeated by the clock\n",
+                    samples.Rate(), std::max(0L, samples.Repeats()));
+        PrintAnnotationCounts(annotations);
+        if (!connection.vdevMerge.empty() &&
+            !records::WriteAnnotationCsv(connection.vdevMerge, annotations, &error)) {
             std::fprintf(stderr, "tolvan: %s\n", error.c_str());
             status = kFileError;
         }
     }
+    if (!out.Finish(annotations)) status = kFileError;
     Disconnect();
+    if (!connection.vdevMerge.empty()) unlink(connection.vdevMerge.c_str());
+    for (const std::string& path : connection.vdevCsv) {
+        // The virtual simulator's record is counted in the samples it decoded: the same as the
+        // callback's (and the stop packet's after them) at the same rate.
+        double rate = 0;
+        long count = 0;
+        if (!vdevFiles || records::KindOf(path) != records::Kind::kWfdb ||
+            !ReadRecordLine(path, &rate, &count) || out.Samples().Count() == 0) {
+            continue;
+        }
+        if (rate != out.Samples().Rate() || count < out.Samples().Count()) {
+            std::fprintf(stderr,
+                         "tolvan: %s holds %ld samples at %g/s, the callback saw %ld at %g/s: "
+                         "its annotations are not aligned\n",
+                         path.c_str(), count, rate, out.Samples().Count(), out.Samples().Rate());
+            status = kFailed;
+        }
+    }
     return status;
 }
 
@@ -438,6 +739,8 @@ int RenderCommand(int argc, char** argv) {
         std::fprintf(stderr, "tolvan render: %s\n", error.c_str());
         return kUsage;
     }
+    selection.edfFlags = settings.edfFlags;
+    selection.wfdbFlags = settings.wfdbFlags;
     StartOffline();
     const int rate = settings.sampleRate;
     settings.sampleRate = 0;  // the renderer takes its own rate
@@ -458,7 +761,13 @@ int RenderCommand(int argc, char** argv) {
                                           static_cast<int>(trace.millivolts.size()), rate);
     std::vector<Annotation> annotations;
     if (annotate) {
-        annotations = CollectAnnotations(rate, trace.millivolts.size());
+        std::vector<TOLV_TRUTH_EVENT> events;
+        DrainTruth(&events);
+        const auto count = static_cast<long>(trace.millivolts.size());
+        annotations = LabelTruth(events, [rate, count](double t) {
+            const long sample = std::lround(t * rate);
+            return sample < count ? sample : -1;
+        });
         TOLVEnableGroundTruth(0);
         if (TOLVGetGroundTruthLost() != 0) {
             std::fprintf(stderr,
@@ -472,34 +781,15 @@ int RenderCommand(int argc, char** argv) {
                      selection.function, trace.millivolts.size(), rate);
         return kFailed;
     }
-    bool ok = false;
-    if (EndsWith(output, ".hea")) {
-        ok = WriteWfdb(output, trace, static_cast<int>(format), annotate ? &annotations : nullptr,
-                       &error);
-    } else if (EndsWith(output, ".edf")) {
-        ok = annotate ? WriteEdfPlus(output, trace, annotations, &error)
-                      : WriteEdf(output, trace, &error);
-    } else {
-        const std::string base =
-            EndsWith(output, ".csv") ? output.substr(0, output.size() - 4) : output;
-        ok = WriteCsv(output, trace, &error) &&
-             (!annotate || WriteAnnotationCsv(base + ".annotations.csv", annotations, &error));
-    }
+    const bool ok = WriteTrace(output, trace, static_cast<int>(format),
+                               annotate ? &annotations : nullptr, &error);
     if (!ok) {
         std::fprintf(stderr, "tolvan: %s\n", error.c_str());
         return kFileError;
     }
     std::printf("rendered %s: %.1f s at %d samples/s to %s\n", selection.label.c_str(), seconds,
                 rate, output.c_str());
-    if (annotate) {
-        std::size_t beats = 0, pulses = 0;
-        for (const Annotation& a : annotations) {
-            beats += a.code == 1 || a.code == 12 || a.code == 13;
-            pulses += a.text == "^" || a.text == "pacing pulse";
-        }
-        std::printf("annotations: %zu beats, %zu pacing pulses, %zu in all\n", beats, pulses,
-                    annotations.size());
-    }
+    if (annotate) PrintAnnotationCounts(annotations);
     return kOk;
 }
 

@@ -1,5 +1,4 @@
-// Sample files: CSV (time_s,mV) and EDF written by render; CSV, tolvan-vdev CSV and EDF read by
-// plot.
+// Sample files read by plot: CSV written by render and play, tolvan-vdev CSV, and EDF.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -15,43 +14,6 @@
 #include "Cli.h"
 
 namespace cli {
-
-// An EDF header field: text left-aligned, padded with spaces, cut to the width.
-std::string Field(const std::string& text, std::size_t width) {
-    std::string out = text.substr(0, width);
-    out.resize(width, ' ');
-    return out;
-}
-
-std::string Number(double value, std::size_t width) {
-    char text[32];
-    for (int decimals = 6; decimals >= 0; --decimals) {
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-        if (std::strlen(text) <= width) break;
-    }
-    return Field(text, width);
-}
-
-std::string EdfHeaderStart(const Trace& trace, double* low, double* high) {
-    *low = *std::min_element(trace.millivolts.begin(), trace.millivolts.end());
-    *high = *std::max_element(trace.millivolts.begin(), trace.millivolts.end());
-    if (*high - *low < 1e-3) {
-        *low -= 0.5;
-        *high += 0.5;
-    }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char date[16], time[16], start[32];
-    std::strftime(date, sizeof date, "%d.%m.%y", &local);
-    std::strftime(time, sizeof time, "%H.%M.%S", &local);
-    std::strftime(start, sizeof start, "%d-%b-%Y", &local);
-    for (char* c = start; *c != '\0'; ++c)
-        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    return Field("0", 8) + Field("X X X X", 80) +
-           Field(std::string("Startdate ") + start + " X X tolvan", 80) + Field(date, 8) +
-           Field(time, 8);
-}
 
 namespace {
 
@@ -163,57 +125,6 @@ bool ReadEdf(const std::string& path, int channel, Trace* trace, std::string* er
 }
 
 }  // namespace
-
-bool WriteCsv(const std::string& path, const Trace& trace, std::string* error) {
-    std::FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::fprintf(out, "time_s,mV\n");
-    for (std::size_t i = 0; i < trace.millivolts.size(); ++i) {
-        std::fprintf(out, "%.6f,%.6f\n", static_cast<double>(i) / trace.rate, trace.millivolts[i]);
-    }
-    if (std::fclose(out) != 0) {
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
-
-// One signal in millivolts, 16-bit, one-second records (the last padded with its last value).
-bool WriteEdf(const std::string& path, const Trace& trace, std::string* error) {
-    const auto rate = static_cast<std::size_t>(std::lround(trace.rate));
-    if (rate < 1 || trace.millivolts.empty()) {
-        *error = "nothing to write";
-        return false;
-    }
-    const std::size_t records = (trace.millivolts.size() + rate - 1) / rate;
-    double low = 0, high = 0;
-    std::string header = EdfHeaderStart(trace, &low, &high) + Field("512", 8) + Field("", 44) +
-                         Field(std::to_string(records), 8) + Field("1", 8) + Field("1", 4);
-    header += Field(trace.label, 16) + Field("", 80) + Field("mV", 8) + Number(low, 8) +
-              Number(high, 8) + Field("-32768", 8) + Field("32767", 8) + Field("", 80) +
-              Field(std::to_string(rate), 8) + Field("", 32);
-    // The header rounds the limits to 8 characters: scale with the values it holds.
-    const double pmin = std::atof(Number(low, 8).c_str()),
-                 pmax = std::atof(Number(high, 8).c_str());
-    std::ofstream out(path, std::ios::binary);
-    out << header;
-    for (std::size_t i = 0; i < records * rate; ++i) {
-        const double v = trace.millivolts[std::min(i, trace.millivolts.size() - 1)];
-        const double code = std::round((v - pmin) / (pmax - pmin) * 65535.0 - 32768.0);
-        const auto word = static_cast<std::int16_t>(std::clamp(code, -32768.0, 32767.0));
-        const char bytes[2] = {static_cast<char>(word & 0xff),
-                               static_cast<char>((word >> 8) & 0xff)};
-        out.write(bytes, 2);
-    }
-    if (!out) {
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
 
 bool ReadTrace(const std::string& path, double vdevRate, int channel, Trace* trace,
                std::string* error) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -139,17 +140,50 @@ std::string FunctionNamesHelp() {
     return text + "\n";
 }
 
+namespace {
+
+// A .edf or .hea/.dat recording: the loader the format names first; a file it refuses is loaded
+// again by the extension loader, which reads further variants of the format (a multi-segment
+// record, for one, is refused as a header that does not parse: -1).
+int LoadRecord(const Selection& selection, bool edf, int channel, std::string* what) {
+    const std::string& path = selection.file;
+    const std::string base = edf ? path : path.substr(0, path.size() - 4);
+    const std::string header = base + ".hea";
+    int rc;
+    if (edf) {
+        *what = "TOLVLoadECGedf";
+        rc = TOLVLoadECGedf(path.c_str(), channel);
+    } else {
+        *what = "TOLVLoadECGdat";
+        rc = TOLVLoadECGdat(header.c_str(), (base + ".dat").c_str(), channel);
+    }
+    const int flags = edf ? selection.edfFlags : selection.wfdbFlags;
+    if (rc < 0) {
+        const std::string first = *what;
+        *what = edf ? "TOLVLoadECGedfEx" : "TOLVLoadECGWfdbRecord";
+        std::printf("%s refused %s (%d): trying %s (flags %d)\n", first.c_str(), path.c_str(), rc,
+                    what->c_str(), flags);
+        rc = edf ? TOLVLoadECGedfEx(path.c_str(), channel, flags)
+                 : TOLVLoadECGWfdbRecord(header.c_str(), channel, flags);
+    } else if (rc >= 0 && flags != 0) {
+        std::printf(
+            "%s took %s: --resample, --gaps and --free-text apply only to a file it "
+            "refuses\n",
+            what->c_str(), path.c_str());
+    }
+    return rc;
+}
+
+}  // namespace
+
 int ApplySelection(const Selection& selection, int channel, std::string* what) {
     if (!selection.file.empty()) {
         const std::string& path = selection.file;
         int rc;
         if (EndsWith(path, ".edf")) {
-            *what = "TOLVLoadECGedf";
-            rc = TOLVLoadECGedf(path.c_str(), channel);
+            rc = LoadRecord(selection, true, channel, what);
         } else if (EndsWith(path, ".hea") || EndsWith(path, ".dat")) {
-            const std::string base = path.substr(0, path.size() - 4);
-            *what = "TOLVLoadECGdat";
-            rc = TOLVLoadECGdat((base + ".hea").c_str(), (base + ".dat").c_str(), channel);
+            rc = LoadRecord(selection, false, channel, what);
         } else if (EndsWith(path, ".bin")) {
             *what = "LoadECGBin";
             rc = LoadECGBin(path.c_str());

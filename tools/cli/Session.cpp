@@ -50,6 +50,18 @@ void StopVdev() {
         s_vdev = -1;
     }
     if (!s_vdevDir.empty()) {
+        const std::string out = s_vdevDir + "/out";
+        if (std::FILE* said = std::fopen(out.c_str(), "r")) {
+            char line[1024];
+            while (std::fgets(line, sizeof line, said) != nullptr) {
+                if (std::strstr(line, "tolvan-vdev: wrote") == line ||
+                    std::strstr(line, "clipped") != nullptr) {
+                    std::fputs(line, stdout);
+                }
+            }
+            std::fclose(said);
+        }
+        unlink(out.c_str());
         const std::string lock = s_vdevDir + "/quillon.ACM0.lock";
         unlink(lock.c_str());
         rmdir(s_vdevDir.c_str());
@@ -69,16 +81,24 @@ bool StartVdev(const Connection& connection) {
     setenv("TOLVAN_LOCK_DIR", dir, 1);
     const std::string tool = FindVdev();
     std::vector<std::string> args = {tool, "--port", "0", "--preset", connection.vdevPreset};
-    if (!connection.vdevCsv.empty()) {
+    for (const std::string& csv : connection.vdevCsv) {
         args.push_back("--csv");
-        args.push_back(connection.vdevCsv);
+        args.push_back(csv);
+    }
+    if (connection.vdevAnnotations) args.push_back("--annotations");
+    if (!connection.vdevMerge.empty()) {
+        args.push_back("--merge-annotations");
+        args.push_back(connection.vdevMerge);
     }
     s_vdev = fork();
     if (s_vdev == 0) {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
+        // What it says goes to a file: the lines about the files it wrote are shown when it
+        // has stopped.
+        const std::string out = s_vdevDir + "/out";
+        if (std::freopen(out.c_str(), "w", stdout) == nullptr) _exit(127);
         execvp(argv[0], argv.data());
         std::fprintf(stderr, "tolvan: cannot run %s: %s\n", argv[0], std::strerror(errno));
         _exit(127);

@@ -2,15 +2,19 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "records/RecordFiles.h"
 #include "vdev/VirtualDevice.h"
 
 namespace {
@@ -39,13 +43,30 @@ void PrintHelp() {
         "                      resp     current simulator with the external respiration module\n"
         "  --pattern PAT     node path pattern with exactly one %%d (default: the\n"
         "                    TOLVAN_DEVICE_PATTERN environment variable, else /dev/ttyACM%%d)\n"
-        "  --csv FILE        write every decoded output sample to FILE as CSV (columns:\n"
+        "  --csv FILE        write every decoded output sample to FILE (repeatable). FILE.hea\n"
+        "                    writes a WFDB record (FILE.hea, FILE.dat in format 16, gain 1600\n"
+        "                    units/mV: the AC code itself) and FILE.edf EDF, each holding the\n"
+        "                    ECG AC path (ac_mV) at the device's sample rate (that of the first\n"
+        "                    sample), sample 0 being the first sample decoded; the .dat is\n"
+        "                    written as the samples come, the header when the device ends.\n"
+        "                    Any other name writes CSV (columns:\n"
         "                    sample, operate_mode, dc_code, ac_code, dc_mV, ac_mV, pacing,\n"
         "                    ppg0_dc, ppg0_ac, ppg1_dc, ppg1_ac, ppg2_dc, ppg2_ac,\n"
         "                    resp0, resp1, resp2, resp_baseline, resp_ohms, and per PPG\n"
         "                    channel its DC and AC level as the module plays them:\n"
         "                    ch0_dc, ch0_ac, ch1_dc, ch1_ac, ch2_dc, ch2_ac; empty when\n"
         "                    the sample does not carry the channel)\n"
+        "  --annotations     with --csv: also the events the device itself sees on the wire,\n"
+        "                    each pacing marker at its sample: '^' in FILE.atr, \"pacing pulse\"\n"
+        "                    in EDF+ (FILE.edf becomes EDF+C), FILE.annotations.csv beside a\n"
+        "                    CSV (time_s,sample,annotation,mit_code). Beats, apnoea and PPG\n"
+        "                    pulses are known only to the host: tolvan play --annotations\n"
+        "                    merges the library's ground truth in (--merge-annotations)\n"
+        "  --merge-annotations FILE\n"
+        "                    with --annotations: when the device ends, the annotations of FILE\n"
+        "                    (as FILE.annotations.csv above, samples counted from sample 0 of\n"
+        "                    the record) join the device's own; a pacing pulse of FILE within\n"
+        "                    one sample of a pacing marker is the marker's and not written twice\n"
         "  --fast-ack        acknowledge stream packets at once instead of at playing pace\n"
         "  --gap MS          quiet gap that ends a non-stream request (1..50, default 3)\n"
         "  --serial N        serial sequence number reported by identify and flash (0..65535)\n"
@@ -105,12 +126,172 @@ const char* DirectionText(vdev::Direction d) {
     return d == vdev::Direction::kHostToDevice ? "host->dev" : "dev->host";
 }
 
+// The files of --csv: CSV rows of every decoded field, or the ECG AC path as a WFDB record or
+// EDF, with the pacing markers as annotations. Written on the device thread while it runs and
+// completed by Finish after the device has stopped.
+class Outputs {
+  public:
+    explicit Outputs(bool annotate) : m_annotate(annotate) {}
+    ~Outputs() {
+        for (std::FILE* csv : m_csv) std::fclose(csv);
+    }
+
+    bool Add(const std::string& path, std::string* error) {
+        if (records::KindOf(path) == records::Kind::kCsv) {
+            std::FILE* csv = std::fopen(path.c_str(), "w");
+            if (csv == nullptr) {
+                *error = "cannot open " + path + ": " + std::strerror(errno);
+                return false;
+            }
+            std::fprintf(csv,
+                         "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
+                         "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,"
+                         "resp_ohms,ch0_dc,ch0_ac,ch1_dc,ch1_ac,ch2_dc,ch2_ac\n");
+            m_csv.push_back(csv);
+            if (m_annotate) m_csvPaths.push_back(path);
+            return true;
+        }
+        records::WriterOptions options;
+        options.rate = 20000;  // until the first sample tells the device's rate
+        options.label = "ECG";
+        options.format = 16;
+        options.gain = 1600;  // one unit per AC code: the record holds the codes exactly
+        options.annotations = m_annotate;
+        options.comment = "decoded by tolvan-vdev: ECG AC path (ac_mV), sample 0 the first decoded";
+        auto writer = std::make_unique<records::SignalWriter>();
+        if (!writer->Open(path, options, error)) return false;
+        m_records.push_back(std::move(writer));
+        m_recordPaths.push_back(path);
+        return true;
+    }
+
+    void Write(const vdev::DecodedSample& s) {
+        for (std::FILE* csv : m_csv) WriteRow(csv, s);
+        if (m_count == 0) {
+            m_rate = s.sampleRate;
+            std::string error;
+            for (auto& writer : m_records) writer->SetRate(m_rate, &error);
+        } else if (s.sampleRate != m_rate) {
+            ++m_rateChanges;
+        }
+        if (m_annotate && s.pacing) {
+            records::Annotation a;
+            a.sample = static_cast<long>(m_count);
+            a.time = static_cast<double>(m_count) / m_rate;
+            a.code = records::kPacerSpike;
+            a.text = "pacing pulse";
+            m_markers.push_back(a);
+        }
+        for (auto& writer : m_records) writer->Append(s.acMillivolts);
+        ++m_count;
+    }
+
+    // Completes every file; with mergePath the annotations of that file join the markers.
+    bool Finish(const std::string& mergePath) {
+        bool ok = true;
+        for (std::FILE* csv : m_csv) ok = std::fclose(csv) == 0 && ok;
+        m_csv.clear();
+        std::vector<records::Annotation> all = m_markers;
+        std::string error;
+        std::size_t merged = 0, pulses = 0, matched = 0;
+        if (!mergePath.empty() && access(mergePath.c_str(), F_OK) != 0) {
+            std::printf("tolvan-vdev: %s was not written: nothing merged\n", mergePath.c_str());
+        } else if (!mergePath.empty()) {
+            std::vector<records::Annotation> truth;
+            if (!records::ReadAnnotationCsv(mergePath, &truth, &error)) {
+                std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
+                ok = false;
+            }
+            for (const records::Annotation& a : truth) {
+                if (a.text == "^" || a.text == "pacing pulse") {
+                    ++pulses;
+                    if (NearMarker(a.sample)) {
+                        ++matched;
+                        continue;
+                    }
+                }
+                all.push_back(a);
+                ++merged;
+            }
+        }
+        for (const std::string& path : m_csvPaths) {
+            if (!records::WriteAnnotationCsv(records::AnnotationCsvPath(path), all, &error)) {
+                std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
+                ok = false;
+            }
+        }
+        for (std::size_t i = 0; i < m_records.size(); ++i) {
+            if (!m_records[i]->Finish(all, &error)) {
+                std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
+                ok = false;
+                continue;
+            }
+            std::printf("tolvan-vdev: wrote %s: %zu samples at %u/s", m_recordPaths[i].c_str(),
+                        m_count, m_rate);
+            if (m_annotate) std::printf(", %zu pacing markers", m_markers.size());
+            if (!mergePath.empty()) {
+                std::printf(", %zu annotations merged, %zu of %zu pacing pulses on a marker",
+                            merged, matched, pulses);
+            }
+            std::printf("\n");
+            if (m_records[i]->Clipped() > 0) {
+                std::printf("tolvan-vdev: %zu samples clipped\n", m_records[i]->Clipped());
+            }
+        }
+        if (m_rateChanges > 0 && !m_records.empty()) {
+            std::fprintf(stderr,
+                         "tolvan-vdev: %zu samples came at another rate than %u/s; the "
+                         "records give every sample that rate\n",
+                         m_rateChanges, m_rate);
+        }
+        return ok;
+    }
+
+  private:
+    static void WriteRow(std::FILE* csv, const vdev::DecodedSample& s) {
+        std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f",
+                     static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode, s.acCode,
+                     s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0], s.ppg[0][1],
+                     s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1], s.respirationCodes[0],
+                     s.respirationCodes[1], s.respirationCodes[2], s.respirationCodes[3],
+                     s.respirationOhms);
+        for (int k = 0; k < 3; ++k) {
+            if (s.ppgCarried[k]) {
+                std::fprintf(csv, ",%.3f,%.4f", s.ppgDcLevel[k], s.ppgAcLevel[k]);
+            } else {
+                std::fprintf(csv, ",,");
+            }
+        }
+        std::fputc('\n', csv);
+    }
+
+    // Whether a pacing marker lies within one sample of sample (markers come in order).
+    bool NearMarker(long sample) const {
+        auto at =
+            std::lower_bound(m_markers.begin(), m_markers.end(), sample - 1,
+                             [](const records::Annotation& a, long s) { return a.sample < s; });
+        return at != m_markers.end() && at->sample <= sample + 1;
+    }
+
+    bool m_annotate;
+    std::vector<std::FILE*> m_csv;
+    std::vector<std::string> m_csvPaths;  // CSV files whose annotations are wanted
+    std::vector<std::unique_ptr<records::SignalWriter>> m_records;
+    std::vector<std::string> m_recordPaths;
+    std::vector<records::Annotation> m_markers;
+    std::size_t m_count = 0;
+    unsigned m_rate = 20000;
+    std::size_t m_rateChanges = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     vdev::Options options;
     vdev::Preset preset = vdev::Preset::kCurrent;
-    std::string csvPath;
+    std::vector<std::string> csvPaths;
+    bool annotate = false;
+    std::string mergePath;
     bool trace = false;
     long serial = -1;
     std::string firmwareImagePath;
@@ -144,7 +325,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--pattern") {
             options.pattern = value("--pattern");
         } else if (arg == "--csv") {
-            csvPath = value("--csv");
+            csvPaths.push_back(value("--csv"));
+        } else if (arg == "--annotations") {
+            annotate = true;
+        } else if (arg == "--merge-annotations") {
+            mergePath = value("--merge-annotations");
         } else if (arg == "--fast-ack") {
             options.fastAck = true;
         } else if (arg == "--gap") {
@@ -192,34 +377,20 @@ int main(int argc, char** argv) {
     options.decodedCapacity = 0;  // samples go to the CSV file, not to memory
     if (!trace) options.logCapacity = 0;
 
-    FILE* csv = nullptr;
-    if (!csvPath.empty()) {
-        csv = std::fopen(csvPath.c_str(), "w");
-        if (csv == nullptr) {
-            std::fprintf(stderr, "tolvan-vdev: cannot open %s: %s\n", csvPath.c_str(),
-                         std::strerror(errno));
+    Outputs outputs(annotate);
+    for (const std::string& path : csvPaths) {
+        std::string error;
+        if (!outputs.Add(path, &error)) {
+            std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
             return 1;
         }
-        std::fprintf(csv,
-                     "sample,operate_mode,dc_code,ac_code,dc_mV,ac_mV,pacing,ppg0_dc,ppg0_ac,"
-                     "ppg1_dc,ppg1_ac,ppg2_dc,ppg2_ac,resp0,resp1,resp2,resp_baseline,resp_ohms,"
-                     "ch0_dc,ch0_ac,ch1_dc,ch1_ac,ch2_dc,ch2_ac\n");
-        options.sampleSink = [csv](const vdev::DecodedSample& s) {
-            std::fprintf(csv, "%llu,%u,%u,%d,%.4f,%.5f,%d,%u,%u,%u,%u,%u,%u,%u,%u,%u,%u,%.4f",
-                         static_cast<unsigned long long>(s.index), s.operateMode, s.dcCode,
-                         s.acCode, s.dcMillivolts, s.acMillivolts, s.pacing ? 1 : 0, s.ppg[0][0],
-                         s.ppg[0][1], s.ppg[1][0], s.ppg[1][1], s.ppg[2][0], s.ppg[2][1],
-                         s.respirationCodes[0], s.respirationCodes[1], s.respirationCodes[2],
-                         s.respirationCodes[3], s.respirationOhms);
-            for (int k = 0; k < 3; ++k) {
-                if (s.ppgCarried[k]) {
-                    std::fprintf(csv, ",%.3f,%.4f", s.ppgDcLevel[k], s.ppgAcLevel[k]);
-                } else {
-                    std::fprintf(csv, ",,");
-                }
-            }
-            std::fputc('\n', csv);
-        };
+    }
+    if (!mergePath.empty() && !annotate) {
+        std::fprintf(stderr, "tolvan-vdev: --merge-annotations wants --annotations\n");
+        return 2;
+    }
+    if (!csvPaths.empty()) {
+        options.sampleSink = [&outputs](const vdev::DecodedSample& s) { outputs.Write(s); };
     }
 
     struct sigaction action {};
@@ -232,7 +403,6 @@ int main(int argc, char** argv) {
     auto device = vdev::VirtualDevice::Start(options, &error);
     if (!device) {
         std::fprintf(stderr, "tolvan-vdev: %s\n", error.c_str());
-        if (csv != nullptr) std::fclose(csv);
         return 1;
     }
     std::printf("tolvan-vdev: preset %s on port %d: %s -> %s\n", vdev::PresetName(preset),
@@ -261,6 +431,5 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < stats.errors.size() && i < 10; ++i) {
         std::printf("  %s\n", stats.errors[i].c_str());
     }
-    if (csv != nullptr) std::fclose(csv);
-    return 0;
+    return outputs.Finish(mergePath) ? 0 : 1;
 }

@@ -383,6 +383,7 @@ void VirtualDevice::Impl::HandleStream(const Bytes& packet, Clock::time_point no
         for (DecodedSample& s : decoded) {
             if (s.respiration) s.respirationOhms = model.RespirationOhms(s.respirationCodes);
             model.DecodePpgChannels(&s);
+            s.sampleRate = model.sampleRate > 0 ? model.sampleRate : 20000;
         }
         ++stats.packets;
         stats.samples += decoded.size();

@@ -262,6 +262,9 @@ struct DecodedSample {
     // The module's resistance made by those codes, ohms (filled in by the device from its
     // flash records; 0 when the sample carries no respiration codes).
     double respirationOhms = 0.0;
+    // The rate the device plays the sample at: its sample rate when the packet arrived (from
+    // the last OutputConfig; 20000 before any).
+    std::uint16_t sampleRate = 20000;
 };
 
 struct StreamStats {
