@@ -346,7 +346,7 @@ const char kSettingHelp[] =
     "again with TOLVLoadECGedfEx / TOLVLoadECGWfdbRecord (a line says so), which read further\n"
     "variants: WFDB formats 8, 16, 61, 80, 160, 212, 310, 311, several signal files and\n"
     "multi-segment records; EDF with fractional record durations or unknown record counts.\n"
-    "These options apply to that second loader:\n"
+    "These options load the file with that second loader directly:\n"
     "      --resample       a sample rate that is not a whole number is resampled to the\n"
     "                       nearest whole rate (TOLV_EDF_RESAMPLE, TOLV_WFDB_RESAMPLE)\n"
     "      --gaps           an EDF+D file plays its gaps as 0 mV (TOLV_EDF_GAPS)\n"

@@ -144,34 +144,31 @@ namespace {
 
 // A .edf or .hea/.dat recording: the loader the format names first; a file it refuses is loaded
 // again by the extension loader, which reads further variants of the format (a multi-segment
-// record, for one, is refused as a header that does not parse: -1).
+// record, for one, is refused as a header that does not parse: -1). --resample, --gaps or
+// --free-text ask for the extension loader's reading, so with any of them it loads the file
+// directly (the first loader would play an EDF+D file's records back to back, for one).
 int LoadRecord(const Selection& selection, bool edf, int channel, std::string* what) {
     const std::string& path = selection.file;
     const std::string base = edf ? path : path.substr(0, path.size() - 4);
     const std::string header = base + ".hea";
-    int rc;
-    if (edf) {
-        *what = "TOLVLoadECGedf";
-        rc = TOLVLoadECGedf(path.c_str(), channel);
-    } else {
-        *what = "TOLVLoadECGdat";
-        rc = TOLVLoadECGdat(header.c_str(), (base + ".dat").c_str(), channel);
-    }
     const int flags = edf ? selection.edfFlags : selection.wfdbFlags;
-    if (rc < 0) {
-        const std::string first = *what;
-        *what = edf ? "TOLVLoadECGedfEx" : "TOLVLoadECGWfdbRecord";
-        std::printf("%s refused %s (%d): trying %s (flags %d)\n", first.c_str(), path.c_str(), rc,
-                    what->c_str(), flags);
-        rc = edf ? TOLVLoadECGedfEx(path.c_str(), channel, flags)
-                 : TOLVLoadECGWfdbRecord(header.c_str(), channel, flags);
-    } else if (rc >= 0 && flags != 0) {
-        std::printf(
-            "%s took %s: --resample, --gaps and --free-text apply only to a file it "
-            "refuses\n",
-            what->c_str(), path.c_str());
+    int rc = -1;
+    if (flags == 0) {
+        if (edf) {
+            *what = "TOLVLoadECGedf";
+            rc = TOLVLoadECGedf(path.c_str(), channel);
+        } else {
+            *what = "TOLVLoadECGdat";
+            rc = TOLVLoadECGdat(header.c_str(), (base + ".dat").c_str(), channel);
+        }
+        if (rc >= 0) return rc;
+        std::printf("%s refused %s (%d): trying %s\n", what->c_str(), path.c_str(), rc,
+                    edf ? "TOLVLoadECGedfEx" : "TOLVLoadECGWfdbRecord");
     }
-    return rc;
+    *what = edf ? "TOLVLoadECGedfEx" : "TOLVLoadECGWfdbRecord";
+    if (flags != 0) std::printf("%s %s (flags %d)\n", what->c_str(), path.c_str(), flags);
+    return edf ? TOLVLoadECGedfEx(path.c_str(), channel, flags)
+               : TOLVLoadECGWfdbRecord(header.c_str(), channel, flags);
 }
 
 }  // namespace
