@@ -1,6 +1,8 @@
 // Load throughput of the recording readers beside their peers, in one run: a 100 MB EDF file of
-// four signals (ours, EDFlib, biosig; one channel and all channels) and a WFDB record of two
-// signals in format 212 and in format 16 (ours, a plain one-pass decoder written here, biosig).
+// four signals (ours, EDFlib, biosig; one channel and all channels), a WFDB record of two
+// signals in format 212 and in format 16 (ours, a plain one-pass decoder written here, biosig),
+// and a column text recording of two signals (ours, and a plain reader of the same lines written
+// here with strtod).
 // The files are generated into /tmp when the benchmark starts and are in the page cache when
 // timed. The loaders of a table run in turn, round after round (so that they share the
 // machine's load); each figure is the median of its rounds; "ours / peer speed" is the peer's
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,6 +79,15 @@ void RunInTurn(const std::vector<Loader>& loaders) {
         }
         std::printf("\n");
     }
+}
+
+long long FileBytes(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return 0;
+    std::fseek(f, 0, SEEK_END);
+    const long long n = std::ftell(f);
+    std::fclose(f);
+    return n;
 }
 
 std::string Fixed(const std::string& text, std::size_t width) {
@@ -191,6 +203,40 @@ bool OnePassDecode(const std::string& path, int format, int channel, long long f
     return frame == frames;
 }
 
+// A column text recording of two signals in millivolts with three decimals, as exported by
+// common tools: the four header lines, then "a,b" per line.
+bool MakeText(const std::string& path, long long lines) {
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) return false;
+    std::fprintf(out, "500\n%lld\n2\nI,II\n", lines);
+    for (long long i = 0; i < lines; ++i) {
+        std::fprintf(out, "%.3f,%.3f\n", Wave(i) / 1000.0, Wave(i + 99) / 1000.0);
+    }
+    return std::fclose(out) == 0;
+}
+
+// The plain reader: getline and strtod on the second column, every line, into a fresh array.
+bool PlainTextRead(const std::string& path, long long lines) {
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return false;
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(lines));
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    int header = 4;
+    while (getline(&line, &capacity, f) > 0) {
+        if (header > 0) {
+            --header;
+            continue;
+        }
+        const char* comma = std::strchr(line, ',');
+        out.push_back(comma != nullptr ? std::strtod(comma + 1, nullptr) : 0.0);
+    }
+    std::free(line);
+    std::fclose(f);
+    return static_cast<long long>(out.size()) == lines;
+}
+
 #if defined(TOLVAN_BENCH_EDFLIB)
 bool EdflibLoad(const std::string& path, int first, int last) {
     edf_hdr_struct hdr;
@@ -295,5 +341,20 @@ int main(int argc, char** argv) {
         std::remove(hea.c_str());
         std::remove(dat.c_str());
     }
+
+    // ---- Column text ------------------------------------------------------------------------
+    const long long lines = 2000000;
+    const std::string txt = "/tmp/tolvan-bench-" + std::to_string(getpid()) + ".txt";
+    if (!MakeText(txt, lines)) return 1;
+    const double txtMb = static_cast<double>(FileBytes(txt)) / (1 << 20);
+    std::printf("Column text, %.0f MB, 2 signals x %lld samples (one signal loaded)\n", txtMb,
+                lines);
+    RunInTurn({
+        {"ours", [&] { return TOLVLoadECGtxt(txt.c_str(), 1) == static_cast<int>(lines); }, txtMb,
+         0},
+        {"plain getline + strtod", [&] { return PlainTextRead(txt, lines); }, txtMb, 0},
+    });
+    ClearRawArray();
+    std::remove(txt.c_str());
     return 0;
 }

@@ -946,7 +946,9 @@ TOLV_API void TOLVStopPPGSampling(void);
  * fractional), line 2 the number of samples to load, line 3 the number of columns, line 4 the
  * column names (ignored), then one sample per line with columns separated by commas (runs of
  * commas count as one separator), in millivolts, each clamped to -20 .. +20 mV. Blank lines
- * between samples are skipped. Loading stops after the declared count or at the end of the file.
+ * between samples are skipped. Lines end at LF (CRLF works too); a sample line longer than
+ * 1048576 characters is read up to that length, and a NUL byte ends the text of its line.
+ * Loading stops after the declared count or at the end of the file.
  *   path:    the file (UTF-8); must not be NULL.
  *   channel: column index, 0 .. columns - 1.
  * Returns the number of samples loaded (0 when the file holds no sample line), or

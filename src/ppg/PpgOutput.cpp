@@ -8,10 +8,12 @@
 #include "protocol/DeviceInformation.h"
 #include "protocol/Discipline.h"
 #include "protocol/ModuleTables.h"
+#include "session/Defaults.h"
 #include "session/Journal.h"
 #include "synthesis/EcgComplex.h"
 #include "synthesis/GroundTruth.h"
 #include "synthesis/PlayClock.h"
+#include "synthesis/PlaybackRequests.h"
 #include "synthesis/Respiration.h"
 #include "synthesis/SynthesisHooks.h"
 #include "synthesis/WaveformState.h"
@@ -21,12 +23,42 @@ std::atomic<int> g_PPG_PTTp{-1};
 
 namespace {
 
-// Running phase of the frequency-modulated PPG, in beats; shared by every channel; packet
-// builder only.
-double s_freqModPhase = 0.0;
-
 double Frac(double x) {
     return x - std::trunc(x);
+}
+
+// The running phase of the frequency-modulated PPG, in beats, shared by every channel, and the
+// play time of the output sample it last moved for. Only the per-sample functions below touch
+// it, on the thread that builds packets (or a direct caller of _GetPPGVoltageData instead).
+struct FreqModPhase {
+    double beats = 0.0;
+    double sampleTime = 0.0;
+};
+FreqModPhase s_freqModPhase;
+
+// How the shared phase moves, in one place: at play time 0 (or before) it starts from the phase
+// of the channel that reads it, FreqModulatedPhase; from then on every output sample moves it by
+// f * dt with f = g_F * (1 + 0.01 * depth * r), MoveFreqModPhase, once per sample however many
+// channels read it.
+void MoveFreqModPhase(double t, double dt, int depth, double r) {
+    s_freqModPhase.sampleTime = t;
+    if (depth != 0 && t > 0.0) {
+        const double f = g_F * (1.0 + 0.01 * depth * r);
+        s_freqModPhase.beats = Frac(s_freqModPhase.beats + f * dt);
+    }
+}
+
+double FreqModulatedPhase(double t, double channelPhase) {
+    if (!(t > 0.0)) s_freqModPhase.beats = channelPhase;
+    double phase = Frac(s_freqModPhase.beats);
+    if (phase < 0.0) phase += 1.0;
+    return phase;
+}
+
+// Seconds per output sample at the effective sample rate (the packet builder's step).
+double OutputSampleStep() {
+    const int rate = playback::SampleRate();
+    return 1.0 / (rate > 0 ? rate : defaults::kSampleRate);
 }
 
 // AC full scale of each AC calibration mode of module 0x2112.
@@ -64,12 +96,12 @@ double _GetPPGTimeOffset(int channel) {
 
 double PPGBeginSample(double t, double dt) {
     const int depth = g_PPG_FreqModHz;
-    if (depth == 0 && g_PPG_AmpModV == 0 && g_PPG_BaselineModV == 0) return 0.0;
-    const double r = GetRespirationVoltage();
-    if (depth != 0 && t > 0.0) {
-        const double f = g_F * (1.0 + 0.01 * depth * r);
-        s_freqModPhase = Frac(s_freqModPhase + f * dt);
+    if (depth == 0 && g_PPG_AmpModV == 0 && g_PPG_BaselineModV == 0) {
+        MoveFreqModPhase(t, dt, 0, 0.0);
+        return 0.0;
     }
+    const double r = GetRespirationVoltage();
+    MoveFreqModPhase(t, dt, depth, r);
     return r;
 }
 
@@ -105,11 +137,7 @@ void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double o
     const int baselineDepth = g_PPG_BaselineModV;
     const int amplitudeDepth = g_PPG_AmpModV;
     const int frequencyDepth = g_PPG_FreqModHz;
-    if (frequencyDepth != 0) {
-        if (!(t > 0.0)) s_freqModPhase = phase;
-        phase = Frac(s_freqModPhase);
-        if (phase < 0.0) phase += 1.0;
-    }
+    if (frequencyDepth != 0) phase = FreqModulatedPhase(t, phase);
 
     if (beatPhase != nullptr) *beatPhase = phase;
     std::uint64_t index = static_cast<std::uint64_t>(static_cast<double>(table->length) * phase);
@@ -140,10 +168,14 @@ void PPGVoltageData(const PPG_TABLE* table, PPG_SCALE& scale, double t, double o
 
 void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dcCode,
                         unsigned short* acCode, double* value) {
-    const bool modulated = g_PPG_BaselineModV != 0 || g_PPG_AmpModV != 0 || g_PPG_FreqModHz != 0;
+    double r = 0.0;
+    if (t != s_freqModPhase.sampleTime) {
+        r = PPGBeginSample(t, OutputSampleStep());  // a new sample, as the packet builder's
+    } else if (g_PPG_BaselineModV != 0 || g_PPG_AmpModV != 0 || g_PPG_FreqModHz != 0) {
+        r = GetRespirationVoltage();  // another channel of the sample begun already
+    }
     PPG_SCALE scale = PPGChannelScale(channel);
-    PPGVoltageData(PPGTable(channel), scale, t, offset, modulated ? GetRespirationVoltage() : 0.0,
-                   dcCode, acCode, value);
+    PPGVoltageData(PPGTable(channel), scale, t, offset, r, dcCode, acCode, value);
 }
 
 void NotePpgTableTruth(int channel, const PPG_TABLE* table, double phase, double t) {

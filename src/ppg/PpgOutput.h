@@ -6,7 +6,8 @@
 // Threads: the per-sample functions run in the packet builder (play thread or simulation timer
 // tick) under the interrupt lock, which also guards the tables (ppg/PpgWaveforms.h). The
 // settings are atomics written by API threads; the frequency-modulation phase belongs to the
-// packet builder alone. Arithmetic only: no allocation, lock or I/O.
+// packet builder alone (or to a direct caller of _GetPPGVoltageData in its place). Arithmetic
+// only: no allocation, lock or I/O.
 #pragma once
 
 #include <atomic>
@@ -21,8 +22,8 @@ extern std::atomic<int> g_PPG_PTTp;
 // and the channel holds a generated table, else 0.
 double _GetPPGTimeOffset(int channel);
 
-// Once per output sample, before the channels' codes: advances the shared phase of the
-// frequency-modulated PPG by one sample of the output rate (dt seconds) when t is above 0.
+// Once per output sample at play time t, before the channels' codes: moves the shared phase of
+// the frequency-modulated PPG on by one sample of the output rate (dt seconds) when t is above 0.
 // Returns the respiration value r that modulates this sample (0 without modulation).
 double PPGBeginSample(double t, double dt);
 
@@ -54,7 +55,10 @@ void NotePpgTableTruth(int channel, const PPG_TABLE* table, double phase, double
 
 // The per-sample function: channel's DC code, AC code and reported value at play time t with the
 // beat offset (s). A channel without a table gives 0, 0 and 0; codes are limited to the full
-// scales. Any pointer may be null.
+// scales. Any pointer may be null. Called at a play time other than that of the sample begun
+// last, it begins that sample as PPGBeginSample does (at the effective sample rate); called
+// again at the same time (the sample's other channels), it does not. So calls at the packet
+// builder's successive sample times give the packet builder's values.
 void _GetPPGVoltageData(double t, int channel, double offset, unsigned short* dcCode,
                         unsigned short* acCode, double* value);
 

@@ -179,10 +179,13 @@ double EdfSignal::Offset() const {
     return physicalMaximum / AmplifierGain() - digitalMaximum;
 }
 
+double EdfSignal::PhysicalShift() const {
+    return physicalMaximum - digitalMaximum * AmplifierGain();
+}
+
 double EdfSignal::ToPhysical(int digital) const {
     // (d + Offset) * gain, written so that a zero physical range stays finite.
-    double gain = AmplifierGain();
-    return digital * gain + (physicalMaximum - digitalMaximum * gain);
+    return digital * AmplifierGain() + PhysicalShift();
 }
 
 std::string EdfHeader::getFixedLengthCharArrayFromHeader(const char* header, int length, int offset,
@@ -354,7 +357,7 @@ int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long l
     std::vector<unsigned char> raw(static_cast<std::size_t>(2 * perRecord));
     std::vector<float> physical(static_cast<std::size_t>(perRecord));
     const double gain = chosen.AmplifierGain();
-    const double shift = chosen.physicalMaximum - chosen.digitalMaximum * gain;
+    const double shift = chosen.PhysicalShift();
     const long long skip = recordBytes - 2 * perRecord;  // the other signals of a record
     long long done = 0;
     for (long long r = 0; r <= fullRecords && done < count; ++r) {
@@ -363,8 +366,8 @@ int EdfFile::visitSignalSampleValues(int signal, const std::function<void(long l
             break;
         std::size_t got = std::fread(raw.data(), 2, static_cast<std::size_t>(want), m_file.get());
         for (std::size_t i = 0; i < got; ++i) {
-            int d = static_cast<std::int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
-            physical[i] = static_cast<float>(d * gain + shift);
+            physical[i] =
+                static_cast<float>(decodeLittleEndianI16(raw.data() + 2 * i) * gain + shift);
         }
         sink(physical.data(), got);
         done += static_cast<long long>(got);
@@ -394,7 +397,7 @@ int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVe
     // Whole data records in large sequential reads; the chosen signal's samples of each are
     // decoded, scaled, converted and clamped in one step straight into the output.
     const double gain = chosen.AmplifierGain();
-    const double shift = chosen.physicalMaximum - chosen.digitalMaximum * gain;
+    const double shift = chosen.PhysicalShift();
     const long long records = fullRecords + (tailSamples > 0 ? 1 : 0);
     const long long wanted =
         fullRecords * recordBytes + (tailSamples > 0 ? signalOffset + 2 * tailSamples : 0);
@@ -419,7 +422,7 @@ int EdfFile::readSignalMillivolts(int signal, double millivoltsPerUnit, SampleVe
             const unsigned char* raw = chunk.data() + at + signalOffset;
             double* to = out + done;
             for (long long i = 0; i < present; ++i) {
-                const int d = static_cast<std::int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+                const int d = decodeLittleEndianI16(raw + 2 * i);
                 const float physical = static_cast<float>(d * gain + shift);
                 to[i] = ClampMillivolts(physical * millivoltsPerUnit);
             }

@@ -66,6 +66,9 @@ struct EdfSignal {
 
     double AmplifierGain() const;
     double Offset() const;
+    // The physical value of digital 0, physical maximum - digital maximum x AmplifierGain(): a
+    // digital value d is d x AmplifierGain() + PhysicalShift() (finite for a zero physical range).
+    double PhysicalShift() const;
     // The physical value of a digital value; the digital maximum gives the physical maximum
     // and the digital minimum the physical minimum.
     double ToPhysical(int digital) const;

@@ -33,6 +33,40 @@ class LineReader {
     std::FILE* m_file = nullptr;
 };
 
+// Reads the lines of a file from its current position in large blocks and hands each out in
+// place: no copy and no allocation per line, one read per block. Lines end at LF (a CR before
+// the LF is kept, as a plain character) and are cut to LineReader::kMaxLine characters, as with
+// LineReader; the text of a line also ends at its first NUL byte, if any (the rest of the line,
+// up to its LF, is ignored).
+class BlockLineReader {
+  public:
+    // `sizeHint` (the file's size, or less) sizes the first block; the buffer grows as lines
+    // need it, up to one line of kMaxLine characters and a block. Throws std::bad_alloc.
+    BlockLineReader(std::FILE* file, long long sizeHint);
+    BlockLineReader(const BlockLineReader&) = delete;
+    BlockLineReader& operator=(const BlockLineReader&) = delete;
+
+    // The next line without its LF, NUL-terminated, in the reader's buffer: valid, and free to
+    // change, until the next call. nullptr at the end of the file (or on a read error) when no
+    // character was read.
+    char* Next();
+
+  private:
+    static constexpr std::size_t kBlock = std::size_t{1} << 18;
+
+    void Compact();
+    void Grow(std::size_t capacity);
+    void Read();
+    char* SkipRestOfLongLine();
+
+    std::FILE* m_file = nullptr;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_capacity = 0;  // one byte more than the most it holds: room for a NUL
+    std::size_t m_begin = 0;     // first byte not yet handed out
+    std::size_t m_end = 0;       // end of the bytes read
+    bool m_eof = false;
+};
+
 // Positions the file at a byte offset from its start (64-bit offsets on every platform).
 bool SeekFile(std::FILE* file, long long offset);
 

@@ -13,6 +13,7 @@
 #include "recordings/FileReading.h"
 #include "recordings/Recording.h"
 #include "recordings/RecordingApi.h"
+#include "recordings/RecordingCodecs.h"
 #include "session/Session.h"
 #include "tolvan.h"
 
@@ -106,7 +107,7 @@ int DoLoadEdfEx(const char* path, int channel, int flags) {
     limits.digitalMinimum = single(dmin);
     limits.digitalMaximum = single(dmax);
     const double gain = limits.AmplifierGain();
-    const double shift = limits.physicalMaximum - limits.digitalMaximum * gain;
+    const double shift = limits.PhysicalShift();
     const double unit = EdfMillivoltsPerUnit(field(96, 8, channel));
     // A record count of -1 (still being written) or more than the file holds: what is there.
     const long long present = (size - static_cast<long long>(headerBytes)) / recordBytes;
@@ -145,7 +146,7 @@ int DoLoadEdfEx(const char* path, int channel, int flags) {
         }
         const unsigned char* b = record.data() + at;
         for (int i = 0; i < spr; ++i) {
-            const auto digital = static_cast<std::int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+            const int digital = decodeLittleEndianI16(b + 2 * i);
             const float physical = static_cast<float>(digital * gain + shift);
             const double mv = physical * unit;
             values.push_back(std::clamp(mv, -kClamp, kClamp));

@@ -45,6 +45,9 @@ int leadingInteger(const char* text);
 // considered; the field's leading number. False when the line has fewer than channel + 1
 // such fields.
 bool parseTextRecordingField(const char* line, int channel, int channelCount, double* value);
+// The same on a line that may be changed: the field is ended in place (its comma becomes a NUL)
+// and read where it stands, without a copy. The same value as parseTextRecordingField.
+bool takeTextRecordingField(char* line, int channel, int channelCount, double* value);
 
 // Value `channel` (0 or 1) of an AHA text line: fields split at commas, spaces and tabs. False
 // when the line has fewer than two fields, when the chosen field is not a decimal number

@@ -32,10 +32,6 @@ constexpr int kAhaRecordSize = 5;
 constexpr std::size_t kAhaLineSize = 256;  // 255 characters kept per line
 constexpr std::size_t kChannelNameSize = 128;
 
-bool IsBlank(const std::string& line) {
-    return std::all_of(line.begin(), line.end(), [](char c) { return IsTextSpace(c); });
-}
-
 // Start and length of the next field of `text` at `*p`, fields separated by runs of any
 // character of `separators`. False when no field is left.
 bool NextField(const char*& p, const char* separators, const char** start, std::size_t* length) {
@@ -75,16 +71,53 @@ int leadingInteger(const char* text) {
     return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }
 
-bool parseTextRecordingField(const char* line, int channel, int channelCount, double* value) {
+namespace {
+
+// Start and length of column `channel` of a data line of the text format; false when the line
+// has fewer columns. Data lines are short and many: each comma is found with one strchr, which
+// costs less per call than strspn and strcspn with their character sets.
+bool FindTextRecordingField(const char* line, int channel, int channelCount, const char** start,
+                            std::size_t* length) {
     if (line == nullptr || channel < 0 || channel >= channelCount) return false;
     const char* p = line;
+    for (int i = 0;; ++i) {
+        while (*p == ',') ++p;
+        if (*p == '\0') return false;
+        const char* comma = std::strchr(p, ',');
+        const char* end = comma != nullptr ? comma : p + std::strlen(p);
+        if (i == channel) {
+            *start = p;
+            *length = static_cast<std::size_t>(end - p);
+            return true;
+        }
+        p = end;
+    }
+}
+
+// A data line holding nothing but spaces, tabs and CRs.
+bool IsBlankLine(const char* line) {
+    while (*line == ' ' || *line == '\t' || *line == '\r') ++line;
+    return *line == '\0';
+}
+
+}  // namespace
+
+bool parseTextRecordingField(const char* line, int channel, int channelCount, double* value) {
     const char* start = nullptr;
     std::size_t length = 0;
-    for (int i = 0; i <= channel; ++i) {
-        if (!NextField(p, ",", &start, &length)) return false;
-    }
+    if (!FindTextRecordingField(line, channel, channelCount, &start, &length)) return false;
     std::string field(start, length);
     *value = std::strtod(field.c_str(), nullptr);
+    return true;
+}
+
+bool takeTextRecordingField(char* line, int channel, int channelCount, double* value) {
+    const char* start = nullptr;
+    std::size_t length = 0;
+    if (!FindTextRecordingField(line, channel, channelCount, &start, &length)) return false;
+    char* field = line + (start - line);
+    field[length] = '\0';  // the comma after the field, or the line's own end
+    *value = std::strtod(field, nullptr);
     return true;
 }
 
@@ -155,13 +188,13 @@ int DoLoadECGtxt(const char* path, int channel) {
         // Every sample needs a line of its own, so the file size bounds the count.
         samples.reserve(
             static_cast<std::size_t>(std::min<long long>(header.count, fileSize / 2 + 1)));
-        std::string line;
-        while (static_cast<int>(samples.size()) < header.count && reader.Next(line)) {
-            if (IsBlank(line)) continue;
+        BlockLineReader lines(file.get(), fileSize);
+        while (static_cast<int>(samples.size()) < header.count) {
+            char* line = lines.Next();
+            if (line == nullptr) break;
+            if (IsBlankLine(line)) continue;
             double value = 0.0;
-            if (!parseTextRecordingField(line.c_str(), channel, header.channels, &value)) {
-                return -7;
-            }
+            if (!takeTextRecordingField(line, channel, header.channels, &value)) return -7;
             samples.push_back(ClampMillivolts(value));
         }
         return InstallEcgSamples(std::move(samples), header.rate)->Count();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "playback/OutputStage.h"
+#include "playback/Stream.h"
 #include "ppg/PpgChannels.h"
 #include "ppg/PpgOutput.h"
 #include "ppg/PpgWaveforms.h"
@@ -326,6 +328,49 @@ TEST_F(PpgTest, FrequencyModulatedBeatDoesNotDependOnTheNumberOfChannels) {
     const double one = run(1);
     EXPECT_NEAR(one, run(2), 1e-9);
     EXPECT_NEAR(one, 10.0, 0.2) << "a quarter beat at about 1 Hz: the triangle's top";
+}
+
+// The packet builder and direct calls of the per-sample function at the builder's sample times
+// give the same codes: the shared phase of the frequency modulation moves the same way on both.
+TEST_F(PpgTest, FrequencyModulatedCodesAreTheSameFromThePacketBuilderAndDirectCalls) {
+    ASSERT_GT(TOLVSetPPGStandardWaveform(0, 1, 1, 0, 2.0, 1000, 10), 0);
+    ASSERT_GT(TOLVSetPPGStandardWaveform(2, 3, 1, 0, 1.5, 1000, 10), 0);
+    ASSERT_EQ(TOLVEnablePPGOutput(0, true), 0);
+    ASSERT_EQ(TOLVEnablePPGOutput(2, true), 0);
+    ASSERT_EQ(TOLVSetRespirationAlgorithm(30, 2, 0, 0, 0, 0), 1);
+    ASSERT_TRUE(TOLVSetPPGRespirationAlgorithm(0, 20, 100));
+    const std::uint8_t mode = g_OperateMode;
+    g_OperateMode = 0x03 | 0x08 | 0x10;  // ECG, channel 2, channel 0: 4 groups of 12 bytes
+    SetSynthesisTime(0.0);
+    std::vector<std::uint8_t> packet(3200, 0);
+    std::vector<std::uint16_t> built;  // per sample: channel 2's DC and AC, channel 0's DC and AC
+    for (int p = 0; p < 6; ++p) {
+        DoSendNextPacket(packet.data());
+        for (std::size_t j = 0; j < 50; ++j) {
+            for (int k = 0; k < 4; ++k) {
+                const std::uint8_t* group = packet.data() + 64 * j + 8 + 12 * k;
+                for (int b = 4; b < 12; b += 2) built.push_back((group[b] << 8) | group[b + 1]);
+            }
+        }
+    }
+    g_OperateMode = mode;
+
+    ASSERT_EQ(TOLVGetSampleRate(), 10000);
+    const double dt = 1.0 / 10000;
+    double t = 0.0;
+    std::vector<std::uint16_t> direct;
+    std::size_t changes = 0;
+    for (std::size_t i = 0; i < built.size() / 4; ++i, t += dt) {
+        SetSynthesisTime(t);  // the respiration follows the play clock
+        const Sample two = At(t, 2);
+        const Sample zero = At(t, 0);
+        direct.insert(direct.end(), {two.dc, two.ac, zero.dc, zero.ac});
+        if (i > 0 && direct[4 * i + 3] != direct[4 * i - 1]) ++changes;
+    }
+    EXPECT_GT(changes, 100u) << "the triangle moves";
+    EXPECT_EQ(direct, built);
+    TOLVEnablePPGOutput(0, false);
+    TOLVEnablePPGOutput(2, false);
 }
 
 TEST_F(PpgTest, ResetClearsEveryPpgSettingAndTheRateFollows) {

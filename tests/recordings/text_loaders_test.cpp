@@ -125,6 +125,40 @@ TEST(TextLoader, WindowsLineEndsLoad) {
     EXPECT_EQ(CurrentSamples(), (std::vector<double>{1.5, -2}));
 }
 
+// Data lines as the reader splits them: across its blocks, around the longest line kept, and
+// with NUL bytes (the text of a line ends there; the line still ends at its LF).
+TEST(TextLoader, DataLinesAcrossBlocksLongLinesAndNulBytes) {
+    const std::size_t cap = 1 << 20;  // characters kept of one line
+    std::string many;
+    for (int i = 0; i < 120000; ++i)
+        many += std::to_string(i % 10) + ",-" + std::to_string(i) + "\n";
+    const struct {
+        const char* name;
+        std::string rows;
+        int channel;
+        int code;
+        std::vector<double> first;
+    } cases[] = {
+        {"nul", std::string("1\0junk\n2\n\0 3\n4", 14), 0, 3, {1, 2, 4}},
+        {"longBlankTail", "3" + std::string(cap + 300000, ' ') + "\n4\n", 0, 2, {3, 4}},
+        {"fieldBeyondCap", "1" + std::string(cap - 1, ',') + "5\n", 1, -7, {}},
+        {"fieldAtCapEnd", "1" + std::string(cap - 2, ',') + "5\n6,7\n", 1, 2, {5, 7}},
+        {"unterminatedLongLast", "8,9\n" + std::string(cap + 5, '7'), 0, 2, {8, 20}},
+        {"manyBlocks", many, 1, 120000, {-0.0, -1, -2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path =
+            dir.Write("rec.txt", "500\n1000000\n2\nI,II\n" + std::string(c.rows));
+        ASSERT_EQ(TOLVLoadECGtxt(path.c_str(), c.channel), c.code);
+        std::vector<double> s = CurrentSamples();
+        s.resize(std::min(s.size(), c.first.size()));
+        EXPECT_EQ(s, c.first);
+    }
+    EXPECT_EQ(CurrentSamples().back(), -20.0) << "the last of many lines, clamped";
+}
+
 TEST(CheckECGTxtChannel, ReturnsTheCountAndTheNames) {
     ScratchDir dir;
     std::string path = dir.Write("rec.txt", "40001\n5\n3\nLead I,,Lead II\r\n1,2,3\n");
