@@ -445,7 +445,10 @@ TOLV_API void TOLVRegisterSyncMainFunctionCB(TOLV_SYNC_MAIN_FUNCTION_CALLBACK ca
  * without a jump or a repeat, and its acknowledgements pace playback from then on; playback
  * that loses its simulator waits for it to return); 0 stops playback and returns only
  * after the play thread has ended, so it must not be called from a library callback.
- * Journals "TOLVSetOutputFunction(%d);". Returns 0; -1 without a session.
+ * Journals "TOLVSetOutputFunction(%d);". Returns 0; -1 without a session (no open port and no
+ * connection callback), except that 0 still stops a playback that outlived its simulator: a
+ * session started with TOLVInit(NULL) whose port closed while playing can be stopped, and
+ * TOLVFree stops it.
  */
 TOLV_API int TOLVSetOutputFunction(int function);
 

@@ -324,7 +324,11 @@ extern "C" {
 TOLV_API int TOLVSetOutputFunction(int function) {
     {
         CAutoCriticalSection api(g_APICriticalSection);
-        if (!SessionStarted()) return -1;
+        // Without a device and a connection callback nothing is stored, with one exception: the
+        // stop of a playback that outlived its device (the port closed under it and no callback
+        // is registered). That playback must still end here, and TOLVFree ends it through here.
+        const bool orphanStop = function == 0 && (s_ECGGoing || g_hPlayThread != 0);
+        if (!SessionStarted() && !orphanStop) return -1;
         SetOutputFunction(function);
         if (g_MainOutput != 0) return 0;
     }

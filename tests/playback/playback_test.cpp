@@ -175,6 +175,32 @@ TEST_F(PlaybackTest, WithoutADeviceTheTimerDrivesTheCallbacksInRealTime) {
     }
 }
 
+// A session without a connection callback whose simulator goes away while playing: the
+// playback waits for the simulator, and both the application's stop and TOLVFree still end it.
+TEST_F(PlaybackTest, APlaybackThatOutlivedItsSimulatorCanStillBeStopped) {
+    for (const bool byFree : {false, true}) {
+        SCOPED_TRACE(byFree ? "TOLVFree" : "TOLVSetOutputFunction(0)");
+        vdev::VirtualDevice& device = StartDevice();
+        ASSERT_TRUE(TOLVConnect(0, 5000));
+        ASSERT_TRUE(TOLVInit(nullptr));  // the session goes on; no callback from now on
+        ASSERT_EQ(TOLVSetOutputFunction(OUTPUT_SINE), 0);
+        ASSERT_TRUE(Eventually([&device] { return device.Stats().packets > 2; }));
+        device.Unplug();
+        ASSERT_TRUE(Eventually([] { return !TOLVIsConnected(); }));
+        ASSERT_TRUE(TOLVIsPlaying());
+        EXPECT_EQ(TOLVSetOutputFunction(OUTPUT_SQUARE), -1) << "nothing starts without a session";
+        if (byFree) {
+            TOLVFree();
+        } else {
+            EXPECT_EQ(TOLVSetOutputFunction(0), 0);
+        }
+        EXPECT_FALSE(TOLVIsPlaying());
+        EXPECT_EQ(TOLVSetOutputFunction(0), -1) << "nothing plays: the usual answer";
+        TOLVFree();
+        StopDevices();
+    }
+}
+
 // A playback started before the simulator is found runs on the timer; when the simulator
 // connects, its acknowledgements take over. Exactly one source sends packets: the device sees
 // the real sample rate, consecutive sequence numbers and, from its first sample on, exactly the
