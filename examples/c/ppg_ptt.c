@@ -92,7 +92,11 @@ int main(int argc, char** argv) {
         TOLVFree();
         return 1;
     }
-    TOLVSetOutputFunction(OUTPUT_ECG);
+    if (TOLVSetOutputFunction(OUTPUT_ECG) != 0) {
+        fprintf(stderr, "the synthetic ECG did not start\n");
+        TOLVFree();
+        return 1;
+    }
     sleep(4);
     TOLVSetOutputFunction(OUTPUT_OFF);
 
