@@ -1725,7 +1725,9 @@ TOLV_SERVICE_API int LoadFirmwareFile(const char* path, int* first, int* second,
  * Burns the loaded firmware image into the simulator (storage channel 3, addresses 0 .. 102399
  * and 116736 .. 122879): erases the 1024-byte sectors, writes 48-byte chunks, reads them back
  * and compares; then restarts the simulator and connects to it again (up to 10 passes over every
- * port). A read-back failure also prints one line to standard output:
+ * port). The search begins once the port of the old firmware has hung up or its node has gone
+ * (at most 2 s after the restart command), so that it cannot find the device again before its
+ * restart. A read-back failure also prints one line to standard output:
  * "[ERROR] read/verify - write data failed (address: 0x%x)", "... read data failed ..." or
  * "... compare data failed ..." with the chunk's offset within its area.
  * Returns 0 (the device runs the new image and is connected again), or -1, -3, -5, -6, -9, -10,

@@ -8,6 +8,7 @@
 
 #include "link/Device.h"
 #include "link/Monitor.h"
+#include "platform/Clock.h"
 #include "platform/NoThrow.h"
 #include "platform/Text.h"
 #include "protocol/Discipline.h"
@@ -141,6 +142,19 @@ class RestartHold {
     RestartHold& operator=(const RestartHold&) = delete;
 };
 
+// The restart command is answered by the old firmware, which may go on answering for a while
+// before the device resets and leaves the bus. A search started at once could find it again
+// there, identify it and load its records, and then lose it: the burn would report the device
+// back while the session is about to see an unplug. So the port is read (a late reply is drained
+// with it) until it hangs up or its node goes, for at most kRestartGoneMs; a device that stays
+// on the bus through its restart is searched for after that.
+void AwaitRestartGone() {
+    const std::int64_t deadline =
+        MonotonicNanos() + static_cast<std::int64_t>(kRestartGoneMs) * 1000000;
+    std::uint8_t byte = 0;
+    while (DeviceIsAlive() && MillisecondsUntil(deadline) > 0) DeviceReadData(&byte, 1);
+}
+
 // Closing is done; searches every port for the restarted device, and for a device found runs
 // the session's connect-time steps. Reports (6, 100) and returns 0, or (6, -11) and -11.
 int Reconnect(const Progress& progress) {
@@ -265,6 +279,7 @@ int BurnFirmwareImage(const Progress& progress, const std::uint8_t* image) {
         progress.Report(kStageEnd, kRestartWriteFailed);
         return kRestartWriteFailed;
     }
+    AwaitRestartGone();
     DeviceClose();
     progress.Report(kStageReconnect, kBurnDone);
     return Reconnect(progress);

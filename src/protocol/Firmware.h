@@ -72,6 +72,9 @@ constexpr FirmwareArea kFirmwareAreas[2] = {
     {kFirmwareSecondPartAddress, kFirmwareImageBytes - kFirmwareSecondPartAddress},
 };
 constexpr unsigned kFirmwareEraseWaitMs = 40;
+// After the restart command: the longest wait for the old firmware to leave the bus before the
+// search for the restarted device begins.
+constexpr unsigned kRestartGoneMs = 2000;
 
 // The microcontroller's image: the whole file, written from address 0. It must reach the last
 // version byte, and it must fit the loader's 24-bit addresses.
