@@ -950,7 +950,8 @@ TOLV_API void TOLVStopPPGSampling(void);
  * column names (ignored), then one sample per line with columns separated by commas (runs of
  * commas count as one separator), in millivolts, each clamped to -20 .. +20 mV. Blank lines
  * between samples are skipped. Lines end at LF (CRLF works too); a sample line longer than
- * 1048576 characters is read up to that length, and a NUL byte ends the text of its line.
+ * 1048576 characters is read up to that length, and a NUL byte ends the text of its line (any
+ * line: the header lines too, and those of the WFDB and AHA text files).
  * Loading stops after the declared count or at the end of the file.
  *   path:    the file (UTF-8); must not be NULL.
  *   channel: column index, 0 .. columns - 1.

@@ -20,12 +20,18 @@ bool LineReader::Next(std::string& line) {
     if (m_file == nullptr) return false;
     char chunk[4096];
     bool any = false;
-    while (std::fgets(chunk, sizeof chunk, m_file) != nullptr) {
+    bool cut = false;  // a NUL byte ended the line's text; the rest up to the LF is skipped
+    for (;;) {
+        // The chunk holds no LF before the read, so an LF in it is the one that ends the line,
+        // wherever a NUL byte may have ended the text before it.
+        std::memset(chunk, 0, sizeof chunk);
+        if (std::fgets(chunk, sizeof chunk, m_file) == nullptr) break;
         any = true;
+        const bool ended = std::memchr(chunk, '\n', sizeof chunk - 1) != nullptr;
         std::size_t n = std::strlen(chunk);
-        bool ended = n > 0 && chunk[n - 1] == '\n';
-        if (ended) --n;
-        if (line.size() < kMaxLine) line.append(chunk, std::min(n, kMaxLine - line.size()));
+        if (ended && n > 0 && chunk[n - 1] == '\n') --n;
+        if (!cut && line.size() < kMaxLine) line.append(chunk, std::min(n, kMaxLine - line.size()));
+        if (!ended && n < sizeof chunk - 1) cut = true;  // stopped at a NUL, not at the chunk's end
         if (ended) return true;
     }
     return any;

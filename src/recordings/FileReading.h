@@ -26,7 +26,8 @@ class LineReader {
 
     explicit LineReader(std::FILE* file) : m_file(file) {}
     // The next line without its LF; false at the end of the file (or on a read error) when no
-    // character was read.
+    // character was read. The line's text ends at its first NUL byte, if any (the rest of the
+    // line, up to its LF, is skipped), as with BlockLineReader.
     bool Next(std::string& line);
 
   private:

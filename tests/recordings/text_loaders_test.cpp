@@ -159,6 +159,15 @@ TEST(TextLoader, DataLinesAcrossBlocksLongLinesAndNulBytes) {
     EXPECT_EQ(CurrentSamples().back(), -20.0) << "the last of many lines, clamped";
 }
 
+// A NUL byte in a header line ends that line's text; the next line stays a line of its own.
+TEST(TextLoader, NulByteInAHeaderLineKeepsTheNextLine) {
+    ScratchDir dir;
+    const std::string path =
+        dir.Write("rec.txt", std::string("500\0junk\n3\n2\nI,II\n1,2\n3,4\n5,6\n", 30));
+    ASSERT_EQ(TOLVLoadECGtxt(path.c_str(), 1), 3);
+    EXPECT_EQ(CurrentSamples(), (std::vector<double>{2, 4, 6}));
+}
+
 TEST(CheckECGTxtChannel, ReturnsTheCountAndTheNames) {
     ScratchDir dir;
     std::string path = dir.Write("rec.txt", "40001\n5\n3\nLead I,,Lead II\r\n1,2,3\n");
