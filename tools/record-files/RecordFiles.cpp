@@ -52,7 +52,11 @@ void Put16(std::string* out, unsigned word) {
 std::string EdfHeaderStart() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     char date[16], time[16], start[32];
     std::strftime(date, sizeof date, "%d.%m.%y", &local);
     std::strftime(time, sizeof time, "%H.%M.%S", &local);
