@@ -70,7 +70,10 @@ example "aami3a: [0-9]+ samples, peak 0\.[0-9]+ mV" "$bin/cpp_tasks" standard --
 example "ecg.edf: 1000 samples loaded" "$bin/cpp_tasks" edf "$work/ecg.edf" --port 0
 example "pacing at 120 pulses/min" "$bin/cpp_tasks" pacing --port 0
 example "AC -1\.000 \.\. 1\.000 mV" "$bin/cpp_tasks" record --port 0
-if /usr/bin/python3 -c "import numpy" 2>/dev/null; then
+# The Python examples need numpy and a library this interpreter can load (not so in a cross
+# build: a 32-bit or ARM library under the build machine's Python).
+if /usr/bin/python3 -c "import ctypes, os, numpy; ctypes.CDLL(os.environ['TOLVAN_LIBRARY'])" \
+    2>/dev/null; then
     py="/usr/bin/python3 $source/examples/python/common_tasks.py"
     example "aami3a: [0-9]+ callback samples" $py standard --port 0
     example "played to the end" $py edf "$work/ecg.edf" --port 0
@@ -78,6 +81,8 @@ if /usr/bin/python3 -c "import numpy" 2>/dev/null; then
     example "AC -1\.000 \.\. 1\.000 mV" $py record --port 0
     ptt_example 150 72 /usr/bin/python3 "$source/examples/python/ppg_ptt.py" --port 0 --ptt 150 \
         --bpm 72
+else
+    echo "skipped: the Python examples (no numpy, or the library is not for this interpreter)"
 fi
 echo "$failures failed"
 [ "$failures" -eq 0 ]
