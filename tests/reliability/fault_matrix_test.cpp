@@ -241,7 +241,9 @@ std::vector<Operation> Operations() {
          {0},
          2 * (exchange + 46) + 40,
          wholeReply},
-        {"ModuleRead", ppg, 0xB0, {}, TOLVGetLEDAmbientLightMode, 0, {-2, -3}, 80 + exchange},
+        // -1 (no module attached): the unplug can be seen before the read begins (the device
+        // may go on the connect's own last module request).
+        {"ModuleRead", ppg, 0xB0, {}, TOLVGetLEDAmbientLightMode, 0, {-2, -3, -1}, 80 + exchange},
         {"ModuleWrite", ppg, 0xB0, {}, DynamicLed, 1, {0}, 80 + exchange},
         // A short selection reply is completed by the module's first report: it did select.
         // -1 (not connected): an unplug during the selection can be seen before the start's
